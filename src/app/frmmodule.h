@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/responsecollector.h"
+#include "link/serialport.h"
+
+namespace Ui {
+class frmModule;
+}
+
+class QCloseEvent;
+class QShowEvent;
+
+// The one window of the program. It owns the whole state: the link state found
+// by the scan, the command prefix, the last response and the language. The
+// handlers of each subsystem are defined in that subsystem's folder.
+class TfrmModule : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmModule(QWidget* parent = nullptr);
+    ~TfrmModule() override;
+
+    Ui::frmModule* form() const { return ui.get(); }
+
+    // --- state fields -------------------------------------------------------
+    std::string LastResponse;
+    int ResponseLength = 0;
+    bool ReaderFound = false;
+    int ScanCommNo = 0;
+    QString ScanBaudRate = QStringLiteral("19200,e,8,1");
+    int ScanBaudRateNo = 5;
+    QString Language = QStringLiteral("English");
+    int LanguageIndex = 0;
+    bool CardReadRunning = false;
+    QString CommandPrefix = QStringLiteral("A");
+    QString ReaderIdText;
+    uint32_t AccessByte6 = 0;
+    uint32_t AccessByte7 = 0;
+    uint32_t AccessByte8 = 0;
+
+    QTimer* tmrBusy = nullptr;
+    QTimer* tmrCard = nullptr;
+    // The blink phase of tmrBusy; like a timer's tag it is never reset.
+    int tmrBusyTag = 0;
+
+    // --- shell (src/app) ----------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    bool FormClose(); // false: the close was refused
+    void mnuExitClick();
+    void mnuEnglishClick();
+    void mnuSimplifiedClick();
+    void mnuTraditionalClick();
+    void SetLanguage(int index); // the three menu handlers' common steps
+    // Text of a catalogue entry (named by its English text) in the current language.
+    QString Msg(const char* english) const;
+    void LoadSettings();
+    void SaveScanSettings();
+    void SaveLanguage();
+    int LoadedReaderType = 0;
+
+    void sbIDChange();
+    void sbKeyNumberChange();
+    void sbKeyStatusNumberChange();
+    void sbKeyDelayTimeChange();
+    void sbM1E2SectorChange();
+    void sbM1IDSectorChange();
+    void sbM1IDBlockChange();
+    void sbM1IDByteChange();
+    void sbM1SectorChange();
+    void sbM1BlockChange();
+    void sbM1CardSectorChange();
+
+    // --- link (src/link) ----------------------------------------------------
+    bool OpenPort(int n, const QString& mode);
+    void ClosePort();
+    bool WriteByte(uint8_t b);
+    bool WriteBuffer(const uint8_t* data, size_t count);
+    void PurgePort();
+    bool ReadByte(uint8_t& b);
+    bool Exchange(const QString& payload);
+    void SetCommPanel(int index, const QString& text);
+    QString CommPanel(int index) const;
+
+    // --- reader (src/reader) ------------------------------------------------
+    void pcReaderChange();
+    void SetBusy(bool on);
+    void tmrBusyTimer();
+    void SetCommColor(uint32_t color);
+    uint32_t CommColor() const;
+    void btnScanClick();
+
+    // Pauses between commands; process events meanwhile so the window repaints.
+    void Pause(int ms);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ApplyUpperCase();
+    void ConnectHandlers();
+
+    std::unique_ptr<Ui::frmModule> ui;
+    link::SerialPort Port;
+    link::ResponseCollector Receive;
+    bool firstShow = true;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <termios.h>
+
+namespace link {
+
+// One line setting of a mode string "baud,parity,data,stop", e.g. "19200,e,8,1".
+struct LineSetting
+{
+    int baud = 0;
+    char parity = 'n'; // 'n', 'e', 'o', 'm' or 's'
+    int dataBits = 8;
+    int stopBits = 1;
+    bool operator==(const LineSetting&) const = default;
+};
+
+// Parses a mode string; nullopt when it is not of that form or names an unknown baud rate.
+std::optional<LineSetting> ParseMode(std::string_view mode);
+
+// Device path for "COMn": the entry COMn of $TESMORA_PORT_DIR when that is set,
+// otherwise the fixed table (COM1-4 ttyS0-3, COM5-12 ttyUSB0-7, COM13-16 ttyACM0-3).
+// Empty when n has no device.
+std::string PortDevicePath(int n);
+
+// A serial port opened exclusively in raw mode. The line settings found at
+// open time are restored on close.
+class SerialPort
+{
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort();
+
+    bool Open(int n, std::string_view mode);
+    bool OpenPath(const std::string& path, std::string_view mode);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    bool WriteByte(uint8_t b);
+    bool WriteBuffer(const uint8_t* data, size_t count);
+    void Purge();
+    // A byte at once when one is waiting, otherwise nothing after about 1 ms.
+    // A hung-up or failed device also reads as nothing after about 1 ms.
+    std::optional<uint8_t> ReadByte();
+
+private:
+    int fd_ = -1;
+    termios saved_{};
+    bool haveSaved_ = false;
+};
+
+} // namespace link
