@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "catalog.h"
 #include "link/responsecollector.h"
 #include "link/serialport.h"
 
@@ -18,6 +19,7 @@ class frmModule;
 
 class QCloseEvent;
 class QShowEvent;
+class QKeyEvent;
 
 // The one window of the program. It owns the whole state: the link state found
 // by the scan, the command prefix, the last response and the language. The
@@ -63,11 +65,13 @@ public:
     void mnuTraditionalClick();
     void SetLanguage(int index); // the three menu handlers' common steps
     // Text of a catalogue entry (named by its English text) in the current language.
-    QString Msg(const char* english) const;
+    QString Msg(MsgKey key) const;
     void LoadSettings();
     void SaveScanSettings();
     void SaveLanguage();
-    int LoadedReaderType = 0;
+    // Index of the active reader-type page, -1 when none is active.
+    int ReaderType() const;
+    void SelectReaderType(int index);
 
     void sbIDChange();
     void sbKeyNumberChange();
@@ -88,6 +92,7 @@ public:
     bool WriteBuffer(const uint8_t* data, size_t count);
     void PurgePort();
     bool ReadByte(uint8_t& b);
+    bool PortIsOpen() const { return Port.IsOpen(); }
     bool Exchange(const QString& payload);
     void SetCommPanel(int index, const QString& text);
     QString CommPanel(int index) const;
@@ -106,6 +111,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void ApplyUpperCase();
@@ -115,4 +121,5 @@ private:
     link::SerialPort Port;
     link::ResponseCollector Receive;
     bool firstShow = true;
+    int loadedReaderType = 0;
 };

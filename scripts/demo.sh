@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds Tesmora and starts it with an emulated reader on COM3 at 19200,e,8,1.
+source "$(dirname "$0")/setup.sh"
+configure build
+cmake --build build -j"$(nproc)" --target tesmora tesmora-reader-emulator
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display: run it as  xvfb-run -a bash scripts/demo.sh"
+    exit 1
+fi
+
+ports=$(mktemp -d /tmp/tesmora-ports.XXXXXX)
+build/tools/reader-emulator/tesmora-reader-emulator --any-prefix --com 3 \
+    --mode 19200,e,8,1 --port-dir "$ports" &
+emulator=$!
+cleanup() { kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true; rm -rf "$ports"; }
+trap cleanup EXIT INT TERM
+for _ in $(seq 50); do [ -e "$ports/COM3" ] && break; sleep 0.1; done
+
+TESMORA_PORT_DIR="$ports" build/tesmora "$@"

@@ -1,0 +1,21 @@
+# Sourced by the demo and test commands: installs what is missing and builds.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev
+          fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y "${missing[@]}"
+fi
+
+configure() { # configure DIR [cmake options...]
+    local dir=$1; shift
+    cmake -S . -B "$dir" "$@" >/dev/null
+}

@@ -1,0 +1,47 @@
+#include "application.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+namespace {
+
+TApplication::ErrorReporter& Reporter()
+{
+    static TApplication::ErrorReporter reporter;
+    return reporter;
+}
+
+} // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Tesmora"));
+    setApplicationDisplayName(QStringLiteral("Tesmora"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ReportError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ReportError(QStringLiteral("Unknown error."));
+    }
+    return false;
+}
+
+void TApplication::SetErrorReporter(ErrorReporter reporter)
+{
+    Reporter() = std::move(reporter);
+}
+
+void TApplication::ReportError(const QString& message)
+{
+    if (Reporter()) {
+        Reporter()(message);
+        return;
+    }
+    QMessageBox::critical(activeWindow(), applicationDisplayName(), message);
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+
+// Sounds a tone of `frequency` Hz for `durationMs` ms where the machine can:
+// the PC speaker through its evdev device, else a sine on ALSA's default
+// device, else nothing. Never throws, never prints; returns after the tone.
+void Beep(int frequency, int durationMs);
+
+// Tests observe beeps through a hook; while one is set no tone is sounded.
+using BeepHook = std::function<void(int frequency, int durationMs)>;
+void SetBeepHook(BeepHook hook);

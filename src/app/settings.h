@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// The five values that survive from one run to the next, under the
+// organisation "VORAX", application "ReaderConfig": the machine-wide store
+// first, with the per-user store of the same names for accounts that cannot
+// write the machine-wide one.
+struct StoredSettings
+{
+    int readerType = 0;
+    int scanCommNo = 0;
+    QString scanBaudRate = QStringLiteral("19200,e,8,1");
+    int scanBaudRateNo = 5;
+    QString language = QStringLiteral("English");
+    int languageIndex = 0;
+};
+
+// Reads the values in order into `s`, per-user values over machine-wide ones.
+// Missing values take their defaults; a value of the wrong type stops the load
+// there, so the later values keep what `s` held. Never creates a store.
+void LoadStoredSettings(StoredSettings& s);
+
+// Write ReaderType, ScanCommNo, ScanBaudRateNo, ScanBaudRate. Silent on failure.
+void SaveStoredScanSettings(int readerType, int scanCommNo, int scanBaudRateNo,
+                            const QString& scanBaudRate);
+// Write LanguageFlag. Silent on failure.
+void SaveStoredLanguage(const QString& language);

@@ -1,0 +1,127 @@
+#include "fixture.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QTest>
+
+#include <stdexcept>
+
+#include "beep.h"
+
+Fixture::Fixture()
+{
+    qputenv("TESMORA_PORT_DIR", ports_.path().toLocal8Bit());
+    // QSettings keeps the scope folders for the life of the process; setPath
+    // points both scopes at this test's own folders.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system_.path());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, user_.path());
+    SetBeepHook([this](int f, int d) { beeps.emplace_back(f, d); });
+}
+
+Fixture::~Fixture()
+{
+    CloseWindow();
+    SetBeepHook(nullptr);
+    for (auto& r : readers_)
+        r->Stop();
+}
+
+emu::ReaderEmulator& Fixture::AddReader(int com, const emu::ReaderModel& model,
+                                        const emu::Options& options)
+{
+    auto reader = std::make_unique<emu::ReaderEmulator>(model, options);
+    if (!reader->Start(ports_.path().toStdString(), com))
+        throw std::runtime_error("cannot start the reader emulator");
+    readers_.push_back(std::move(reader));
+    return *readers_.back();
+}
+
+void Fixture::AddDeadPort(int com)
+{
+    emu::ReaderModel dead;
+    dead.dead = true;
+    AddReader(com, dead);
+}
+
+void Fixture::HoldPort(int com)
+{
+    emu::ReaderEmulator& r = AddReader(com);
+    held_.push_back(std::make_unique<emu::HeldPort>(r.LinkPath()));
+}
+
+static QString StoreFile(const QString& dir)
+{
+    return dir + QStringLiteral("/VORAX/ReaderConfig.conf");
+}
+
+void Fixture::StoreSystem(const QString& key, const QVariant& value)
+{
+    QSettings s(StoreFile(system_.path()), QSettings::IniFormat);
+    s.setValue(key, value);
+}
+
+void Fixture::StoreUser(const QString& key, const QVariant& value)
+{
+    QSettings s(StoreFile(user_.path()), QSettings::IniFormat);
+    s.setValue(key, value);
+}
+
+QVariant Fixture::Stored(const QString& key) const
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VORAX"),
+                QStringLiteral("ReaderConfig"));
+    return s.value(key);
+}
+
+QVariant Fixture::StoredSystem(const QString& key) const
+{
+    QSettings s(StoreFile(system_.path()), QSettings::IniFormat);
+    return s.value(key);
+}
+
+bool Fixture::SystemStoreExists() const
+{
+    return QFileInfo::exists(StoreFile(system_.path()));
+}
+
+QString Fixture::SystemStorePath() const
+{
+    return StoreFile(system_.path());
+}
+
+QString Fixture::UserStorePath() const
+{
+    return StoreFile(user_.path());
+}
+
+TfrmModule& Fixture::OpenWindow()
+{
+    window_ = std::make_unique<TfrmModule>();
+    window_->show();
+    if (!QTest::qWaitForWindowExposed(window_.get()))
+        throw std::runtime_error("window not exposed");
+    return *window_;
+}
+
+void Fixture::CloseWindow()
+{
+    if (!window_)
+        return;
+    window_->CardReadRunning = false;
+    window_->close();
+    window_.reset();
+}
+
+void Fixture::Click(QWidget* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+emu::ReaderModel Reader(char prefix, int baud, const std::string& id)
+{
+    emu::ReaderModel m;
+    m.prefix = prefix;
+    m.baud = baud;
+    m.id = id;
+    return m;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "application.h"
+#include "frmmodule.h"
+#include "readeremulator.h"
+#include "ui_frmmodule.h"
+
+// One end-to-end world: a port directory with emulated readers on chosen COM
+// numbers, both settings stores in temporary folders, beeps recorded, and the
+// real window shown offscreen.
+class Fixture
+{
+public:
+    Fixture();
+    ~Fixture();
+
+    emu::ReaderEmulator& AddReader(int com, const emu::ReaderModel& model = {},
+                                   const emu::Options& options = {});
+    // A pty that nobody answers.
+    void AddDeadPort(int com);
+    // A port that another program holds open.
+    void HoldPort(int com);
+
+    // Values in the machine-wide or per-user store, written before the window starts.
+    void StoreSystem(const QString& key, const QVariant& value);
+    void StoreUser(const QString& key, const QVariant& value);
+    // A value as a fresh reader of the stores sees it (per-user over machine-wide).
+    QVariant Stored(const QString& key) const;
+    QVariant StoredSystem(const QString& key) const;
+    bool SystemStoreExists() const;
+    QString SystemStorePath() const;
+    QString UserStorePath() const;
+
+    TfrmModule& OpenWindow();
+    void CloseWindow();
+    TfrmModule& window() { return *window_; }
+    Ui::frmModule* ui() { return window_->form(); }
+
+    // Presses a button as a user would, and waits until the handler returned.
+    void Click(QWidget* button);
+
+    std::vector<std::pair<int, int>> beeps; // frequency, duration
+    QString portDir() const { return ports_.path(); }
+
+private:
+    QTemporaryDir ports_;
+    QTemporaryDir system_;
+    QTemporaryDir user_;
+    std::vector<std::unique_ptr<emu::ReaderEmulator>> readers_;
+    std::vector<std::unique_ptr<emu::HeldPort>> held_;
+    std::unique_ptr<TfrmModule> window_;
+};
+
+// Model of a reader that answers at the given line setting.
+emu::ReaderModel Reader(char prefix = 'A', int baud = 19200, const std::string& id = "01");
+
+// Test main with the program's own application object, so that handler errors
+// take the same road as in the program.
+#define TESMORA_TEST_MAIN(TestClass)                                                               \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        TApplication app(argc, argv);                                                              \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

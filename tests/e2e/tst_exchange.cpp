@@ -1,0 +1,187 @@
+// One command and its answer through the window's exchange, on a pty, with
+// the emulated reader's faults.
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include "fixture.h"
+
+using emu::Fault;
+
+namespace {
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class TestExchange : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> fx;
+    emu::ReaderEmulator* reader = nullptr;
+
+    TfrmModule& w() { return fx->window(); }
+
+private slots:
+    void init()
+    {
+        fx = std::make_unique<Fixture>();
+        reader = &fx->AddReader(3);
+        fx->OpenWindow();
+        QVERIFY(w().OpenPort(3, QStringLiteral("19200,e,8,1")));
+    }
+
+    void cleanup()
+    {
+        w().ClosePort();
+        fx.reset();
+    }
+
+    void identifyRoundTrip()
+    {
+        QVERIFY(w().Exchange(QStringLiteral("A00B")));
+        QCOMPARE(w().ResponseLength, 16);
+        QCOMPARE(w().LastResponse, reader->BuildAnswerFor("A00B"));
+        QCOMPARE(w().CommPanel(0), QStringLiteral("[09]A00B0A[0D]"));
+        QCOMPARE(w().CommPanel(1), QStringLiteral("[0A]A01B1234567800[0D]"));
+        QCOMPARE(reader->ReceivedPayloads(), std::vector<std::string>{"A00B"});
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("panel");
+        QTest::newRow("smallest") << QByteArray("\n0A\r") << true << 4 << "[0A]0A[0D]";
+        QTest::newRow("lower-case checksum") << QByteArray("\n0a\r") << false << 4 << "[0A]0a[0D]";
+        QTest::newRow("too short") << QByteArray("\n\r") << false << 2 << "[0A][0D]";
+        QTest::newRow("stray byte") << QByteArray("\x00\n0A\r", 5) << false << 5
+                                    << "[00][0A]0A[0D]";
+        QTest::newRow("display") << QByteArray("\x7f" "A\xb0\r") << false << 4 << "\x7f" "A[B0][0D]";
+    }
+
+    void answers()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, ok);
+        QFETCH(int, length);
+        QFETCH(QString, panel);
+        w().LastResponse = "previous";
+        reader->SetNextRawAnswer(answer.toStdString());
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(w().Exchange(QStringLiteral("A01X")), ok);
+        QCOMPARE(w().ResponseLength, length);
+        QCOMPARE(w().CommPanel(1), panel);
+        const bool complete = answer.startsWith('\n');
+        // A complete frame is kept even when its checksum is then rejected.
+        QCOMPARE(QByteArray::fromStdString(w().LastResponse),
+                 complete ? answer : QByteArray("previous"));
+        if (!complete)
+            QVERIFY2(t.elapsed() >= 300 && t.elapsed() < 450, "deadline not kept");
+    }
+
+    void answerBeforeThePurgeIsLost()
+    {
+        reader->InjectNow(reader->BuildAnswerFor("A00B"));
+        QVERIFY(reader->WaitPendingToTool(16, 1000));
+        reader->ArmFault(Fault::NoAnswer);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!w().Exchange(QStringLiteral("A00B")));
+        QVERIFY(t.elapsed() >= 300);
+        QCOMPARE(w().CommPanel(1), QString());
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("no answer") << int(Fault::NoAnswer) << false;
+        QTest::newRow("bad checksum") << int(Fault::BadChecksum) << false;
+        QTest::newRow("late") << int(Fault::Late) << false;
+        QTest::newRow("partial") << int(Fault::PartialThenSilence) << false;
+        QTest::newRow("15 bytes") << int(Fault::ShortByOne) << true;
+    }
+
+    void faults()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, ok);
+        reader->ArmFault(Fault(fault));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(w().Exchange(QStringLiteral("A00B")), ok);
+        QVERIFY(t.elapsed() < 450);
+        // The next exchange starts clean.
+        QVERIFY(w().Exchange(QStringLiteral("A00B")));
+        QCOMPARE(w().ResponseLength, 16);
+    }
+
+    void oversizedPayloadIsRefused()
+    {
+        // 255 bytes still go out whole.
+        const QString longest(255, QLatin1Char('A'));
+        w().Exchange(longest);
+        QCOMPARE(reader->ReceivedPayloads(), std::vector<std::string>{longest.toStdString()});
+        reader->ClearTrace();
+        w().SetCommPanel(0, QStringLiteral("before"));
+        w().SetCommPanel(1, QStringLiteral("before"));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!w().Exchange(QString(256, QLatin1Char('A'))));
+        QVERIFY(t.elapsed() < 100);
+        QCOMPARE(w().CommPanel(0), QStringLiteral("before"));
+        QCOMPARE(w().CommPanel(1), QStringLiteral("before"));
+        QTest::qWait(50);
+        QVERIFY(reader->Trace().empty());
+    }
+
+    void hangUpMidAnswer()
+    {
+        reader->ArmFault(Fault::HangUp);
+        const double cpu = CpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!w().Exchange(QStringLiteral("A00B")));
+        QVERIFY(t.elapsed() < 450);
+        // A gone device reads as nothing, slowly: five more exchanges on it.
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(!w().Exchange(QStringLiteral("A00B")));
+        const double wall = t.elapsed() / 1000.0;
+        QVERIFY2(CpuSeconds() - cpu < wall * 0.5, "the exchange spins on a gone device");
+        w().ClosePort();
+        QVERIFY(!w().PortIsOpen());
+    }
+
+    // Random bytes as answers never crash and never run past the buffer.
+    void randomAnswers()
+    {
+        QRandomGenerator rng(20261208);
+        for (int round = 0; round < 12; ++round) {
+            std::string bytes;
+            const int n = round == 0 ? 1500 : int(rng.bounded(1, 80));
+            for (int i = 0; i < n; ++i)
+                bytes.push_back(char(rng.bounded(256)));
+            if (round % 3 == 0)
+                bytes.insert(bytes.begin(), '\n');
+            reader->SetNextRawAnswer(bytes);
+            w().Exchange(QStringLiteral("A01X"));
+            QVERIFY(w().ResponseLength >= 0 && w().ResponseLength < 1024);
+            QVERIFY(w().LastResponse.size() < 1024);
+        }
+    }
+};
+
+TESMORA_TEST_MAIN(TestExchange)
+#include "tst_exchange.moc"
