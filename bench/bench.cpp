@@ -1,0 +1,164 @@
+// Benchmarks of the link and the scan, each beside a baseline measured in the
+// same run: run with QT_QPA_PLATFORM=offscreen build/bench/tesmora-bench
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "beep.h"
+#include "frmmodule.h"
+#include "readeremulator.h"
+#include "ui_frmmodule.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+    return v[i];
+}
+
+// The same round trip by a bare client: write the frame, read until 0x0D.
+double BareRoundTrip(const std::string& path, const std::string& frame)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetspeed(&t, B19200);
+    tcsetattr(fd, TCSANOW, &t);
+    auto start = Clock::now();
+    if (write(fd, frame.data(), frame.size()) < 0) {
+        close(fd);
+        return 0;
+    }
+    char c = 0;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 300) <= 0)
+            break;
+        if (read(fd, &c, 1) == 1 && c == '\r')
+            break;
+    }
+    double ms = Ms(Clock::now() - start);
+    close(fd);
+    return ms;
+}
+
+void ExchangeBench(const QString& ports)
+{
+    constexpr int kTurnaround = 2;
+    constexpr int kRounds = 300;
+    emu::Options fast;
+    fast.fast = true;
+    fast.turnaroundMs = kTurnaround;
+    emu::ReaderEmulator reader({}, fast);
+    reader.Start(ports.toStdString(), 3);
+    TfrmModule w;
+    std::vector<double> tool, bare;
+    w.OpenPort(3, QStringLiteral("19200,e,8,1"));
+    for (int i = 0; i < kRounds; ++i) {
+        auto start = Clock::now();
+        w.Exchange(QStringLiteral("A00B"));
+        tool.push_back(Ms(Clock::now() - start) - kTurnaround);
+    }
+    w.ClosePort();
+    const std::string frame = "\tA00B0A\r";
+    for (int i = 0; i < kRounds; ++i)
+        bare.push_back(BareRoundTrip(reader.LinkPath(), frame) - kTurnaround);
+    std::printf("exchange round trip, fast emulator, %d rounds, latency beyond the %d ms "
+                "turnaround:\n",
+                kRounds, kTurnaround);
+    std::printf("  Exchange     median %.3f ms  p99 %.3f ms\n", Percentile(tool, 0.5),
+                Percentile(tool, 0.99));
+    std::printf("  bare client  median %.3f ms  p99 %.3f ms\n", Percentile(bare, 0.5),
+                Percentile(bare, 0.99));
+    std::printf("  ratio Exchange / bare (median): %.2f\n",
+                Percentile(tool, 0.5) / std::max(0.001, Percentile(bare, 0.5)));
+    reader.Stop();
+}
+
+double ScanMs(TfrmModule& w)
+{
+    auto start = Clock::now();
+    w.form()->btnScan->click();
+    return Ms(Clock::now() - start);
+}
+
+void EmptyScanBench(const QString& ports)
+{
+    TfrmModule w;
+    w.ScanCommNo = 0;
+    double scan = ScanMs(w);
+    auto start = Clock::now();
+    for (int n = 1; n <= 16; ++n) {
+        int fd = open((ports + QStringLiteral("/COM%1").arg(n)).toLocal8Bit().constData(),
+                      O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0)
+            close(fd);
+    }
+    double opens = Ms(Clock::now() - start);
+    std::printf("scan with COM1-COM16 absent: %.2f ms (16 bare failed opens: %.3f ms)\n", scan,
+                opens);
+}
+
+void DeadPortsScanBench(const QString& ports, int dead)
+{
+    std::vector<std::unique_ptr<emu::ReaderEmulator>> emus;
+    for (int n = 1; n <= dead; ++n) {
+        emu::ReaderModel m;
+        m.dead = true;
+        emus.push_back(std::make_unique<emu::ReaderEmulator>(m));
+        emus.back()->Start(ports.toStdString(), n);
+    }
+    emus.push_back(std::make_unique<emu::ReaderEmulator>());
+    emus.back()->Start(ports.toStdString(), dead + 1);
+    TfrmModule w;
+    w.ScanCommNo = 0;
+    w.form()->chkLock->setChecked(true);
+    double scan = ScanMs(w);
+    // Two tries of 300 ms on each dead port, and two 100 ms pauses (version,
+    // interface) in the settings phase of a type 1 reader.
+    double minimum = dead * 2 * 300.0 + 2 * 100.0;
+    std::printf("scan, reader behind %d dead ports (locked): %.0f ms, minimum %.0f ms, "
+                "ratio %.3f (%s)\n",
+                dead, scan, minimum, scan / minimum, w.ReaderFound ? "found" : "NOT FOUND");
+    for (auto& e : emus)
+        e->Stop();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir ports, conf;
+    qputenv("TESMORA_PORT_DIR", ports.path().toLocal8Bit());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, conf.path());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, conf.path());
+    SetBeepHook([](int, int) {});
+    ExchangeBench(ports.path());
+    EmptyScanBench(ports.path());
+    for (int dead : {1, 4})
+        DeadPortsScanBench(ports.path(), dead);
+    return 0;
+}

@@ -1,0 +1,732 @@
+// The reader emulator, driven from the tool's side of the pty with plain POSIX calls.
+// Frames are built here and expected answers are written out byte for byte, so that the
+// emulator's own frame code is checked, not restated.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "readeremulator.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+Q_DECLARE_METATYPE(emu::Fault)
+
+namespace {
+
+std::string Cmd(const std::string& payload)
+{
+    unsigned x = 0x09;
+    for (unsigned char c : payload)
+        x ^= c;
+    static const char d[] = "0123456789ABCDEF";
+    return "\t" + payload + d[x >> 4] + d[x & 15] + "\r";
+}
+
+std::string S(const QByteArray& b)
+{
+    return b.toStdString();
+}
+
+QByteArray B(const std::string& s)
+{
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The tool's side: open, raw, speed, then frames written in the tool's five writes,
+// drained and purged before the answer is read.
+class ToolPort
+{
+public:
+    explicit ToolPort(const std::string& path, speed_t speed = B19200, tcflag_t extra = 0)
+    {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD | extra;
+        ::cfsetspeed(&t, speed);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    ~ToolPort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool ok() const { return fd >= 0; }
+
+    void Send(const std::string& payload, bool purge = true) { SendRaw(Cmd(payload), purge); }
+    void SendRaw(const std::string& frame, bool purge = true)
+    {
+        sent = Clock::now();
+        // 0x09, payload, the two checksum digits, 0x0D: the tool writes them separately.
+        const size_t n = frame.size();
+        if (n >= 4 && frame[0] == '\t') {
+            Write(frame.substr(0, 1));
+            Write(frame.substr(1, n - 4));
+            Write(frame.substr(n - 3, 1));
+            Write(frame.substr(n - 2, 1));
+            Write(frame.substr(n - 1, 1));
+        } else {
+            Write(frame);
+        }
+        ::tcdrain(fd);
+        // Input only: on a pty, flushing the output discards a command that the drain let
+        // go but the far side has not read yet (most of the time, measured on Linux 6.18).
+        if (purge)
+            ::tcflush(fd, TCIFLUSH);
+    }
+    // Everything that arrives within timeoutMs; stops soon after a 0x0D (a little longer, so
+    // that a byte too many would show).
+    std::string Collect(int timeoutMs, bool stopAtEnd = true)
+    {
+        std::string got;
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        bool ended = false;
+        while (Clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            const int left = static_cast<int>(Ms(deadline - Clock::now())) + 1;
+            if (::poll(&p, 1, left) <= 0)
+                continue;
+            if (p.revents & (POLLHUP | POLLERR)) {
+                hungUp = true;
+                break;
+            }
+            char buf[64];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                hungUp = n == 0 || errno == EIO;
+                break;
+            }
+            if (got.empty())
+                first = Clock::now();
+            last = Clock::now();
+            got.append(buf, static_cast<size_t>(n));
+            if (stopAtEnd && !ended && got.find('\r') != std::string::npos) {
+                ended = true;
+                deadline = std::min(deadline, Clock::now() + 40ms);
+            }
+        }
+        return got;
+    }
+    std::string Exchange(const std::string& payload, int timeoutMs = 150)
+    {
+        Send(payload);
+        return Collect(timeoutMs);
+    }
+
+    int fd = -1;
+    bool hungUp = false;
+    Clock::time_point sent, first, last;
+
+private:
+    void Write(const std::string& s)
+    {
+        size_t done = 0;
+        while (done < s.size()) {
+            const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (errno != EAGAIN && errno != EINTR)
+                return;
+        }
+    }
+};
+
+void Setup(emu::ReaderModel& m, const QString& key)
+{
+    if (key == "id07")
+        m.id = "07";
+    else if (key == "noCardType")
+        m.interfaceWithCardType = false;
+    else if (key == "nonDigit")
+        m.interfaceMode = "x", m.keyNumber = "4x";
+    else if (key == "prefixJ")
+        m.prefix = 'J';
+    else if (key == "any")
+        m.anyPrefix = true;
+    else if (key.startsWith("silent:"))
+        m.silentCommands.insert(key.mid(7).toStdString());
+}
+
+} // namespace
+
+class TestEmulator : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::string Dir() const { return dir_.path().toStdString(); }
+
+private slots:
+    void answers_data();
+    void answers();
+    void lineSpeed_data();
+    void lineSpeed();
+    void faults_data();
+    void faults();
+    void faultSequence_data();
+    void faultSequence();
+    void earlyAnswer_data();
+    void earlyAnswer();
+    void hangUp();
+    void timing_data();
+    void timing();
+    void trace();
+    void deadPort_data();
+    void deadPort();
+    void heldPort();
+    void twoReaders();
+    void linkLifecycle_data();
+    void linkLifecycle();
+    void reopenAndRuntimeChanges();
+    void executable();
+    void executableRefuses_data();
+    void executableRefuses();
+};
+
+void TestEmulator::answers_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("expected"); // empty: no answer
+
+    const QByteArray identify("\nA01B1234567800\r");
+    QTest::newRow("identify at 00") << "" << QByteArray("A00B") << identify;
+    QTest::newRow("identify at own id") << "" << QByteArray("A01B") << identify;
+    QTest::newRow("identify at other id") << "" << QByteArray("A02B") << QByteArray();
+    QTest::newRow("identify, other prefix") << "" << QByteArray("H00B") << QByteArray();
+    QTest::newRow("id 07 at 00") << "id07" << QByteArray("A00B")
+                                 << QByteArray("\nA07B1234567806\r");
+    QTest::newRow("id 07 at 07") << "id07" << QByteArray("A07B")
+                                 << QByteArray("\nA07B1234567806\r");
+    QTest::newRow("id 07 at 01") << "id07" << QByteArray("A01B") << QByteArray();
+    QTest::newRow("version") << "" << QByteArray("A01V") << QByteArray("\nA01V05.00-011B\r");
+    QTest::newRow("version at 00") << "" << QByteArray("A00V") << QByteArray();
+    QTest::newRow("interface, 12 bytes")
+        << "" << QByteArray("A01A") << QByteArray("\nA01A00100A\r");
+    QTest::newRow("interface, 11 bytes")
+        << "noCardType" << QByteArray("A01A") << QByteArray("\nA01A0013A\r");
+    QTest::newRow("interface at 00") << "" << QByteArray("A00A") << QByteArray();
+    QTest::newRow("key number") << "" << QByteArray("A01L") << QByteArray("\nA01L0402\r");
+    QTest::newRow("key parity") << "" << QByteArray("A01M") << QByteArray("\nA01M037\r");
+    QTest::newRow("key status") << "" << QByteArray("A01N") << QByteArray("\nA01N000307\r");
+    QTest::newRow("ID location") << "" << QByteArray("A01a")
+                                 << QByteArray("\nA01a0000000000012A\r");
+    QTest::newRow("non-digit key number")
+        << "nonDigit" << QByteArray("A01L") << QByteArray("\nA01L4x4A\r");
+    QTest::newRow("non-digit interface")
+        << "nonDigit" << QByteArray("A01A") << QByteArray("\nA01Ax01042\r");
+    QTest::newRow("unknown command") << "" << QByteArray("A01Z") << QByteArray();
+    QTest::newRow("payload too short") << "" << QByteArray("A01") << QByteArray();
+    QTest::newRow("type J reader")
+        << "prefixJ" << QByteArray("J00B") << QByteArray("\nJ01B123456780B\r");
+    QTest::newRow("type J reader, A addressed") << "prefixJ" << QByteArray("A00B") << QByteArray();
+    QTest::newRow("any prefix: A") << "any" << QByteArray("A00B") << identify;
+    QTest::newRow("any prefix: H")
+        << "any" << QByteArray("H00B") << QByteArray("\nH01B1234567809\r");
+    QTest::newRow("any prefix: J")
+        << "any" << QByteArray("J01B") << QByteArray("\nJ01B123456780B\r");
+    QTest::newRow("any prefix: I")
+        << "any" << QByteArray("I00B") << QByteArray("\nI01B1234567808\r");
+    QTest::newRow("any prefix: K is no type") << "any" << QByteArray("K00B") << QByteArray();
+    QTest::newRow("silent N") << "silent:N" << QByteArray("A01N") << QByteArray();
+    QTest::newRow("silent N, L answered")
+        << "silent:N" << QByteArray("A01L") << QByteArray("\nA01L0402\r");
+    QTest::newRow("silent a") << "silent:a" << QByteArray("A01a") << QByteArray();
+    QTest::newRow("silent A") << "silent:A" << QByteArray("A01A") << QByteArray();
+    QTest::newRow("silent A, identify answered") << "silent:A" << QByteArray("A00B") << identify;
+}
+
+void TestEmulator::answers()
+{
+    QFETCH(QString, setup);
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, expected);
+    emu::ReaderModel m;
+    Setup(m, setup);
+    emu::ReaderEmulator r(m, {true, 1});
+    QVERIFY2(r.Start(Dir(), 3), r.LastError().c_str());
+    QCOMPARE(B(r.BuildAnswerFor(S(payload))), expected);
+    ToolPort tool(r.LinkPath());
+    QVERIFY(tool.ok());
+    QCOMPARE(B(tool.Exchange(S(payload), expected.isEmpty() ? 60 : 300)), expected);
+}
+
+void TestEmulator::lineSpeed_data()
+{
+    QTest::addColumn<int>("readerBaud");
+    QTest::addColumn<int>("toolSpeed");
+    QTest::addColumn<int>("toolFlags");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("19200 vs 9600") << 19200 << int(B9600) << 0 << false;
+    QTest::newRow("19200 vs 19200") << 19200 << int(B19200) << 0 << true;
+    QTest::newRow("19200 vs 19200 even parity") << 19200 << int(B19200) << int(PARENB) << true;
+    QTest::newRow("230400 vs 230400") << 230400 << int(B230400) << 0 << true;
+    QTest::newRow("230400 vs 115200") << 230400 << int(B115200) << 0 << false;
+    QTest::newRow("4800 vs 4800") << 4800 << int(B4800) << 0 << true;
+}
+
+void TestEmulator::lineSpeed()
+{
+    QFETCH(int, readerBaud);
+    QFETCH(int, toolSpeed);
+    QFETCH(int, toolFlags);
+    QFETCH(bool, answered);
+    emu::ReaderModel m;
+    m.baud = readerBaud;
+    emu::ReaderEmulator r(m, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    ToolPort tool(r.LinkPath(), speed_t(toolSpeed), tcflag_t(toolFlags));
+    const std::string got = tool.Exchange("A00B", answered ? 300 : 60);
+    QCOMPARE(got == "\nA01B1234567800\r", answered);
+    QVERIFY(answered || got.empty());
+    // Tries at the wrong speed are traced all the same, so a test can count them.
+    const auto t = r.Trace();
+    QVERIFY(!t.empty());
+    QCOMPARE(t.front().kind, emu::TraceEntry::Received);
+    QCOMPARE(t.front().bytes, std::string("A00B"));
+    QCOMPARE(t.front().baudMatched, answered);
+    QCOMPARE(r.ReceivedPayloads(), std::vector<std::string>{"A00B"});
+}
+
+void TestEmulator::faults_data()
+{
+    QTest::addColumn<emu::Fault>("fault");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("minDelayMs"); // from the command to the answer's first byte
+    using emu::Fault;
+    const QByteArray id("A01B");
+    QTest::newRow("none") << Fault::None << id << QByteArray("\nA01B1234567800\r") << 0;
+    QTest::newRow("no answer") << Fault::NoAnswer << id << QByteArray() << 0;
+    QTest::newRow("early answer: none to the command")
+        << Fault::EarlyAnswer << id << QByteArray() << 0;
+    QTest::newRow("bad checksum") << Fault::BadChecksum << id << QByteArray("\nA01B1234567801\r")
+                                  << 0;
+    QTest::newRow("lower-case checksum")
+        << Fault::LowerCaseChecksum << QByteArray("A01V") << QByteArray("\nA01V05.00-011b\r") << 0;
+    QTest::newRow("stray byte") << Fault::StrayByte << id << QByteArray("\0\nA01B1234567800\r", 17)
+                                << 0;
+    QTest::newRow("short by one") << Fault::ShortByOne << id << QByteArray("\nA01B123456738\r")
+                                  << 0;
+    QTest::newRow("long by one") << Fault::LongByOne << id << QByteArray("\nA01B12345678030\r")
+                                 << 0;
+    QTest::newRow("late") << Fault::Late << id << QByteArray("\nA01B1234567800\r") << 350;
+    QTest::newRow("partial then silence")
+        << Fault::PartialThenSilence << id << QByteArray("\nA01B123") << 0;
+    QTest::newRow("bad status") << Fault::BadStatus << QByteArray("A01a")
+                                << QByteArray("\nA01a0100000000012B\r") << 0;
+    QTest::newRow("bad status, answer without status")
+        << Fault::BadStatus << QByteArray("A01V") << QByteArray("\nA01V05.00-011B\r") << 0;
+}
+
+void TestEmulator::faults()
+{
+    QFETCH(emu::Fault, fault);
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, minDelayMs);
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    r.ArmFault(fault);
+    ToolPort tool(r.LinkPath());
+    tool.Send(S(payload));
+    const std::string got = tool.Collect(minDelayMs + 150);
+    QCOMPARE(B(got), expected);
+    if (!got.empty())
+        QVERIFY2(Ms(tool.first - tool.sent) >= minDelayMs,
+                 qPrintable(QString::number(Ms(tool.first - tool.sent))));
+    // The fault is used up: the next answer is the model's own.
+    QCOMPARE(tool.Exchange(S(payload), 400), r.BuildAnswerFor(S(payload)));
+}
+
+void TestEmulator::faultSequence_data()
+{
+    QTest::addColumn<QString>("arm");
+    QTest::addColumn<QStringList>("payloads");
+    QTest::addColumn<QStringList>("outcomes"); // good, none, stray
+    QTest::newRow("no answer twice")
+        << "N2" << QStringList{"A01B", "A01V", "A01B"} << QStringList{"none", "none", "good"};
+    QTest::newRow("queued in order")
+        << "N1,S1" << QStringList{"A01B", "A01B", "A01B"} << QStringList{"none", "stray", "good"};
+    QTest::newRow("only for A") << "N1A" << QStringList{"A01B", "A01V", "A01A", "A01A"}
+                                << QStringList{"good", "good", "none", "good"};
+    // Commands that get no answer anyway do not use up a fault.
+    QTest::newRow("unanswered commands keep it")
+        << "N1" << QStringList{"A02B", "A01Z", "A01B", "A01B"}
+        << QStringList{"none", "none", "none", "good"};
+}
+
+void TestEmulator::faultSequence()
+{
+    QFETCH(QString, arm);
+    QFETCH(QStringList, payloads);
+    QFETCH(QStringList, outcomes);
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    for (const QString& a : arm.split(',')) {
+        const emu::Fault f = a[0] == 'N' ? emu::Fault::NoAnswer : emu::Fault::StrayByte;
+        const int count = a.mid(1, 1).toInt();
+        if (a.size() > 2)
+            r.ArmFaultFor(a[2].toLatin1(), f, count);
+        else
+            r.ArmFault(f, count);
+    }
+    ToolPort tool(r.LinkPath());
+    for (int i = 0; i < payloads.size(); ++i) {
+        const std::string p = payloads[i].toStdString();
+        std::string want;
+        if (outcomes[i] == "good")
+            want = r.BuildAnswerFor(p);
+        else if (outcomes[i] == "stray")
+            want = std::string(1, '\0') + r.BuildAnswerFor(p);
+        QVERIFY(outcomes[i] == "none" || !r.BuildAnswerFor(p).empty());
+        QCOMPARE(B(tool.Exchange(p, want.empty() ? 60 : 300)), B(want));
+    }
+}
+
+void TestEmulator::earlyAnswer_data()
+{
+    QTest::addColumn<bool>("purge");
+    QTest::newRow("tool purges: lost") << true;
+    QTest::newRow("no purge: it was there") << false;
+}
+
+void TestEmulator::earlyAnswer()
+{
+    QFETCH(bool, purge);
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    ToolPort tool(r.LinkPath());
+    const std::string answer = r.BuildAnswerFor("A00B");
+    QVERIFY(r.InjectNow(answer));
+    QVERIFY(r.WaitPendingToTool(int(answer.size()), 1000));
+    r.ArmFault(emu::Fault::EarlyAnswer);
+    tool.Send("A00B", purge);
+    QCOMPARE(tool.Collect(80), purge ? std::string() : answer);
+    QCOMPARE(r.ReceivedPayloads(), std::vector<std::string>{"A00B"});
+}
+
+void TestEmulator::hangUp()
+{
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    const std::string link = r.LinkPath();
+    r.ArmFault(emu::Fault::HangUp);
+    ToolPort tool(link);
+    tool.Send("A00B");
+    QCOMPARE(tool.Collect(500), std::string("\nA01B123"));
+    QVERIFY(tool.hungUp);
+    // Gone for good: the line stays dead and the port cannot be opened again.
+    pollfd p{tool.fd, POLLIN, 0};
+    QCOMPARE(::poll(&p, 1, 0), 1);
+    QVERIFY(p.revents & POLLHUP);
+    char c;
+    QVERIFY(::read(tool.fd, &c, 1) <= 0);
+    QVERIFY(r.HungUp());
+    QVERIFY(!r.Running());
+    QVERIFY(!QFile::exists(QString::fromStdString(link)));
+    QVERIFY(!ToolPort(link).ok());
+    QVERIFY(!r.InjectNow("x"));
+    r.Stop();
+    QCOMPARE(r.Trace().back().bytes, std::string("\nA01B123"));
+}
+
+void TestEmulator::timing_data()
+{
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<int>("turnaround");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("9600 8N1") << false << 3 << 9600 << 0 << 10;
+    QTest::newRow("9600 8N2") << false << 3 << 9600 << int(CSTOPB) << 11;
+    QTest::newRow("4800 8N1, 20 ms turnaround") << false << 20 << 4800 << 0 << 10;
+    QTest::newRow("fast, 40 ms turnaround") << true << 40 << 2400 << 0 << 0;
+    QTest::newRow("fast at 2400") << true << 3 << 2400 << 0 << 0;
+}
+
+void TestEmulator::timing()
+{
+    QFETCH(bool, fast);
+    QFETCH(int, turnaround);
+    QFETCH(int, baud);
+    QFETCH(int, flags);
+    QFETCH(int, bits);
+    emu::ReaderModel m;
+    m.baud = baud;
+    emu::ReaderEmulator r(m, {fast, turnaround});
+    QVERIFY(r.Start(Dir(), 3));
+    const speed_t speed = baud == 9600 ? B9600 : baud == 4800 ? B4800 : B2400;
+    ToolPort tool(r.LinkPath(), speed, tcflag_t(flags));
+    QCOMPARE(tool.Exchange("A00B", 600).size(), size_t(16));
+    const double first = Ms(tool.first - tool.sent);
+    const double last = Ms(tool.last - tool.sent);
+    const QByteArray why = QString("first %1 ms, last %2 ms").arg(first).arg(last).toLatin1();
+    QVERIFY2(first >= turnaround, why);
+    if (fast) {
+        // Far below the 100 ms that 8 + 16 bytes take on a 2400 baud wire.
+        QVERIFY2(last < turnaround + 60, why);
+        return;
+    }
+    const double byteMs = 1000.0 * bits / baud;
+    // The command is on the wire for 8 byte times, then the turnaround, then each answer
+    // byte arrives when its last bit has.
+    QVERIFY2(first >= 9 * byteMs + turnaround, why);
+    QVERIFY2(last >= 24 * byteMs + turnaround, why);
+    // Measured from the emulator's first write, so a slow test thread cannot fake it.
+    const auto sent = r.Trace().back();
+    QCOMPARE(sent.kind, emu::TraceEntry::Sent);
+    QVERIFY2(Ms(tool.last - sent.time) >= 15 * byteMs, why);
+}
+
+void TestEmulator::trace()
+{
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    ToolPort tool(r.LinkPath());
+    const auto before = Clock::now();
+    QCOMPARE(tool.Exchange("A00B", 300).size(), size_t(16));
+    QCOMPARE(tool.Exchange("A01V", 300).size(), size_t(16));
+    tool.SendRaw("xy\tA01V00\r"); // noise, then a frame with a wrong checksum
+    QCOMPARE(tool.Collect(60), std::string());
+    tool.SendRaw("\tA01\tA01L05\r"); // a start byte mid-frame begins a new frame
+    QCOMPARE(tool.Collect(300), std::string("\nA01L0402\r"));
+    QCOMPARE(tool.Exchange("A01Z", 60), std::string());
+
+    const auto t = r.Trace();
+    using K = emu::TraceEntry;
+    const std::vector<std::pair<K::Kind, std::string>> want = {
+        {K::Received, "A00B"},           {K::Sent, "\nA01B1234567800\r"}, {K::Received, "A01V"},
+        {K::Sent, "\nA01V05.00-011B\r"}, {K::Received, "A01V"},           {K::Received, "A01L"},
+        {K::Sent, "\nA01L0402\r"},       {K::Received, "A01Z"},
+    };
+    QCOMPARE(t.size(), want.size());
+    auto previous = before;
+    for (size_t i = 0; i < t.size(); ++i) {
+        QCOMPARE(t[i].kind, want[i].first);
+        QCOMPARE(t[i].bytes, want[i].second);
+        QCOMPARE(t[i].checksumOk, i != 4);
+        QVERIFY(t[i].baudMatched);
+        QVERIFY(t[i].time >= previous);
+        previous = t[i].time;
+    }
+    QCOMPARE(r.ReceivedPayloads(), (std::vector<std::string>{"A00B", "A01V", "A01L", "A01Z"}));
+    r.ClearTrace();
+    QVERIFY(r.Trace().empty());
+    QVERIFY(r.ReceivedPayloads().empty());
+}
+
+void TestEmulator::deadPort_data()
+{
+    QTest::addColumn<bool>("useClass");
+    QTest::newRow("DeadPort") << true;
+    QTest::newRow("model.dead") << false;
+}
+
+void TestEmulator::deadPort()
+{
+    QFETCH(bool, useClass);
+    emu::ReaderModel m;
+    m.dead = true;
+    std::unique_ptr<emu::ReaderEmulator> r =
+        useClass ? std::make_unique<emu::DeadPort>() : std::make_unique<emu::ReaderEmulator>(m);
+    QVERIFY(r->Start(Dir(), 4));
+    QCOMPARE(r->BuildAnswerFor("A00B"), std::string());
+    ToolPort tool(r->LinkPath());
+    QVERIFY(tool.ok());
+    QCOMPARE(tool.Exchange("A00B", 60), std::string());
+    QCOMPARE(tool.Exchange("A01B", 60), std::string());
+    QCOMPARE(r->ReceivedPayloads(), (std::vector<std::string>{"A00B", "A01B"}));
+}
+
+void TestEmulator::heldPort()
+{
+    emu::ReaderEmulator r;
+    QVERIFY(r.Start(Dir(), 3));
+    auto tryOpen = [&]() {
+        const int fd = ::open(r.LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return false; // EBUSY from TIOCEXCL when not root
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return locked;
+    };
+    QVERIFY(tryOpen());
+    {
+        emu::HeldPort held(r.LinkPath());
+        QVERIFY(held.Held());
+        QVERIFY(!tryOpen());
+        QVERIFY(!emu::HeldPort(r.LinkPath()).Held());
+    }
+    QVERIFY(tryOpen());
+    QVERIFY(!emu::HeldPort(Dir() + "/COM99").Held());
+}
+
+void TestEmulator::twoReaders()
+{
+    emu::ReaderModel a, b;
+    a.serial = "33333333";
+    b.serial = "55555555";
+    emu::ReaderEmulator r3(a, {true, 1}), r5(b, {true, 1});
+    QVERIFY(r3.Start(Dir(), 3));
+    QVERIFY(r5.Start(Dir(), 5));
+    QVERIFY(r3.SlavePath() != r5.SlavePath());
+    ToolPort t3(Dir() + "/COM3"), t5(Dir() + "/COM5");
+    QCOMPARE(t5.Exchange("A00B", 300), std::string("\nA01B5555555508\r"));
+    QCOMPARE(t3.Exchange("A00B", 300), std::string("\nA01B3333333308\r"));
+    QCOMPARE(t3.Exchange("A01V", 300).size(), size_t(16));
+    QCOMPARE(r3.ReceivedPayloads(), (std::vector<std::string>{"A00B", "A01V"}));
+    QCOMPARE(r5.ReceivedPayloads(), std::vector<std::string>{"A00B"});
+}
+
+void TestEmulator::linkLifecycle_data()
+{
+    QTest::addColumn<QString>("existing"); // what COM6 was before the start
+    QTest::newRow("nothing") << "";
+    QTest::newRow("dangling link") << "link";
+    QTest::newRow("plain file") << "file";
+}
+
+void TestEmulator::linkLifecycle()
+{
+    QFETCH(QString, existing);
+    const QString link = dir_.path() + "/COM6";
+    QFile::remove(link);
+    if (existing == "link")
+        QVERIFY(QFile::link("/nonexistent/tty", link));
+    if (existing == "file") {
+        QFile f(link);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 6));
+    QCOMPARE(r.LinkPath(), link.toStdString());
+    QCOMPARE(QFile::symLinkTarget(link), QString::fromStdString(r.SlavePath()));
+    QVERIFY(!r.Start(Dir(), 7)); // one line per emulator
+    r.Stop();
+    QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    r.Stop();
+    // Started again, it serves again.
+    QVERIFY(r.Start(Dir(), 6));
+    QCOMPARE(ToolPort(r.LinkPath()).Exchange("A00B", 300).size(), size_t(16));
+    r.Stop();
+    // A port directory that is not there: refused, nothing left open.
+    emu::ReaderEmulator bad;
+    QVERIFY(!bad.Start(Dir() + "/missing", 3));
+    QVERIFY(!bad.LastError().empty());
+    QVERIFY(!bad.Running());
+    QVERIFY(QDir(dir_.path()).entryList({".COM*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+}
+
+void TestEmulator::reopenAndRuntimeChanges()
+{
+    emu::ReaderEmulator r({}, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    {
+        ToolPort tool(r.LinkPath(), B9600);
+        QCOMPARE(tool.Exchange("A00B", 60), std::string());
+    }
+    {
+        // The port survives the tool's close and sees the new speed of the next open.
+        ToolPort tool(r.LinkPath(), B19200);
+        QCOMPARE(tool.Exchange("A00B", 300).size(), size_t(16));
+    }
+    emu::ReaderModel m = r.Model();
+    m.id = "07";
+    m.serial = "0000ABCD";
+    r.SetModel(m);
+    r.SetHandler('F', [](emu::ReaderModel&, const emu::Command& c) {
+        return std::optional<emu::Reply>(emu::Reply{"00" + c.params, true});
+    });
+    ToolPort tool(r.LinkPath());
+    QCOMPARE(B(tool.Exchange("A00B", 300)), QByteArray("\nA07B0000ABCD0A\r"));
+    QCOMPARE(tool.Exchange("A01V", 60), std::string());
+    QCOMPARE(tool.Exchange("A07F12", 300), r.BuildAnswerFor("A07F12"));
+    QCOMPARE(r.BuildAnswerFor("A07F12").substr(1, 8), std::string("A07F0012"));
+    r.SetHandler('F', nullptr);
+    QCOMPARE(tool.Exchange("A07F12", 60), std::string());
+}
+
+void TestEmulator::executable()
+{
+#ifndef TESMORA_EMULATOR_EXE
+    QSKIP("the emulator executable's path is not known to this build");
+#else
+    QProcess p;
+    p.start(TESMORA_EMULATOR_EXE,
+            {"--type", "4", "--serial", "87654321", "--mode", "9600,e,8,1", "--com", "7",
+             "--port-dir", dir_.path(), "--fast", "--turnaround", "1"});
+    QVERIFY(p.waitForStarted());
+    QVERIFY(p.waitForReadyRead(3000));
+    const QString line = QString::fromLocal8Bit(p.readLine()).trimmed();
+    const QString link = dir_.path() + "/COM7";
+    QCOMPARE(line, "COM7 -> " + QFile::symLinkTarget(link) + " in " + dir_.path());
+    {
+        ToolPort tool(link.toStdString(), B9600, PARENB);
+        QCOMPARE(tool.Exchange("H00B", 300), std::string("\nH01B8765432109\r"));
+        QCOMPARE(tool.Exchange("A00B", 60), std::string()); // type 4 is an H reader
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(3000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+#endif
+}
+
+void TestEmulator::executableRefuses_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("type 9") << QStringList{"--type", "9"};
+    QTest::newRow("bad mode") << QStringList{"--mode", "fast,e,8,1"};
+    QTest::newRow("bad com") << QStringList{"--com", "x"};
+    QTest::newRow("missing value") << QStringList{"--com"};
+    QTest::newRow("unknown option") << QStringList{"--colour", "red"};
+    QTest::newRow("missing directory") << QStringList{"--port-dir", "/nonexistent/ports"};
+}
+
+void TestEmulator::executableRefuses()
+{
+#ifndef TESMORA_EMULATOR_EXE
+    QSKIP("the emulator executable's path is not known to this build");
+#else
+    QFETCH(QStringList, args);
+    QProcess p;
+    if (!args.contains("--port-dir"))
+        args << "--port-dir" << dir_.path();
+    p.start(TESMORA_EMULATOR_EXE, args);
+    QVERIFY(p.waitForFinished(3000));
+    QVERIFY(p.exitCode() != 0);
+    QVERIFY(p.readAllStandardError().contains("tesmora-reader-emulator: "));
+    QVERIFY(!QFileInfo(dir_.path() + "/COM3").isSymLink());
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestEmulator)
+#include "tst_emulator.moc"

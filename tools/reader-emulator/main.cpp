@@ -1,0 +1,129 @@
+// tesmora-reader-emulator: an emulated reader on a pty, linked as COMn in a port directory.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include <pthread.h>
+
+#include "readeremulator.h"
+
+namespace {
+
+void Usage(std::ostream& out)
+{
+    out << "usage: tesmora-reader-emulator [options]\n"
+           "  --type N          reader type 1..8 (sets the prefix letter)\n"
+           "  --prefix LETTER   prefix letter the reader answers to (default A)\n"
+           "  --any-prefix      answer to every type's letter (A, H, J, I)\n"
+           "  --id ID           two-character reader ID (default 01)\n"
+           "  --serial TEXT     8-character serial number (default 12345678)\n"
+           "  --version TEXT    8-character version (default 05.00-01)\n"
+           "  --mode MODE       line setting, e.g. 19200,e,8,1; only the baud rate is compared\n"
+           "  --com N           COM number of the link (default 3)\n"
+           "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
+           "  --fast            no wire timing\n"
+           "  --turnaround MS   reader turnaround in ms (default 3)\n";
+}
+
+bool ToInt(const std::string& s, int lo, int hi, int* out)
+{
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 9)
+        return false;
+    const int v = std::stoi(s);
+    if (v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
+int Fail(const std::string& message)
+{
+    std::cerr << "tesmora-reader-emulator: " << message << "\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    emu::ReaderModel model;
+    emu::Options options;
+    int com = 3;
+    std::string portDir;
+    if (const char* env = std::getenv("TESMORA_PORT_DIR"))
+        portDir = env;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto value = [&]() { return std::string(argv[++i]); };
+        if (arg == "--help" || arg == "-h") {
+            Usage(std::cout);
+            return 0;
+        } else if (arg == "--any-prefix") {
+            model.anyPrefix = true;
+        } else if (arg == "--fast") {
+            options.fast = true;
+        } else if (!hasValue) {
+            Usage(std::cerr);
+            return Fail("unknown option or missing value: " + arg);
+        } else if (arg == "--type") {
+            int type = 0;
+            if (!ToInt(value(), 1, 8, &type))
+                return Fail("--type takes 1 to 8");
+            model.prefix = "AHAHJIJI"[type - 1];
+        } else if (arg == "--prefix") {
+            const std::string p = value();
+            if (p.size() != 1)
+                return Fail("--prefix takes one letter");
+            model.prefix = p[0];
+        } else if (arg == "--id") {
+            model.id = value();
+            if (model.id.size() != 2)
+                return Fail("--id takes two characters");
+        } else if (arg == "--serial") {
+            model.serial = value();
+        } else if (arg == "--version") {
+            model.version = value();
+        } else if (arg == "--mode") {
+            const std::string mode = value();
+            if (!ToInt(mode.substr(0, mode.find(',')), 1, 4000000, &model.baud))
+                return Fail("--mode takes a line setting such as 19200,e,8,1");
+        } else if (arg == "--com") {
+            if (!ToInt(value(), 1, 99, &com))
+                return Fail("--com takes 1 to 99");
+        } else if (arg == "--port-dir") {
+            portDir = value();
+        } else if (arg == "--turnaround") {
+            if (!ToInt(value(), 0, 10000, &options.turnaroundMs))
+                return Fail("--turnaround takes milliseconds");
+        } else {
+            Usage(std::cerr);
+            return Fail("unknown option: " + arg);
+        }
+    }
+    if (portDir.empty())
+        return Fail("no port directory: give --port-dir or set TESMORA_PORT_DIR");
+
+    // Block the stop signals before the emulator's thread starts, so that it inherits the
+    // mask and only sigwait below sees them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    emu::ReaderEmulator reader(model, options);
+    if (!reader.Start(portDir, com))
+        return Fail("cannot start: " + reader.LastError());
+    std::cout << "COM" << com << " -> " << reader.SlavePath() << " in " << portDir << std::endl;
+
+    int sig = 0;
+    sigwait(&stop, &sig);
+    reader.Stop();
+    return 0;
+}
