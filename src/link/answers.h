@@ -2,6 +2,9 @@
 
 #include <string_view>
 
+// link::X is reached through the inline namespace: a plain global namespace
+// `link` would clash with POSIX link() from <unistd.h>, which <atomic> pulls in.
+inline namespace tesmora {
 namespace link {
 
 constexpr int kIdentifyAnswerLength = 16;
@@ -18,3 +21,4 @@ bool BlockEchoAccepted(bool exchanged, std::string_view response, int responseLe
                        std::string_view dataWritten);
 
 } // namespace link
+} // namespace tesmora

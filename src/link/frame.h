@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// link::X is reached through the inline namespace: a plain global namespace
+// `link` would clash with POSIX link() from <unistd.h>, which <atomic> pulls in.
+inline namespace tesmora {
 namespace link {
 
 constexpr size_t kMaxPayload = 255;
@@ -34,11 +37,13 @@ int32_t HexText8ToNumber(std::string_view text);
 // 16 hexadecimal characters through the two-way mask, as 16 upper-case digits.
 std::string UnscrambleHex16(std::string_view text);
 
-// Milliseconds between two tick readings, larger minus smaller as signed 32-bit
-// numbers, so a counter wrap between them still gives a positive difference.
+// Milliseconds from start to now, taken modulo 2^32 and read as signed 32-bit, so
+// a counter wrap (or its top bit flipping) between the two readings still gives
+// the true, positive difference.
 int32_t TickDifference(uint32_t start, uint32_t now);
 
 // Millisecond tick count of a steady clock, truncated to 32 bits like the system tick.
 uint32_t TickCount();
 
 } // namespace link
+} // namespace tesmora

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+// link::X is reached through the inline namespace: a plain global namespace
+// `link` would clash with POSIX link() from <unistd.h>, which <atomic> pulls in.
+inline namespace tesmora {
 namespace link {
 
 constexpr int kReceiveBufferSize = 1024;
@@ -28,3 +31,4 @@ private:
 };
 
 } // namespace link
+} // namespace tesmora

@@ -8,6 +8,9 @@
 
 #include <termios.h>
 
+// link::X is reached through the inline namespace: a plain global namespace
+// `link` would clash with POSIX link() from <unistd.h>, which <atomic> pulls in.
+inline namespace tesmora {
 namespace link {
 
 // One line setting of a mode string "baud,parity,data,stop", e.g. "19200,e,8,1".
@@ -57,3 +60,4 @@ private:
 };
 
 } // namespace link
+} // namespace tesmora

@@ -420,17 +420,18 @@ private slots:
     // port is closed and the window is usable again.
     void unpluggedDuringTheScan_data()
     {
-        QTest::addColumn<int>("answered");
-        QTest::newRow("during identify") << 0;
-        QTest::newRow("during version") << 1;
+        QTest::addColumn<char>("letter");
+        QTest::newRow("during identify") << 'B';
+        QTest::newRow("during version") << 'V';
     }
 
     void unpluggedDuringTheScan()
     {
-        QFETCH(int, answered);
+        QFETCH(char, letter);
+        const bool answered = letter != 'B';
         Fixture fx;
         emu::ReaderEmulator& r = fx.AddReader(1);
-        r.ArmFault(Fault::HangUp, 1, answered);
+        r.ArmFaultFor(letter, Fault::HangUp);
         StorePort(fx, 1, 5, "19200,e,8,1");
         TfrmModule& w = fx.OpenWindow();
         QElapsedTimer t;

@@ -1,6 +1,9 @@
 // The window, its languages, the settings store and the reader-type tabs,
 // driven through the real window.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -9,7 +12,7 @@
 #include <stdexcept>
 
 #include "fixture.h"
-#include "readertypes.h"
+#include "reader/readertypes.h"
 
 class TestShell : public QObject
 {

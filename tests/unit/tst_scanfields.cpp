@@ -1,7 +1,7 @@
 // Conversions of the reader's answer fields.
 #include <QTest>
 
-#include "scanfields.h"
+#include "reader/scanfields.h"
 
 Q_DECLARE_METATYPE(std::optional<int>)
 

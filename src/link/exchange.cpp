@@ -1,0 +1,104 @@
+// The window's link operations: the port and the framed request/response exchange.
+#include <QByteArray>
+#include <QCoreApplication>
+
+#include <string_view>
+#include <thread>
+
+#include "frmmodule.h"
+#include "link/frame.h"
+
+bool TfrmModule::OpenPort(int n, const QString& mode)
+{
+    return Port.Open(n, mode.toStdString());
+}
+
+void TfrmModule::ClosePort()
+{
+    Port.Close();
+}
+
+bool TfrmModule::WriteByte(uint8_t b)
+{
+    return Port.WriteByte(b);
+}
+
+bool TfrmModule::WriteBuffer(const uint8_t* data, size_t count)
+{
+    return Port.WriteBuffer(data, count);
+}
+
+void TfrmModule::PurgePort()
+{
+    Port.Purge();
+}
+
+bool TfrmModule::ReadByte(uint8_t& b)
+{
+    const auto got = Port.ReadByte();
+    if (!got)
+        return false;
+    b = *got;
+    return true;
+}
+
+bool TfrmModule::Exchange(const QString& payload)
+{
+    const QByteArray bytes = payload.toUtf8();
+    const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+    // An over-long payload cannot be framed; refuse it before anything is sent
+    // or shown, rather than send a truncated frame with a wrong checksum.
+    const auto frame = link::BuildCommandFrame(text);
+    if (!frame)
+        return false;
+
+    Receive.Clear();
+    std::this_thread::yield();
+
+    const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame->data());
+    const size_t n = text.size();
+    WriteByte(frameBytes[0]);
+    WriteBuffer(frameBytes + 1, n);
+    WriteByte(frameBytes[n + 1]);
+    WriteByte(frameBytes[n + 2]);
+    WriteByte(frameBytes[n + 3]);
+
+    SetCommPanel(0, QString::fromStdString(link::SentDisplay(text)));
+    QCoreApplication::processEvents();
+
+    // Whatever arrived before this point is not an answer to this command.
+    PurgePort();
+    std::this_thread::yield();
+    ResponseLength = 0;
+    const uint32_t start = link::TickCount();
+    int32_t elapsed = 0;
+    bool result = false;
+
+    for (;;) {
+        uint8_t b = 0;
+        if (ReadByte(b)) {
+            const bool complete = Receive.Feed(b);
+            ResponseLength = Receive.Length();
+            if (complete) {
+                LastResponse = Receive.Text();
+                result = link::ResponseChecksumValid(Receive.Data(),
+                                                     static_cast<size_t>(ResponseLength));
+                break;
+            }
+        } else {
+            // Keep the window alive while waiting; the deadline is only
+            // examined in the pauses of the line.
+            QCoreApplication::processEvents();
+            elapsed = link::TickDifference(start, link::TickCount());
+        }
+        if (elapsed > link::kResponseDeadlineMs) {
+            result = false;
+            break;
+        }
+    }
+
+    SetCommPanel(1, QString::fromStdString(link::ReceivedDisplay(
+                        Receive.Data(), static_cast<size_t>(ResponseLength))));
+    QCoreApplication::processEvents();
+    return result;
+}

@@ -1,0 +1,370 @@
+#include "link/serialport.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+inline namespace tesmora {
+namespace link {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long an empty read takes; the exchange's deadline and its window
+// updates are paced by it.
+constexpr auto kReadWait = std::chrono::milliseconds(1);
+// A write that makes no progress for this long is given up, so that a device
+// which stopped taking bytes cannot freeze the window.
+constexpr int kWriteStallMs = 2000;
+
+struct BaudEntry
+{
+    int baud;
+    speed_t speed;
+};
+
+constexpr BaudEntry kBauds[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+std::optional<speed_t> SpeedFor(int baud)
+{
+    for (const auto& e : kBauds) {
+        if (e.baud == baud)
+            return e.speed;
+    }
+    return std::nullopt;
+}
+
+// A whole field of decimal digits, nothing else.
+std::optional<int> ParseNumber(std::string_view field)
+{
+    if (field.empty() || field.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (ec != std::errc() || end != field.data() + field.size() || field.front() == '-' ||
+        field.front() == '+')
+        return std::nullopt;
+    return value;
+}
+
+void ApplyRaw(termios& t)
+{
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~CRTSCTS;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // Reads are paced by poll(); the descriptor itself never waits.
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
+
+void ClearParity(termios& t)
+{
+    t.c_cflag &= ~(PARENB | PARODD);
+#ifdef CMSPAR
+    t.c_cflag &= ~CMSPAR;
+#endif
+}
+
+// Returns false when the setting cannot be expressed here (e.g. mark parity
+// without CMSPAR); the rest of the setting is still applied.
+bool ApplySetting(termios& t, const LineSetting& s)
+{
+    bool complete = true;
+    if (const auto speed = SpeedFor(s.baud)) {
+        cfsetispeed(&t, *speed);
+        cfsetospeed(&t, *speed);
+    }
+    t.c_cflag &= ~CSIZE;
+    switch (s.dataBits) {
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
+    }
+    if (s.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    else
+        t.c_cflag &= ~CSTOPB;
+
+    ClearParity(t);
+    switch (s.parity) {
+    case 'e':
+        t.c_cflag |= PARENB;
+        break;
+    case 'o':
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 'm':
+    case 's':
+#ifdef CMSPAR
+        t.c_cflag |= PARENB | CMSPAR | (s.parity == 'm' ? PARODD : 0);
+#else
+        complete = false;
+#endif
+        break;
+    default:
+        break;
+    }
+    return complete;
+}
+
+bool SetAttributes(int fd, const termios& t)
+{
+    for (;;) {
+        if (tcsetattr(fd, TCSANOW, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void SleepUntil(Clock::time_point until)
+{
+    if (Clock::now() < until)
+        std::this_thread::sleep_until(until);
+}
+
+} // namespace
+
+std::optional<LineSetting> ParseMode(std::string_view mode)
+{
+    std::string_view fields[4];
+    size_t count = 0;
+    size_t pos = 0;
+    for (;;) {
+        const size_t comma = mode.find(',', pos);
+        if (count == 4)
+            return std::nullopt;
+        fields[count++] = mode.substr(pos, comma == std::string_view::npos ? std::string_view::npos
+                                                                           : comma - pos);
+        if (comma == std::string_view::npos)
+            break;
+        pos = comma + 1;
+    }
+    if (count != 4)
+        return std::nullopt;
+
+    LineSetting s;
+    const auto baud = ParseNumber(fields[0]);
+    if (!baud || !SpeedFor(*baud))
+        return std::nullopt;
+    s.baud = *baud;
+
+    if (fields[1].size() != 1)
+        return std::nullopt;
+    char p = fields[1][0];
+    if (p >= 'A' && p <= 'Z')
+        p = static_cast<char>(p - 'A' + 'a');
+    if (p != 'n' && p != 'e' && p != 'o' && p != 'm' && p != 's')
+        return std::nullopt;
+    s.parity = p;
+
+    const auto data = ParseNumber(fields[2]);
+    if (!data || *data < 5 || *data > 8)
+        return std::nullopt;
+    s.dataBits = *data;
+
+    const auto stop = ParseNumber(fields[3]);
+    if (!stop || (*stop != 1 && *stop != 2))
+        return std::nullopt;
+    s.stopBits = *stop;
+    return s;
+}
+
+std::string PortDevicePath(int n)
+{
+    if (n < 1 || n > 16)
+        return {};
+    const std::string name = "COM" + std::to_string(n);
+    // An empty value counts as unset: it cannot name a directory.
+    if (const char* dir = std::getenv("TESMORA_PORT_DIR"); dir != nullptr && *dir != '\0') {
+        std::string path = dir;
+        if (path.back() != '/')
+            path += '/';
+        return path + name;
+    }
+    if (n <= 4)
+        return "/dev/ttyS" + std::to_string(n - 1);
+    if (n <= 12)
+        return "/dev/ttyUSB" + std::to_string(n - 5);
+    return "/dev/ttyACM" + std::to_string(n - 13);
+}
+
+SerialPort::~SerialPort()
+{
+    Close();
+}
+
+bool SerialPort::Open(int n, std::string_view mode)
+{
+    const std::string path = PortDevicePath(n);
+    if (path.empty())
+        return false;
+    return OpenPath(path, mode);
+}
+
+bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
+{
+    if (IsOpen())
+        Close();
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // flock holds against every other opener, root included, and through any
+    // link to the same device; TIOCEXCL adds the kernel's own refusal for
+    // ordinary accounts.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    termios saved{};
+    if (tcgetattr(fd, &saved) != 0) {
+        // Not a terminal device at all.
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+
+    fd_ = fd;
+    saved_ = saved;
+    haveSaved_ = true;
+
+    termios wanted = saved;
+    ApplyRaw(wanted);
+    const termios rawOnly = wanted;
+    if (const auto setting = ParseMode(mode))
+        ApplySetting(wanted, *setting);
+
+    // A refused setting does not fail the open: a pty, for one, cannot carry
+    // parity. Fall back step by step and go on with what the device takes.
+    if (!SetAttributes(fd, wanted)) {
+        termios noParity = wanted;
+        ClearParity(noParity);
+        if (!SetAttributes(fd, noParity))
+            SetAttributes(fd, rawOnly);
+    }
+    return true;
+}
+
+void SerialPort::Close()
+{
+    if (fd_ < 0)
+        return;
+    // Errors are ignored throughout: a device that has gone away answers EIO,
+    // and the descriptor must be released all the same.
+    Purge();
+    if (haveSaved_)
+        SetAttributes(fd_, saved_);
+    ::ioctl(fd_, TIOCNXCL);
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+    haveSaved_ = false;
+}
+
+bool SerialPort::WriteByte(uint8_t b)
+{
+    return WriteBuffer(&b, 1);
+}
+
+bool SerialPort::WriteBuffer(const uint8_t* data, size_t count)
+{
+    if (fd_ < 0 || (data == nullptr && count > 0))
+        return false;
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t w = ::write(fd_, data + done, count - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd_, POLLOUT, 0};
+            const int r = ::poll(&p, 1, kWriteStallMs);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+                return false;
+            continue;
+        }
+        return false;
+    }
+    // Wait until the bytes have left, so that a purge right after this write
+    // cannot discard them.
+    for (;;) {
+        if (tcdrain(fd_) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void SerialPort::Purge()
+{
+    if (fd_ < 0)
+        return;
+    // Writes are drained, so the output queue is normally empty already. On a
+    // pty an output flush reaches into the peer's not yet delivered input and
+    // drops the command just sent (measured: about 1 in 20 after tcdrain), so
+    // the output side is flushed only when the driver still holds bytes.
+    int queued = 0;
+    const bool known = ::ioctl(fd_, TIOCOUTQ, &queued) == 0;
+    tcflush(fd_, !known || queued > 0 ? TCIOFLUSH : TCIFLUSH);
+}
+
+std::optional<uint8_t> SerialPort::ReadByte()
+{
+    const auto start = Clock::now();
+    const auto until = start + kReadWait;
+    if (fd_ < 0) {
+        SleepUntil(until);
+        return std::nullopt;
+    }
+
+    uint8_t b = 0;
+    ssize_t r = ::read(fd_, &b, 1);
+    if (r == 1)
+        return b;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        pollfd p{fd_, POLLIN, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(kReadWait.count()));
+        if (n > 0 && (p.revents & POLLIN) != 0) {
+            r = ::read(fd_, &b, 1);
+            if (r == 1)
+                return b;
+        }
+    }
+    // Nothing, a hang-up or an error: all read as empty, and all take the full
+    // wait, so that a dead line cannot make the caller's loop spin.
+    SleepUntil(until);
+    return std::nullopt;
+}
+
+} // namespace link
+} // namespace tesmora

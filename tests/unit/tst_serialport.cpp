@@ -1,0 +1,502 @@
+// The serial channel on a real pseudo-terminal: mode strings, port numbers,
+// exclusive opening, raw line settings and their restoration, read pacing,
+// hang-up, and a purge that keeps what was written.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "link/modelist.h"
+#include "link/serialport.h"
+
+Q_DECLARE_METATYPE(std::optional<link::LineSetting>)
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+double ThreadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+}
+
+// A pty whose slave side the test keeps open as well, as the emulator does, so
+// that the line settings can be read while the port has the device.
+struct Pty
+{
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    Pty()
+    {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
+            path = name;
+    }
+    ~Pty()
+    {
+        CloseMaster();
+        if (slave >= 0)
+            ::close(slave);
+    }
+    void CloseMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    termios Settings() const
+    {
+        termios t{};
+        tcgetattr(slave, &t);
+        return t;
+    }
+    // What the port wrote, collected from the master side until `count`
+    // bytes are in or nothing more comes for 300 ms.
+    QByteArray ReadMaster(int count) const
+    {
+        QByteArray got;
+        while (got.size() < count) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 300) <= 0)
+                break;
+            char buf[256];
+            const ssize_t r = ::read(master, buf, sizeof buf);
+            if (r <= 0)
+                break;
+            got.append(buf, qsizetype(r));
+        }
+        return got;
+    }
+};
+
+speed_t SpeedOf(int baud)
+{
+    switch (baud) {
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    default:
+        return B0;
+    }
+}
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { qunsetenv("TESMORA_PORT_DIR"); }
+    void cleanup() { qunsetenv("TESMORA_PORT_DIR"); }
+
+    void parseMode_data()
+    {
+        using S = link::LineSetting;
+        using O = std::optional<link::LineSetting>;
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<O>("setting");
+        // The whole list the program uses, 230400 included.
+        const int bauds[] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
+        int index = 0;
+        for (int baud : bauds) {
+            for (char parity : {'n', 'e'}) {
+                const QString mode = QStringLiteral("%1,%2,8,1").arg(baud).arg(QChar(parity));
+                // The table itself must be the one written out here.
+                QCOMPARE(QString::fromLatin1(kModeList[size_t(index)].data(),
+                                             qsizetype(kModeList[size_t(index)].size())),
+                         mode);
+                QTest::newRow(qPrintable(mode)) << mode << O(S{baud, parity, 8, 1});
+                ++index;
+            }
+        }
+        QCOMPARE(index, kModeCount);
+        QTest::newRow("odd, 7 data, 2 stop") << "9600,o,7,2" << O(S{9600, 'o', 7, 2});
+        QTest::newRow("mark") << "9600,m,8,1" << O(S{9600, 'm', 8, 1});
+        QTest::newRow("space") << "9600,s,8,1" << O(S{9600, 's', 8, 1});
+        QTest::newRow("upper-case parity") << "19200,E,8,1" << O(S{19200, 'e', 8, 1});
+        QTest::newRow("empty") << "" << O();
+        QTest::newRow("baud only") << "19200" << O();
+        QTest::newRow("three fields") << "19200,e,8" << O();
+        QTest::newRow("five fields") << "19200,e,8,1,x" << O();
+        QTest::newRow("trailing comma") << "19200,e,8,1," << O();
+        QTest::newRow("unknown baud") << "19201,e,8,1" << O();
+        QTest::newRow("zero baud") << "0,n,8,1" << O();
+        QTest::newRow("negative baud") << "-9600,n,8,1" << O();
+        QTest::newRow("plus sign") << "+9600,n,8,1" << O();
+        QTest::newRow("baud with letters") << "96OO,n,8,1" << O();
+        QTest::newRow("huge baud") << "99999999999999,n,8,1" << O();
+        QTest::newRow("unknown parity") << "19200,x,8,1" << O();
+        QTest::newRow("empty parity") << "19200,,8,1" << O();
+        QTest::newRow("long parity") << "19200,ee,8,1" << O();
+        QTest::newRow("9 data bits") << "19200,e,9,1" << O();
+        QTest::newRow("4 data bits") << "19200,e,4,1" << O();
+        QTest::newRow("3 stop bits") << "19200,e,8,3" << O();
+        QTest::newRow("1.5 stop bits") << "19200,e,8,1.5" << O();
+        QTest::newRow("leading space") << " 19200,e,8,1" << O();
+        QTest::newRow("inner space") << "19200, e,8,1" << O();
+        QTest::newRow("trailing space") << "19200,e,8,1 " << O();
+    }
+
+    void parseMode()
+    {
+        QFETCH(QString, mode);
+        QFETCH(std::optional<link::LineSetting>, setting);
+        const std::string text = mode.toStdString();
+        QCOMPARE(link::ParseMode(text), setting);
+    }
+
+    void portDevicePath_data()
+    {
+        QTest::addColumn<QString>("dir"); // empty: variable unset
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("COM1") << "" << 1 << "/dev/ttyS0";
+        QTest::newRow("COM4") << "" << 4 << "/dev/ttyS3";
+        QTest::newRow("COM5") << "" << 5 << "/dev/ttyUSB0";
+        QTest::newRow("COM12") << "" << 12 << "/dev/ttyUSB7";
+        QTest::newRow("COM13") << "" << 13 << "/dev/ttyACM0";
+        QTest::newRow("COM16") << "" << 16 << "/dev/ttyACM3";
+        QTest::newRow("COM0") << "" << 0 << "";
+        QTest::newRow("COM17") << "" << 17 << "";
+        QTest::newRow("COM-1") << "" << -1 << "";
+        QTest::newRow("dir COM3") << "/tmp/ports" << 3 << "/tmp/ports/COM3";
+        QTest::newRow("dir COM16") << "/tmp/ports" << 16 << "/tmp/ports/COM16";
+        QTest::newRow("dir with slash") << "/tmp/ports/" << 10 << "/tmp/ports/COM10";
+        QTest::newRow("dir COM0") << "/tmp/ports" << 0 << "";
+        QTest::newRow("dir COM17") << "/tmp/ports" << 17 << "";
+    }
+
+    void portDevicePath()
+    {
+        QFETCH(QString, dir);
+        QFETCH(int, n);
+        QFETCH(QString, path);
+        if (!dir.isEmpty())
+            qputenv("TESMORA_PORT_DIR", dir.toLocal8Bit());
+        QCOMPARE(QString::fromStdString(link::PortDevicePath(n)), path);
+    }
+
+    void missingPort()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        qputenv("TESMORA_PORT_DIR", QFile::encodeName(dir.path()));
+        link::SerialPort port;
+        QVERIFY(!port.Open(3, "19200,e,8,1"));
+        QVERIFY(!port.IsOpen());
+        QVERIFY(!port.Open(0, "19200,e,8,1"));
+        QVERIFY(!port.Open(17, "19200,e,8,1"));
+        QVERIFY(!port.IsOpen());
+        port.Close(); // nothing to close, and harmless
+        QVERIFY(!port.IsOpen());
+    }
+
+    void notATerminal()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath("COM2"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        qputenv("TESMORA_PORT_DIR", QFile::encodeName(dir.path()));
+        link::SerialPort port;
+        QVERIFY(!port.Open(2, "19200,e,8,1"));
+        QVERIFY(!port.IsOpen());
+    }
+
+    void openThroughPortDir()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString linkPath = dir.filePath("COM7");
+        QVERIFY(QFile::link(QString::fromStdString(pty.path), linkPath));
+        qputenv("TESMORA_PORT_DIR", QFile::encodeName(dir.path()));
+        link::SerialPort port;
+        QVERIFY(port.Open(7, "38400,n,8,1"));
+        QVERIFY(port.IsOpen());
+        const termios t = pty.Settings();
+        QCOMPARE(cfgetospeed(&t), speed_t(B38400));
+        QVERIFY(!port.Open(6, "38400,n,8,1"));
+        QVERIFY(!port.IsOpen());
+    }
+
+    // Every line setting of the list opens; a pty cannot carry parity, which
+    // must not fail the open.
+    void appliesLineSetting_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("applied");
+        const int bauds[] = {4800, 9600, 19200, 38400, 57600, 115200, 230400};
+        for (int baud : bauds) {
+            for (char parity : {'n', 'e'}) {
+                const QString mode = QStringLiteral("%1,%2,8,1").arg(baud).arg(QChar(parity));
+                QTest::newRow(qPrintable(mode)) << mode << baud << true;
+            }
+        }
+        QTest::newRow("mark parity") << "9600,m,8,2" << 9600 << true;
+        // Not a mode string: the port still opens, raw, at the speed it had.
+        QTest::newRow("not a mode") << "fast please" << 0 << false;
+    }
+
+    void appliesLineSetting()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, baud);
+        QFETCH(bool, applied);
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        termios before = pty.Settings();
+        cfsetispeed(&before, B1200);
+        cfsetospeed(&before, B1200);
+        QCOMPARE(tcsetattr(pty.slave, TCSANOW, &before), 0);
+
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, mode.toStdString()));
+        const termios t = pty.Settings();
+        const speed_t expected = applied ? SpeedOf(baud) : speed_t(B1200);
+        QCOMPARE(cfgetispeed(&t), expected);
+        QCOMPARE(cfgetospeed(&t), expected);
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY((t.c_cflag & CLOCAL) && (t.c_cflag & CREAD));
+        QVERIFY(!(t.c_cflag & CRTSCTS));
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP)));
+        QVERIFY(!(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)));
+        QVERIFY(!(t.c_oflag & OPOST));
+    }
+
+    void settingsRestoredAfterClose()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        termios before = pty.Settings();
+        // Make the found state distinctive: cooked, 2400 baud, 7 data bits.
+        cfsetispeed(&before, B2400);
+        cfsetospeed(&before, B2400);
+        before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | CSTOPB;
+        before.c_cc[VMIN] = 4;
+        before.c_cc[VTIME] = 9;
+        QCOMPARE(tcsetattr(pty.slave, TCSANOW, &before), 0);
+        before = pty.Settings();
+        QVERIFY(before.c_lflag & ICANON);
+
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "115200,e,8,1"));
+        const termios during = pty.Settings();
+        QVERIFY(!(during.c_lflag & ICANON));
+        QCOMPARE(cfgetospeed(&during), speed_t(B115200));
+        port.Close();
+        QVERIFY(!port.IsOpen());
+
+        const termios after = pty.Settings();
+        QCOMPARE(after.c_iflag, before.c_iflag);
+        QCOMPARE(after.c_oflag, before.c_oflag);
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QCOMPARE(after.c_lflag, before.c_lflag);
+        QCOMPARE(cfgetispeed(&after), cfgetispeed(&before));
+        QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+        for (size_t i = 0; i < NCCS; ++i)
+            QCOMPARE(int(after.c_cc[i]), int(before.c_cc[i]));
+    }
+
+    // Also as root, and also through a second name for the same device.
+    void secondOpenRefused()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString other = dir.filePath("COM1");
+        QVERIFY(QFile::link(QString::fromStdString(pty.path), other));
+
+        link::SerialPort first;
+        QVERIFY(first.OpenPath(pty.path, "19200,e,8,1"));
+        link::SerialPort second;
+        QVERIFY(!second.OpenPath(pty.path, "19200,e,8,1"));
+        QVERIFY(!second.IsOpen());
+        QVERIFY(!second.OpenPath(QFile::encodeName(other).toStdString(), "19200,e,8,1"));
+        QVERIFY(!second.IsOpen());
+        // The refused opener must not have disturbed the holder's settings.
+        const termios held = pty.Settings();
+        QCOMPARE(cfgetospeed(&held), speed_t(B19200));
+
+        first.Close();
+        QVERIFY(second.OpenPath(QFile::encodeName(other).toStdString(), "9600,n,8,1"));
+        QVERIFY(second.IsOpen());
+        second.Close();
+        // Open again after a close: the lock and the exclusive mode were released.
+        QVERIFY(first.OpenPath(pty.path, "19200,e,8,1"));
+    }
+
+    void idleReadTakesAboutOneMs()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        std::vector<double> times;
+        for (int i = 0; i < 21; ++i) {
+            const auto t = Clock::now();
+            QVERIFY(!port.ReadByte().has_value());
+            times.push_back(MsSince(t));
+        }
+        std::sort(times.begin(), times.end());
+        QVERIFY2(times.front() >= 0.5, qPrintable(QString::number(times.front())));
+        QVERIFY2(times[times.size() / 2] < 20.0, qPrintable(QString::number(times[10])));
+    }
+
+    void waitingBytesReadAtOnce()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        // Raw input: 0x0D and 0x0A arrive untranslated, 0x03 is no signal.
+        const QByteArray sent("\n0A\r\x03\x7F\xB0xyz", 10);
+        QCOMPARE(::write(pty.master, sent.constData(), size_t(sent.size())), ssize_t(10));
+        pollfd p{pty.slave, POLLIN, 0};
+        QVERIFY(::poll(&p, 1, 1000) == 1);
+        const auto t = Clock::now();
+        QByteArray got;
+        for (int i = 0; i < sent.size(); ++i) {
+            const auto b = port.ReadByte();
+            QVERIFY(b.has_value());
+            got.append(char(*b));
+        }
+        // Ten reads that each waited would take at least 10 ms.
+        QVERIFY2(MsSince(t) < 8.0, qPrintable(QString::number(MsSince(t))));
+        QCOMPARE(got, sent);
+        QVERIFY(!port.ReadByte().has_value());
+    }
+
+    // The drain before returning from the write is what keeps the command alive
+    // through the purge that follows it.
+    void writeThenPurgeKeepsCommand()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        const QByteArray frame = QByteArray::fromHex("09413030423041"
+                                                     "0D");
+        // The loss is a race with the pty's delivery, so give it many chances.
+        for (int round = 0; round < 100; ++round) {
+            QVERIFY(port.WriteByte(uint8_t(frame[0])));
+            QVERIFY(port.WriteBuffer(reinterpret_cast<const uint8_t*>(frame.constData()) + 1, 6));
+            QVERIFY(port.WriteByte(uint8_t(frame[7])));
+            port.Purge();
+            QCOMPARE(pty.ReadMaster(int(frame.size())), frame);
+        }
+    }
+
+    void largeWriteArrivesWhole()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "230400,n,8,1"));
+        QByteArray big(3000, '\0');
+        for (int i = 0; i < big.size(); ++i)
+            big[i] = char(i * 7 + 1);
+        QVERIFY(port.WriteBuffer(reinterpret_cast<const uint8_t*>(big.constData()),
+                                 size_t(big.size())));
+        QCOMPARE(pty.ReadMaster(int(big.size())), big);
+    }
+
+    void purgeDropsWhatArrived()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        QCOMPARE(::write(pty.master, "\n0A\r", 4), ssize_t(4));
+        pollfd p{pty.slave, POLLIN, 0};
+        QVERIFY(::poll(&p, 1, 1000) == 1);
+        port.Purge();
+        QVERIFY(!port.ReadByte().has_value());
+    }
+
+    // After a hang-up every read is empty and still takes its millisecond, so
+    // a waiting loop sleeps instead of burning a core; closing is clean.
+    void hangUpDoesNotSpin()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        pty.CloseMaster();
+        const double cpu0 = ThreadCpuMs();
+        const auto t = Clock::now();
+        int bytes = 0;
+        for (int i = 0; i < 200; ++i) {
+            if (port.ReadByte())
+                ++bytes;
+        }
+        const double wall = MsSince(t);
+        const double cpu = ThreadCpuMs() - cpu0;
+        QCOMPARE(bytes, 0);
+        QVERIFY2(wall >= 150.0, qPrintable(QString::number(wall)));
+        QVERIFY2(cpu < wall * 0.5, qPrintable(QStringLiteral("%1 of %2").arg(cpu).arg(wall)));
+        // Writes fail instead of blocking on the dead line.
+        const auto w = Clock::now();
+        QVERIFY(!port.WriteByte(0x09));
+        QVERIFY(MsSince(w) < 1000.0);
+        port.Purge();
+        port.Close();
+        QVERIFY(!port.IsOpen());
+    }
+
+    void closedPortIsInert()
+    {
+        link::SerialPort port;
+        QVERIFY(!port.WriteByte(0x41));
+        const uint8_t two[2] = {1, 2};
+        QVERIFY(!port.WriteBuffer(two, 2));
+        port.Purge();
+        const auto t = Clock::now();
+        QVERIFY(!port.ReadByte().has_value());
+        QVERIFY(MsSince(t) >= 0.5);
+        port.Close();
+    }
+};
+
+QTEST_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
