@@ -97,8 +97,8 @@ bool AlsaBeep(int frequency, int durationMs)
         return false;
     constexpr unsigned rate = 44100;
     bool ok = snd_pcm_nonblock(pcm, 0) == 0 &&
-              snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                                 rate, 1, 100000) == 0;
+              snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, rate,
+                                 1, 100000) == 0;
     if (ok) {
         size_t frames = static_cast<size_t>(rate) * static_cast<size_t>(durationMs) / 1000;
         std::vector<int16_t> samples(frames);

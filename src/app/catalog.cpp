@@ -33,12 +33,18 @@ QString CatalogLookup(std::string_view english, int column)
 const LanguageFontInfo& LanguageFont(int column)
 {
     static const LanguageFontInfo fonts[3] = {
-        {QStringLiteral("Courier New"), 10, 0,
+        {QStringLiteral("Courier New"),
+         10,
+         0,
          {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")}},
-        {QStringLiteral("宋体"), 12, 134,
+        {QStringLiteral("宋体"),
+         12,
+         134,
          {QStringLiteral("SimSun"), QStringLiteral("Noto Sans CJK SC"),
           QStringLiteral("WenQuanYi Micro Hei")}},
-        {QStringLiteral("細明體"), 12, 136,
+        {QStringLiteral("細明體"),
+         12,
+         136,
          {QStringLiteral("MingLiU"), QStringLiteral("Noto Sans CJK TC"),
           QStringLiteral("WenQuanYi Micro Hei")}},
     };

@@ -147,8 +147,8 @@ QFont MakeAccessBitsFont();
 
 inline constexpr const char* kLanguageNames[3] = {"English", "ChineseGB", "ChineseBIG5"};
 // Captions of the language menu items, the same in every language.
-inline constexpr const char* kLanguageMenuCaptions[3] = {
-    "&English", "&Simplified chinese(简体)", "&Traditional chinese(繁體)"};
+inline constexpr const char* kLanguageMenuCaptions[3] = {"&English", "&Simplified chinese(简体)",
+                                                         "&Traditional chinese(繁體)"};
 
 // 0, 1 or 2 for an exactly matching language name, 0 for anything else.
 int LanguageIndexOf(const QString& language);

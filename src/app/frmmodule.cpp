@@ -141,9 +141,8 @@ void TfrmModule::FormCreate()
     CardReadRunning = false;
     ReaderFound = false;
 
-    ui->cmbBaudRate->setCurrentIndex(ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount
-                                         ? ScanBaudRateNo
-                                         : -1);
+    ui->cmbBaudRate->setCurrentIndex(
+        ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount ? ScanBaudRateNo : -1);
     ui->cmbMode->setCurrentIndex(0);
     ui->cmbWiegand->setCurrentIndex(0);
     ui->cmbRS485->setCurrentIndex(1);

@@ -94,39 +94,56 @@ void LoadStoredSettings(StoredSettings& s)
 
     int readerType = 0;
     switch (ReadInt(*store, "ReaderType", readerType)) {
-    case Read::WrongType: return;
-    case Read::Absent: readerType = 0; break;
-    case Read::Ok: break;
+    case Read::WrongType:
+        return;
+    case Read::Absent:
+        readerType = 0;
+        break;
+    case Read::Ok:
+        break;
     }
     s.readerType = readerType;
 
     int commNo = 0;
     switch (ReadInt(*store, "ScanCommNo", commNo)) {
-    case Read::WrongType: return;
-    case Read::Absent: commNo = 0; break;
-    case Read::Ok: break;
+    case Read::WrongType:
+        return;
+    case Read::Absent:
+        commNo = 0;
+        break;
+    case Read::Ok:
+        break;
     }
     s.scanCommNo = commNo;
 
     QString mode;
     switch (ReadString(*store, "ScanBaudRate", mode)) {
-    case Read::WrongType: return;
-    case Read::Absent: mode = QStringLiteral("19200,e,8,1"); break;
-    case Read::Ok: break;
+    case Read::WrongType:
+        return;
+    case Read::Absent:
+        mode = QStringLiteral("19200,e,8,1");
+        break;
+    case Read::Ok:
+        break;
     }
     s.scanBaudRate = mode;
 
     int modeNo = 5;
     switch (ReadInt(*store, "ScanBaudRateNo", modeNo)) {
-    case Read::WrongType: return;
-    case Read::Absent: modeNo = 5; break;
-    case Read::Ok: break;
+    case Read::WrongType:
+        return;
+    case Read::Absent:
+        modeNo = 5;
+        break;
+    case Read::Ok:
+        break;
     }
     s.scanBaudRateNo = modeNo;
 
     QString language;
     switch (ReadString(*store, "LanguageFlag", language)) {
-    case Read::WrongType: return;
+    case Read::WrongType:
+        return;
     case Read::Absent:
         s.language = QStringLiteral("English");
         s.languageIndex = 0;

@@ -12,10 +12,10 @@ enum class ScanRead { Interface, KeyNumber, KeyParity, KeyStatus, IdLocation };
 
 struct ReaderTypeRow
 {
-    std::string_view prefix;          // first letter of every payload
-    std::vector<OtherPage> pages;     // offered besides "Command", in tab order
-    std::optional<OtherPage> select;  // page to select; none: leave it to the tab widget
-    bool interfaceHasCardType;        // the interface answer may carry the card type
+    std::string_view prefix;         // first letter of every payload
+    std::vector<OtherPage> pages;    // offered besides "Command", in tab order
+    std::optional<OtherPage> select; // page to select; none: leave it to the tab widget
+    bool interfaceHasCardType;       // the interface answer may carry the card type
     std::vector<ScanRead> reads;
 };
 

@@ -26,7 +26,8 @@ QString Latin1(const std::string& s)
 
 // A character that does not convert ends the reads of the type.
 struct ConversionError
-{};
+{
+};
 
 int Decimal(const std::string& response, size_t offset, size_t count)
 {
@@ -136,7 +137,8 @@ void TfrmModule::btnScanClick()
 
     // Identity, from the accepted 16-byte identify answer.
     selectMode(ScanBaudRateNo);
-    f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ") + Latin1(AnswerField(LastResponse, 5, 8)));
+    f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ") +
+                         Latin1(AnswerField(LastResponse, 5, 8)));
     const std::string id = AnswerField(LastResponse, 2, 2);
     f->pnID->setText(Latin1(id));
     ReaderIdText = Latin1(id);

@@ -15,11 +15,16 @@ namespace {
 QWidget* PageWidget(Ui::frmModule* ui, OtherPage page)
 {
     switch (page) {
-    case OtherPage::Mifare: return ui->tsMifare;
-    case OtherPage::MifareKey: return ui->tsMifareKey;
-    case OtherPage::EM: return ui->tsEM;
-    case OtherPage::Keypad: return ui->tsKeypad;
-    case OtherPage::Command: return ui->tsCommand;
+    case OtherPage::Mifare:
+        return ui->tsMifare;
+    case OtherPage::MifareKey:
+        return ui->tsMifareKey;
+    case OtherPage::EM:
+        return ui->tsEM;
+    case OtherPage::Keypad:
+        return ui->tsKeypad;
+    case OtherPage::Command:
+        return ui->tsCommand;
     }
     return ui->tsCommand;
 }
@@ -34,7 +39,8 @@ void TfrmModule::pcReaderChange()
         other->setTabVisible(other->indexOf(page), false);
 
     const ReaderTypeRow& row = ReaderTypeFor(ReaderType());
-    CommandPrefix = QString::fromLatin1(row.prefix.data(), static_cast<qsizetype>(row.prefix.size()));
+    CommandPrefix =
+        QString::fromLatin1(row.prefix.data(), static_cast<qsizetype>(row.prefix.size()));
 
     for (OtherPage page : row.pages)
         other->setTabVisible(other->indexOf(PageWidget(f, page)), true);

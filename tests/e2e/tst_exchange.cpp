@@ -65,9 +65,13 @@ private slots:
         QTest::newRow("smallest") << QByteArray("\n0A\r") << true << 4 << "[0A]0A[0D]";
         QTest::newRow("lower-case checksum") << QByteArray("\n0a\r") << false << 4 << "[0A]0a[0D]";
         QTest::newRow("too short") << QByteArray("\n\r") << false << 2 << "[0A][0D]";
-        QTest::newRow("stray byte") << QByteArray("\x00\n0A\r", 5) << false << 5
-                                    << "[00][0A]0A[0D]";
-        QTest::newRow("display") << QByteArray("\x7f" "A\xb0\r") << false << 4 << "\x7f" "A[B0][0D]";
+        QTest::newRow("stray byte")
+            << QByteArray("\x00\n0A\r", 5) << false << 5 << "[00][0A]0A[0D]";
+        QTest::newRow("display") << QByteArray("\x7f"
+                                               "A\xb0\r")
+                                 << false << 4
+                                 << "\x7f"
+                                    "A[B0][0D]";
     }
 
     void answers()

@@ -99,7 +99,8 @@ private slots:
                 if (room < 0 || text.isEmpty())
                     continue;
                 QFontMetrics fm(c->font());
-                if (fm.horizontalAdvance(text) > room || fm.tightBoundingRect(text).height() > c->height())
+                if (fm.horizontalAdvance(text) > room ||
+                    fm.tightBoundingRect(text).height() > c->height())
                     clipped << QStringLiteral("%1 \"%2\" (%3 > %4)")
                                    .arg(c->objectName(), text)
                                    .arg(fm.horizontalAdvance(text))

@@ -303,8 +303,8 @@ private slots:
         QCOMPARE(ui->rbM1IDKeyB->isChecked(), keyB);
         QCOMPARE(ui->rbM1IDKeyA->isChecked(), !keyB);
         QCOMPARE(ui->cmbM1IDKeyErr->currentIndex(), keyErr);
-        QCOMPARE(r.ReceivedPayloads(),
-                 (std::vector<std::string>{"H00B", "H01V", "H01A", "H01L", "H01M", "H01N", "H01a"}));
+        QCOMPARE(r.ReceivedPayloads(), (std::vector<std::string>{"H00B", "H01V", "H01A", "H01L",
+                                                                 "H01M", "H01N", "H01a"}));
     }
 
     void keyParityUnansweredSelectsWithParity()
@@ -441,9 +441,8 @@ private slots:
         QVERIFY(w.isEnabled());
         QVERIFY(!w.PortIsOpen());
         QVERIFY(!w.ReaderFound);
-        QCOMPARE(fx.ui()->pnMsg->text(),
-                 answered ? QStringLiteral("Reader data error! (COM : #1)")
-                          : QStringLiteral("Reader not find"));
+        QCOMPARE(fx.ui()->pnMsg->text(), answered ? QStringLiteral("Reader data error! (COM : #1)")
+                                                  : QStringLiteral("Reader not find"));
         QCOMPARE(w.CommColor(), 0x0000FFu);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }

@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -108,12 +108,20 @@ private slots:
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("scan");
-        QTest::newRow("English") << 0 << "English" << "Courier New" << 10 << "Tesmora V5.00"
-                                 << "S/N : ________" << "&File" << "Scan reader";
-        QTest::newRow("Simplified") << 1 << "ChineseGB" << "宋体" << 12 << "读卡机设定程式 V5.00"
-                                    << "序号 : ________" << "档案(&F)" << "扫描读卡机";
-        QTest::newRow("Traditional") << 2 << "ChineseBIG5" << "細明體" << 12
-                                     << "讀卡機設定程式 V5.00" << "序號 : ________" << "檔案(&F)"
+        QTest::newRow("English") << 0 << "English"
+                                 << "Courier New" << 10 << "Tesmora V5.00"
+                                 << "S/N : ________"
+                                 << "&File"
+                                 << "Scan reader";
+        QTest::newRow("Simplified") << 1 << "ChineseGB"
+                                    << "宋体" << 12 << "读卡机设定程式 V5.00"
+                                    << "序号 : ________"
+                                    << "档案(&F)"
+                                    << "扫描读卡机";
+        QTest::newRow("Traditional") << 2 << "ChineseBIG5"
+                                     << "細明體" << 12 << "讀卡機設定程式 V5.00"
+                                     << "序號 : ________"
+                                     << "檔案(&F)"
                                      << "掃描讀卡機";
     }
 
@@ -423,8 +431,8 @@ private slots:
     {
         Fixture fx;
         fx.StoreSystem("ScanCommNo", "4");
-        QFile::setPermissions(fx.SystemStorePath(), QFile::ReadOwner | QFile::ReadGroup |
-                                                        QFile::ReadOther);
+        QFile::setPermissions(fx.SystemStorePath(),
+                              QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         QFile before(fx.SystemStorePath());
         QVERIFY(before.open(QIODevice::ReadOnly));
         QByteArray bytes = before.readAll();
@@ -441,13 +449,12 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("commNo");
         QTest::addColumn<QString>("mode");
-        QTest::newRow("garbage") << QByteArray("\x01\xff[[[=\n=\n\x00zz", 14) << 0
-                                 << "19200,e,8,1";
+        QTest::newRow("garbage") << QByteArray("\x01\xff[[[=\n=\n\x00zz", 14) << 0 << "19200,e,8,1";
         QTest::newRow("huge") << QByteArray("[General]\nScanCommNo=99999999999999999999\n"
                                             "ScanBaudRate=4800,n,8,1\n")
                               << 0 << "19200,e,8,1";
-        QTest::newRow("negative") << QByteArray("[General]\nScanCommNo=-5\nReaderType=-2\n")
-                                  << -5 << "19200,e,8,1";
+        QTest::newRow("negative") << QByteArray("[General]\nScanCommNo=-5\nReaderType=-2\n") << -5
+                                  << "19200,e,8,1";
         QTest::newRow("unquoted mode")
             << QByteArray("[General]\nScanBaudRate=9600,n,8,1\n") << 0 << "9600,n,8,1";
     }
@@ -509,18 +516,30 @@ private slots:
         QTest::addColumn<QString>("panel");
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("sbID") << "sbID" << "pnID" << 7 << "07";
-        QTest::newRow("sbKeyNumber") << "sbKeyNumber" << "pnKeyNumber" << 9 << "09";
-        QTest::newRow("sbKeyStatusNumber") << "sbKeyStatusNumber" << "pnKeyStatusNumber" << 8 << "08";
-        QTest::newRow("sbKeyDelayTime") << "sbKeyDelayTime" << "pnKeyDelayTime" << 99 << "99";
-        QTest::newRow("sbM1E2Sector") << "sbM1E2Sector" << "pnM1E2Sector" << 5 << "05";
-        QTest::newRow("sbM1IDSector") << "sbM1IDSector" << "pnM1IDSector" << 39 << "39";
-        QTest::newRow("sbM1IDBlock") << "sbM1IDBlock" << "pnM1IDBlock" << 3 << "3";
-        QTest::newRow("sbM1IDByte") << "sbM1IDByte" << "pnM1IDByte" << 7 << "7";
-        QTest::newRow("sbM1IDByte 2 digits") << "sbM1IDByte" << "pnM1IDByte" << 31 << "31";
-        QTest::newRow("sbM1Sector") << "sbM1Sector" << "pnM1Sector" << 2 << "02";
-        QTest::newRow("sbM1Block") << "sbM1Block" << "pnM1Block" << 2 << "2";
-        QTest::newRow("sbM1CardSector") << "sbM1CardSector" << "pnM1CardSector" << 0 << "00";
+        QTest::newRow("sbID") << "sbID"
+                              << "pnID" << 7 << "07";
+        QTest::newRow("sbKeyNumber") << "sbKeyNumber"
+                                     << "pnKeyNumber" << 9 << "09";
+        QTest::newRow("sbKeyStatusNumber") << "sbKeyStatusNumber"
+                                           << "pnKeyStatusNumber" << 8 << "08";
+        QTest::newRow("sbKeyDelayTime") << "sbKeyDelayTime"
+                                        << "pnKeyDelayTime" << 99 << "99";
+        QTest::newRow("sbM1E2Sector") << "sbM1E2Sector"
+                                      << "pnM1E2Sector" << 5 << "05";
+        QTest::newRow("sbM1IDSector") << "sbM1IDSector"
+                                      << "pnM1IDSector" << 39 << "39";
+        QTest::newRow("sbM1IDBlock") << "sbM1IDBlock"
+                                     << "pnM1IDBlock" << 3 << "3";
+        QTest::newRow("sbM1IDByte") << "sbM1IDByte"
+                                    << "pnM1IDByte" << 7 << "7";
+        QTest::newRow("sbM1IDByte 2 digits") << "sbM1IDByte"
+                                             << "pnM1IDByte" << 31 << "31";
+        QTest::newRow("sbM1Sector") << "sbM1Sector"
+                                    << "pnM1Sector" << 2 << "02";
+        QTest::newRow("sbM1Block") << "sbM1Block"
+                                   << "pnM1Block" << 2 << "2";
+        QTest::newRow("sbM1CardSector") << "sbM1CardSector"
+                                        << "pnM1CardSector" << 0 << "00";
     }
 
     void scrollBarPanels()

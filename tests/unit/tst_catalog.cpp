@@ -31,20 +31,33 @@ private slots:
         QTest::addColumn<QString>("english");
         QTest::addColumn<QString>("simplified");
         QTest::addColumn<QString>("traditional");
-        QTest::newRow("caption") << "Tesmora V5.00" << "读卡机设定程式 V5.00" << "讀卡機設定程式 V5.00";
-        QTest::newRow("start") << "Start select reader type." << "请先选择读卡机型号."
+        QTest::newRow("caption") << "Tesmora V5.00"
+                                 << "读卡机设定程式 V5.00"
+                                 << "讀卡機設定程式 V5.00";
+        QTest::newRow("start") << "Start select reader type."
+                               << "请先选择读卡机型号."
                                << "請先選擇讀卡機型號.";
-        QTest::newRow("no final stop") << "Set reader ID ok." << "设定读卡机编号完成."
+        QTest::newRow("no final stop") << "Set reader ID ok."
+                                       << "设定读卡机编号完成."
                                        << "設定讀卡機編號完成";
-        QTest::newRow("capital R") << "Set Reader baud rate ok." << "设定读卡机通讯速度完成."
+        QTest::newRow("capital R") << "Set Reader baud rate ok."
+                                   << "设定读卡机通讯速度完成."
                                    << "設定讀卡機通訊速度完成.";
-        QTest::newRow("as held") << "Set card key ok." << "设设定卡片KEY完成." << "設定卡片KEY完成.";
-        QTest::newRow("spaces") << "Write key to EEPROM" << "写入 KEY 至 EEPROM"
+        QTest::newRow("as held") << "Set card key ok."
+                                 << "设设定卡片KEY完成."
+                                 << "設定卡片KEY完成.";
+        QTest::newRow("spaces") << "Write key to EEPROM"
+                                << "写入 KEY 至 EEPROM"
                                 << "寫入 KEY 至 EEPROM";
-        QTest::newRow("found") << "Reader find ok. (COM" << "读卡机资讯完成. (串口"
+        QTest::newRow("found") << "Reader find ok. (COM"
+                               << "读卡机资讯完成. (串口"
                                << "讀卡機資訊完成. (串口";
-        QTest::newRow("menu") << "E&xit" << "离开(&x)" << "離開(&x)";
-        QTest::newRow("same in all") << "Key:" << "Key:" << "Key:";
+        QTest::newRow("menu") << "E&xit"
+                              << "离开(&x)"
+                              << "離開(&x)";
+        QTest::newRow("same in all") << "Key:"
+                                     << "Key:"
+                                     << "Key:";
     }
 
     void texts()
@@ -80,12 +93,12 @@ private slots:
         QTest::addColumn<QStringList>("fallbacks");
         QTest::newRow("English") << 0 << "Courier New" << 10 << 0
                                  << QStringList{"Liberation Mono", "DejaVu Sans Mono"};
-        QTest::newRow("Simplified") << 1 << "宋体" << 12 << 134
-                                    << QStringList{"SimSun", "Noto Sans CJK SC",
-                                                   "WenQuanYi Micro Hei"};
-        QTest::newRow("Traditional") << 2 << "細明體" << 12 << 136
-                                     << QStringList{"MingLiU", "Noto Sans CJK TC",
-                                                    "WenQuanYi Micro Hei"};
+        QTest::newRow("Simplified")
+            << 1 << "宋体" << 12 << 134
+            << QStringList{"SimSun", "Noto Sans CJK SC", "WenQuanYi Micro Hei"};
+        QTest::newRow("Traditional")
+            << 2 << "細明體" << 12 << 136
+            << QStringList{"MingLiU", "Noto Sans CJK TC", "WenQuanYi Micro Hei"};
     }
 
     void fonts()
