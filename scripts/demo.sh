@@ -13,8 +13,17 @@ ports=$(mktemp -d /tmp/tesmora-ports.XXXXXX)
 build/tools/reader-emulator/tesmora-reader-emulator --any-prefix --com 3 \
     --mode 19200,e,8,1 --port-dir "$ports" &
 emulator=$!
-cleanup() { kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true; rm -rf "$ports"; }
-trap cleanup EXIT INT TERM
+app=
+cleanup() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null
+    kill "$emulator" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$ports"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 for _ in $(seq 50); do [ -e "$ports/COM3" ] && break; sleep 0.1; done
 
-TESMORA_PORT_DIR="$ports" build/tesmora "$@"
+TESMORA_PORT_DIR="$ports" build/tesmora "$@" &
+app=$!
+wait "$app"
