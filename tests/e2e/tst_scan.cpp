@@ -447,6 +447,23 @@ private slots:
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
+    // A port held by another program fails to open and is skipped at once.
+    void heldPortIsSkipped()
+    {
+        Fixture fx;
+        fx.HoldPort(1);
+        emu::ReaderEmulator& r = fx.AddReader(2);
+        TfrmModule& w = fx.OpenWindow();
+        QElapsedTimer t;
+        t.start();
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(w.ReaderFound);
+        QCOMPARE(w.ScanCommNo, 2);
+        QCOMPARE(r.ReceivedPayloads().front(), std::string("A00B"));
+        // No try was spent on the held port.
+        QVERIFY(t.elapsed() < 1000);
+    }
+
     void busyWhileScanning()
     {
         Fixture fx;
