@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "catalog.h"
+
 #include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
@@ -84,6 +86,20 @@ void Save(const std::function<void(QSettings&)>& write)
     user.sync();
 }
 
+// One value into its field: the stored one, or the default when it is absent.
+// False when it has the wrong type, which stops the load.
+template <typename T>
+bool LoadValue(Read (*read)(const QSettings&, const char*, T&), const QSettings& store,
+               const char* name, const T& fallback, T& field)
+{
+    T value = fallback;
+    Read r = read(store, name, value);
+    if (r == Read::WrongType)
+        return false;
+    field = r == Read::Ok ? value : fallback;
+    return true;
+}
+
 } // namespace
 
 void LoadStoredSettings(StoredSettings& s)
@@ -91,72 +107,14 @@ void LoadStoredSettings(StoredSettings& s)
     auto store = OpenForReading();
     if (store->status() != QSettings::NoError)
         return;
-
-    int readerType = 0;
-    switch (ReadInt(*store, "ReaderType", readerType)) {
-    case Read::WrongType:
+    if (!LoadValue(ReadInt, *store, "ReaderType", 0, s.readerType) ||
+        !LoadValue(ReadInt, *store, "ScanCommNo", 0, s.scanCommNo) ||
+        !LoadValue(ReadString, *store, "ScanBaudRate", QStringLiteral("19200,e,8,1"),
+                   s.scanBaudRate) ||
+        !LoadValue(ReadInt, *store, "ScanBaudRateNo", 5, s.scanBaudRateNo) ||
+        !LoadValue(ReadString, *store, "LanguageFlag", QStringLiteral("English"), s.language))
         return;
-    case Read::Absent:
-        readerType = 0;
-        break;
-    case Read::Ok:
-        break;
-    }
-    s.readerType = readerType;
-
-    int commNo = 0;
-    switch (ReadInt(*store, "ScanCommNo", commNo)) {
-    case Read::WrongType:
-        return;
-    case Read::Absent:
-        commNo = 0;
-        break;
-    case Read::Ok:
-        break;
-    }
-    s.scanCommNo = commNo;
-
-    QString mode;
-    switch (ReadString(*store, "ScanBaudRate", mode)) {
-    case Read::WrongType:
-        return;
-    case Read::Absent:
-        mode = QStringLiteral("19200,e,8,1");
-        break;
-    case Read::Ok:
-        break;
-    }
-    s.scanBaudRate = mode;
-
-    int modeNo = 5;
-    switch (ReadInt(*store, "ScanBaudRateNo", modeNo)) {
-    case Read::WrongType:
-        return;
-    case Read::Absent:
-        modeNo = 5;
-        break;
-    case Read::Ok:
-        break;
-    }
-    s.scanBaudRateNo = modeNo;
-
-    QString language;
-    switch (ReadString(*store, "LanguageFlag", language)) {
-    case Read::WrongType:
-        return;
-    case Read::Absent:
-        s.language = QStringLiteral("English");
-        s.languageIndex = 0;
-        break;
-    case Read::Ok:
-        s.language = language;
-        s.languageIndex = 0;
-        if (language == QLatin1String("ChineseGB"))
-            s.languageIndex = 1;
-        else if (language == QLatin1String("ChineseBIG5"))
-            s.languageIndex = 2;
-        break;
-    }
+    s.languageIndex = LanguageIndexOf(s.language);
 }
 
 void SaveStoredScanSettings(int readerType, int scanCommNo, int scanBaudRateNo,
