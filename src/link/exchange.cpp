@@ -86,11 +86,12 @@ bool TfrmModule::Exchange(const QString& payload)
                 break;
             }
         } else {
-            // Keep the window alive while waiting; the deadline is only
-            // examined in the pauses of the line.
+            // Keep the window alive while waiting.
             QCoreApplication::processEvents();
-            elapsed = link::TickDifference(start, link::TickCount());
         }
+        // The deadline also holds while bytes keep coming: a line that streams
+        // noise without a pause must not hold the window forever.
+        elapsed = link::TickDifference(start, link::TickCount());
         if (elapsed > link::kResponseDeadlineMs) {
             result = false;
             break;

@@ -168,6 +168,17 @@ private slots:
         QVERIFY(!w().PortIsOpen());
     }
 
+    // A line that streams bytes without a pause still meets the deadline.
+    void endlessStreamMeetsTheDeadline()
+    {
+        reader->SetNextRawAnswer(std::string(4000, 'x')); // about 2.3 s at 19200 baud
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!w().Exchange(QStringLiteral("A01X")));
+        QVERIFY2(t.elapsed() < 450, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(w().ResponseLength > 0);
+    }
+
     // Random bytes as answers never crash and never run past the buffer.
     void randomAnswers()
     {
