@@ -141,8 +141,7 @@ void TfrmModule::FormCreate()
     CardReadRunning = false;
     ReaderFound = false;
 
-    ui->cmbBaudRate->setCurrentIndex(
-        ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount ? ScanBaudRateNo : -1);
+    SelectBaudRateItem(ScanBaudRateNo);
     ui->cmbMode->setCurrentIndex(0);
     ui->cmbWiegand->setCurrentIndex(0);
     ui->cmbRS485->setCurrentIndex(1);
@@ -200,8 +199,7 @@ void TfrmModule::FormShow()
     ui->mnuExit->setText(Msg("E&xit"));
 
     ui->pnMsg->setText(Msg("Start select reader type."));
-    ui->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ________"));
-    ui->pnVersion->setText(Msg("VER") + QStringLiteral(" : __.__-__"));
+    ShowReaderPlaceholders();
     ui->lblID->setText(Msg("ID") + QStringLiteral(":"));
 
     auto tab = [this](QWidget* page, MsgKey key) {
@@ -353,6 +351,17 @@ void TfrmModule::SaveScanSettings()
 void TfrmModule::SaveLanguage()
 {
     SaveStoredLanguage(Language);
+}
+
+void TfrmModule::SelectBaudRateItem(int index)
+{
+    ui->cmbBaudRate->setCurrentIndex(index >= 0 && index < kModeCount ? index : -1);
+}
+
+void TfrmModule::ShowReaderPlaceholders()
+{
+    ui->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ________"));
+    ui->pnVersion->setText(Msg("VER") + QStringLiteral(" : __.__-__"));
 }
 
 // --- display-only scroll-bar handlers -------------------------------------------

@@ -73,6 +73,11 @@ public:
     int ReaderType() const;
     void SelectReaderType(int index);
 
+    // Selects a line setting in cmbBaudRate; an index outside the list selects nothing.
+    void SelectBaudRateItem(int index);
+    // The reader displays before anything is known of a reader.
+    void ShowReaderPlaceholders();
+
     void sbIDChange();
     void sbKeyNumberChange();
     void sbKeyStatusNumberChange();

@@ -52,7 +52,7 @@ struct ScanGuard
     ~ScanGuard()
     {
         window->ClosePort();
-        if (!window->isEnabled())
+        if (window->tmrBusy->isActive())
             window->SetBusy(false);
         QApplication::restoreOverrideCursor();
     }
@@ -68,8 +68,7 @@ void TfrmModule::btnScanClick()
     ScanGuard guard{this};
 
     f->pnMsg->setText(Msg("Scan reader") + QStringLiteral(" ...."));
-    f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ________"));
-    f->pnVersion->setText(Msg("VER") + QStringLiteral(" : __.__-__"));
+    ShowReaderPlaceholders();
     f->pnID->setText(QStringLiteral("__"));
     QCoreApplication::processEvents();
     bool found = false;
@@ -82,13 +81,10 @@ void TfrmModule::btnScanClick()
         bool ok = Exchange(CommandPrefix + QStringLiteral("00B"));
         return link::IdentifyAccepted(ok, ResponseLength);
     };
-    auto selectMode = [f](int index) {
-        f->cmbBaudRate->setCurrentIndex(index >= 0 && index < kModeCount ? index : -1);
-    };
 
     // The stored port first, so that a known reader is found again at once.
     if (ScanCommNo > 0) {
-        selectMode(ScanBaudRateNo);
+        SelectBaudRateItem(ScanBaudRateNo);
         if (OpenPort(ScanCommNo, ScanBaudRate)) {
             scanMessage(ScanCommNo);
             for (int t = 0; t < kStoredPortTries && !found; ++t)
@@ -105,7 +101,7 @@ void TfrmModule::btnScanClick()
                 // own; the lock then holds the search to the default one.
                 const bool valid = ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount;
                 const int index = locked ? (valid ? ScanBaudRateNo : kDefaultModeIndex) : i;
-                selectMode(index);
+                SelectBaudRateItem(index);
                 const QString mode = Latin1(std::string(kModeList[static_cast<size_t>(index)]));
                 if (!OpenPort(port, mode))
                     break;
@@ -127,7 +123,7 @@ void TfrmModule::btnScanClick()
     }
 
     if (!found) {
-        selectMode(kDefaultModeIndex);
+        SelectBaudRateItem(kDefaultModeIndex);
         f->pnMsg->setText(Msg("Reader not find"));
         SetBusy(false);
         SetCommColor(kColorRed);
@@ -136,7 +132,7 @@ void TfrmModule::btnScanClick()
     }
 
     // Identity, from the accepted 16-byte identify answer.
-    selectMode(ScanBaudRateNo);
+    SelectBaudRateItem(ScanBaudRateNo);
     f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ") +
                          Latin1(AnswerField(LastResponse, 5, 8)));
     const std::string id = AnswerField(LastResponse, 2, 2);
