@@ -1,5 +1,7 @@
 #include "readeremulator.h"
 
+#include "handlers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -79,29 +81,12 @@ int BitsPerByte(const termios& t)
     return 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
 }
 
-std::optional<Reply> Fields(const Command& c, std::string fields, bool status = false)
-{
-    // The read commands take no parameters; with parameters they are set commands.
-    if (!c.params.empty())
-        return std::nullopt;
-    return Reply{std::move(fields), status};
-}
-
 std::map<char, Handler> BuiltInHandlers()
 {
     std::map<char, Handler> h;
-    h['B'] = [](ReaderModel& m, const Command& c) { return Fields(c, m.serial); };
-    h['V'] = [](ReaderModel& m, const Command& c) { return Fields(c, m.version); };
-    h['A'] = [](ReaderModel& m, const Command& c) {
-        return Fields(c, m.interfaceMode + m.wiegand + m.rs485 +
-                             (m.interfaceWithCardType ? m.cardType : std::string()));
-    };
-    h['L'] = [](ReaderModel& m, const Command& c) { return Fields(c, m.keyNumber); };
-    h['M'] = [](ReaderModel& m, const Command& c) { return Fields(c, m.keyParity); };
-    h['N'] = [](ReaderModel& m, const Command& c) { return Fields(c, m.keyStatus + m.keyDelay); };
-    h['a'] = [](ReaderModel& m, const Command& c) {
-        return Fields(c, "00" + m.idSector + m.idBlock + m.idByte + m.idKeyType + m.idKeyErr, true);
-    };
+    AddSettingHandlers(h);
+    AddCardHandlers(h);
+    AddMifareHandlers(h);
     return h;
 }
 
@@ -380,12 +365,15 @@ std::optional<ReaderEmulator::Answer> ReaderEmulator::AnswerLocked(ReaderModel& 
     const bool prefixOk = m.anyPrefix ? std::string("AHJI").find(c.prefix) != std::string::npos
                                       : c.prefix == m.prefix;
     const bool identify = c.letter == 'B' && c.params.empty();
-    const bool idOk = c.id == m.id || (identify && c.id == "00");
+    const bool idOk =
+        c.id == m.id || (identify && c.id == "00") || (!m.formerId.empty() && c.id == m.formerId);
     if (!prefixOk || !idOk)
         return std::nullopt;
     if (m.silentCommands.count(std::string(1, c.letter)) ||
         m.silentCommands.count(payload.substr(3)))
         return std::nullopt;
+    if (m.errorCommands.count(payload.substr(3)))
+        return Answer{std::string(1, c.prefix) + m.id + c.letter + "01", true, c.letter};
     const auto h = handlers_.find(c.letter);
     if (h == handlers_.end())
         return std::nullopt; // unknown to this reader: silence, as from the real thing
@@ -393,7 +381,8 @@ std::optional<ReaderEmulator::Answer> ReaderEmulator::AnswerLocked(ReaderModel& 
     if (!r)
         return std::nullopt;
     // The reader answers with its own ID, also when addressed at "00".
-    return Answer{std::string(1, c.prefix) + m.id + c.letter + r->fields, r->status, c.letter};
+    return Answer{std::string(1, c.prefix) + m.id + c.letter + r->fields, r->status, c.letter,
+                  r->fault};
 }
 
 std::string ReaderEmulator::BuildAnswerFor(const std::string& payload) const
@@ -515,7 +504,9 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
             return;
     }
 
-    const Fault fault = rawNext_ ? Fault::None : TakeFaultLocked(a->letter);
+    Fault fault = rawNext_ ? Fault::None : TakeFaultLocked(a->letter);
+    if (fault == Fault::None)
+        fault = a->fault;
     if (fault == Fault::NoAnswer || fault == Fault::EarlyAnswer)
         return;
     std::string body = a->body;

@@ -21,6 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "cards.h"
+#include "mifare.h"
+
 namespace emu {
 
 // The reader as the tool sees it. Every field may be set by a test, also while running
@@ -51,8 +54,20 @@ struct ReaderModel
     std::string idKeyType = "00";
     std::string idKeyErr = "01";
 
+    // A "C" makes the old ID the former one: the reader answers at both until it restarts
+    // (a line-setting change counts), then at the new ID only. Strict: the new ID at once.
+    std::string formerId;
+    bool strictId = false;
+
     // Command letters (or whole command texts, letter plus parameters) that get no answer.
     std::set<std::string> silentCommands;
+    // Whole command texts (letter plus parameters) answered with status "01", changing nothing.
+    std::set<std::string> errorCommands;
+
+    // Cards and keys presented to "F" and "I" (cards.h).
+    CardScript cards;
+    // MIFARE readers: the EEPROM key store, the loaded key and the card in the field (mifare.h).
+    MifareReader mifare;
     // Never answers anything; the commands are still traced (a port with nothing behind it).
     bool dead = false;
 };
@@ -112,6 +127,7 @@ struct Reply
 {
     std::string fields;
     bool status = false;
+    Fault fault = Fault::None; // how to spoil this answer, when no armed fault applies
 };
 
 // Handlers may change the model (set commands will). nullopt means no answer.
@@ -193,6 +209,7 @@ private:
         std::string body; // the bytes between 0x0A and the checksum
         bool status = false;
         char letter = 0;
+        Fault fault = Fault::None;
     };
     std::optional<Answer> AnswerLocked(ReaderModel& model, const std::string& payload) const;
     Fault TakeFaultLocked(char letter);

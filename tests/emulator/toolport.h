@@ -1,0 +1,145 @@
+#pragma once
+// The tool's side of an emulated reader's pty, with plain POSIX calls: frames are built here
+// and answers read byte for byte, so that the emulator's own frame code is checked, not
+// restated.
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+inline std::string Cmd(const std::string& payload)
+{
+    unsigned x = 0x09;
+    for (unsigned char c : payload)
+        x ^= c;
+    static const char d[] = "0123456789ABCDEF";
+    return "\t" + payload + d[x >> 4] + d[x & 15] + "\r";
+}
+
+inline std::string S(const QByteArray& b)
+{
+    return b.toStdString();
+}
+
+inline QByteArray B(const std::string& s)
+{
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+inline double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The tool's side: open, raw, speed, then frames written in the tool's five writes,
+// drained and purged before the answer is read.
+class ToolPort
+{
+public:
+    explicit ToolPort(const std::string& path, speed_t speed = B19200, tcflag_t extra = 0)
+    {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD | extra;
+        ::cfsetspeed(&t, speed);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    ~ToolPort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool ok() const { return fd >= 0; }
+
+    void Send(const std::string& payload, bool purge = true) { SendRaw(Cmd(payload), purge); }
+    void SendRaw(const std::string& frame, bool purge = true)
+    {
+        sent = Clock::now();
+        // 0x09, payload, the two checksum digits, 0x0D: the tool writes them separately.
+        const size_t n = frame.size();
+        if (n >= 4 && frame[0] == '\t') {
+            Write(frame.substr(0, 1));
+            Write(frame.substr(1, n - 4));
+            Write(frame.substr(n - 3, 1));
+            Write(frame.substr(n - 2, 1));
+            Write(frame.substr(n - 1, 1));
+        } else {
+            Write(frame);
+        }
+        ::tcdrain(fd);
+        // Input only: on a pty, flushing the output discards a command that the drain let
+        // go but the far side has not read yet (most of the time, measured on Linux 6.18).
+        if (purge)
+            ::tcflush(fd, TCIFLUSH);
+    }
+    // Everything that arrives within timeoutMs; stops soon after a 0x0D (a little longer, so
+    // that a byte too many would show).
+    std::string Collect(int timeoutMs, bool stopAtEnd = true)
+    {
+        std::string got;
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        bool ended = false;
+        while (Clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            const int left = static_cast<int>(Ms(deadline - Clock::now())) + 1;
+            if (::poll(&p, 1, left) <= 0)
+                continue;
+            if (p.revents & (POLLHUP | POLLERR)) {
+                hungUp = true;
+                break;
+            }
+            char buf[64];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                hungUp = n == 0 || errno == EIO;
+                break;
+            }
+            if (got.empty())
+                first = Clock::now();
+            last = Clock::now();
+            got.append(buf, static_cast<size_t>(n));
+            if (stopAtEnd && !ended && got.find('\r') != std::string::npos) {
+                ended = true;
+                deadline = std::min(deadline, Clock::now() + 40ms);
+            }
+        }
+        return got;
+    }
+    std::string Exchange(const std::string& payload, int timeoutMs = 150)
+    {
+        Send(payload);
+        return Collect(timeoutMs);
+    }
+
+    int fd = -1;
+    bool hungUp = false;
+    Clock::time_point sent, first, last;
+
+private:
+    void Write(const std::string& s)
+    {
+        size_t done = 0;
+        while (done < s.size()) {
+            const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (errno != EAGAIN && errno != EINTR)
+                return;
+        }
+    }
+};
