@@ -18,6 +18,7 @@ void Usage(std::ostream& out)
            "  --type N          reader type 1..8 (sets the prefix letter)\n"
            "  --prefix LETTER   prefix letter the reader answers to (default A)\n"
            "  --any-prefix      answer to every type's letter (A, H, J, I)\n"
+           "  --demo-cards      present cards and keypad keys by the clock, to F and I\n"
            "  --id ID           two-character reader ID (default 01)\n"
            "  --serial TEXT     8-character serial number (default 12345678)\n"
            "  --version TEXT    8-character version (default 05.00-01)\n"
@@ -25,6 +26,7 @@ void Usage(std::ostream& out)
            "  --com N           COM number of the link (default 3)\n"
            "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
            "  --fast            no wire timing\n"
+           "  --mifare-card     a fresh MIFARE Classic 4K card, UID 1A2B3C4D, on the reader\n"
            "  --turnaround MS   reader turnaround in ms (default 3)\n";
 }
 
@@ -65,8 +67,12 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--any-prefix") {
             model.anyPrefix = true;
+        } else if (arg == "--demo-cards") {
+            model.cards.demo = true;
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--mifare-card") {
+            model.mifare.card = emu::MifareCard();
         } else if (!hasValue) {
             Usage(std::cerr);
             return Fail("unknown option or missing value: " + arg);

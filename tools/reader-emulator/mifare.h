@@ -2,7 +2,19 @@
 
 // The MIFARE side of the emulated reader: its EEPROM key store, the key loaded for block
 // commands, and a MIFARE Classic 4K card in the field.
+//
+// Commands (after prefix and ID), each answered with a two-character status first:
+//   "b01" / "b00"        block-command mode on / off
+//   "f" + key            loads a key (12 hex digits) for "h" and "i"
+//   "h60" / "h61" + BB   authenticates with the loaded key as key A / B, reads block BB:
+//                        status + 32 hex digits (32 "0" on failure)
+//   "i60" / "i61" + BB + data (32)            the same, then writes; answers the read-back
+//   "i60" / "i61" + old key (12) + BB + data  trailers only: authenticates with the old key
+//   "d60" / "d61" + SS + key                  stores key A / B of sector SS in the EEPROM
+// Hex is upper case throughout, as the tool sends it; anything else is a bad parameter.
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,8 +22,79 @@ namespace emu {
 
 struct ReaderModel;
 
+// The status codes; checked in this order, so a block command with the mode off answers
+// kMifareModeOff whatever its parameters.
+inline constexpr char kMifareOk[] = "00";
+inline constexpr char kMifareModeOff[] = "05";       // "h" or "i" without "b01" first
+inline constexpr char kMifareBadParameters[] = "01"; // malformed text; "f" also clears the key
+inline constexpr char kMifareNoCard[] = "02";
+// Wrong key, no key loaded, key B where the trailer lets key A read it, or a blocked sector.
+inline constexpr char kMifareAuthFailed[] = "03";
+// Authenticated, but the access conditions forbid it (or block 0, which is read-only).
+inline constexpr char kMifareForbidden[] = "04";
+
+using MifareBlock = std::array<uint8_t, 16>;
+using MifareKey = std::array<uint8_t, 6>;
+enum class MifareKeyType { A, B };
+
+// C1C2C3 of one access-condition group as 0-7, C1 the high bit (so "100" is 4). Groups 0-2
+// are the data blocks, group 3 the trailer.
+using MifareConditions = std::array<int, 4>;
+
+// The conditions of access bytes 6-8; nullopt when they are not a consistent inverted copy.
+std::optional<MifareConditions> MifareAccessConditions(const uint8_t* bytes);
+
+// Upper-case hex of bytes, and back (false unless exactly 2 * n upper-case hex digits).
+std::string MifareHex(const uint8_t* bytes, size_t n);
+bool MifareParseHex(const std::string& hex, uint8_t* out, size_t n);
+
+// A MIFARE Classic 4K card: 40 sectors, 0-31 of 4 blocks and 32-39 of 16, 256 blocks in all.
+class MifareCard
+{
+public:
+    static constexpr int kSectors = 40;
+    static constexpr int kBlocks = 256;
+
+    // A fresh card: block 0 holds the UID, its BCC and the maker's bytes; data blocks are
+    // zero; every trailer is FFFFFFFFFFFF FF078069 FFFFFFFFFFFF (transport configuration).
+    explicit MifareCard(const std::array<uint8_t, 4>& uid = {0x1A, 0x2B, 0x3C, 0x4D});
+
+    static int SectorOf(int block);
+    static int FirstBlock(int sector);
+    static int BlockCount(int sector);
+    static int TrailerOf(int sector) { return FirstBlock(sector) + BlockCount(sector) - 1; }
+
+    // Raw bytes, without keys or access conditions: for test set-up and inspection.
+    const MifareBlock& Raw(int block) const { return blocks_.at(static_cast<size_t>(block)); }
+    void SetRaw(int block, const MifareBlock& b) { blocks_.at(static_cast<size_t>(block)) = b; }
+    std::string RawHex(int block) const;
+    bool SetRawHex(int block, const std::string& hex);
+
+    // A sector whose trailer holds inconsistent access bytes is blocked: no key opens it.
+    bool Blocked(int sector) const;
+
+    // Authenticates the block's sector, then reads or writes as the access conditions allow.
+    // Read: the block as that key may see it (trailer keys it may not read are zeros).
+    // Write: a trailer takes only the parts the key may write; the read-back goes to echo.
+    // Both answer a status code above.
+    std::string Read(int block, MifareKeyType t, const MifareKey& key, MifareBlock* out) const;
+    std::string Write(int block, MifareKeyType t, const MifareKey& key, const MifareBlock& data,
+                      MifareBlock* echo);
+
+private:
+    bool Authenticate(int sector, MifareKeyType t, const MifareKey& key) const;
+    std::array<MifareBlock, kBlocks> blocks_{};
+};
+
 struct MifareReader
 {
+    bool mode = false;                  // "b01" / "b00"
+    std::optional<MifareKey> loadedKey; // "f"; none until loaded
+    std::array<MifareKey, MifareCard::kSectors> eepromA;
+    std::array<MifareKey, MifareCard::kSectors> eepromB;
+    std::optional<MifareCard> card; // nullopt: the field is empty
+
+    MifareReader();
 };
 
 // The 8 hexadecimal characters of the card ID at the reader's ID location, read with the key
