@@ -1,96 +1,164 @@
 #include "settings.h"
 
 #include "catalog.h"
+#include "link/decimal.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
+#include <cerrno>
 #include <functional>
-#include <memory>
+#include <initializer_list>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const char* const kOrganisation = "VORAX";
 const char* const kApplication = "ReaderConfig";
 
-// Reading through the per-user scope with fallbacks gives per-user values
-// over the machine-wide ones. QSettings opens the files read-only for this.
-std::unique_ptr<QSettings> OpenForReading()
+QString StorePath(QSettings::Scope scope)
 {
-    auto s = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                         kOrganisation, kApplication);
-    s->setFallbacksEnabled(true);
-    return s;
+    return QSettings(QSettings::NativeFormat, scope, kOrganisation, kApplication).fileName();
+}
+
+// Whether this account could write the store at `path`, found without creating
+// anything: the file itself, or else the nearest folder that exists on its way.
+// AT_EACCESS: as the effective user, root's capabilities included.
+bool CanWrite(const QString& path)
+{
+    QByteArray name = QFile::encodeName(path);
+    struct stat st
+    {
+    };
+    if (::stat(name.constData(), &st) == 0)
+        return S_ISREG(st.st_mode) &&
+               ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) == 0;
+    QString dir = QFileInfo(path).absolutePath();
+    for (;;) {
+        name = QFile::encodeName(dir);
+        if (::stat(name.constData(), &st) == 0)
+            return S_ISDIR(st.st_mode) &&
+                   ::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+        if (errno != ENOENT)
+            return false; // a plain file on the way, or no access
+        const QString up = QFileInfo(dir).absolutePath();
+        if (up == dir)
+            return false;
+        dir = up;
+    }
+}
+
+// The two stores, the one that saves go to first: the machine-wide store where
+// this account can write it, else the per-user one. Reading in this order makes
+// the value saved last the one that loads, whichever scopes can be written.
+struct Stores
+{
+    QString first;
+    QString second;
+};
+
+Stores StoresInSaveOrder()
+{
+    const QString system = StorePath(QSettings::SystemScope);
+    const QString user = StorePath(QSettings::UserScope);
+    if (CanWrite(system))
+        return {system, user};
+    return {user, system};
 }
 
 enum class Read { Absent, Ok, WrongType };
 
-Read ReadInt(const QSettings& s, const char* name, int& out)
+// A value as stored: the first store that holds it. A store that cannot be read
+// holds nothing.
+class Reader
 {
-    if (!s.contains(QLatin1String(name)))
+public:
+    explicit Reader(const Stores& stores)
+        : first_(stores.first, QSettings::IniFormat), second_(stores.second, QSettings::IniFormat)
+    {
+    }
+    std::optional<QVariant> Value(const char* name) const
+    {
+        for (const QSettings* s : {&first_, &second_})
+            if (s->status() == QSettings::NoError && s->contains(QLatin1String(name)))
+                return s->value(QLatin1String(name));
+        return std::nullopt;
+    }
+
+private:
+    QSettings first_;
+    QSettings second_;
+};
+
+Read ReadInt(const Reader& store, const char* name, int& out)
+{
+    const auto v = store.Value(name);
+    if (!v)
         return Read::Absent;
-    QVariant v = s.value(QLatin1String(name));
-    if (v.typeId() != QMetaType::QString)
+    if (v->typeId() != QMetaType::QString)
         return Read::WrongType;
-    bool ok = false;
-    int value = v.toString().trimmed().toInt(&ok, 10);
-    if (!ok)
+    const auto value = link::ParseDecimal(v->toString().trimmed().toStdString());
+    if (!value)
         return Read::WrongType;
-    out = value;
+    out = *value;
     return Read::Ok;
 }
 
-Read ReadString(const QSettings& s, const char* name, QString& out)
+Read ReadString(const Reader& store, const char* name, QString& out)
 {
-    if (!s.contains(QLatin1String(name)))
+    const auto v = store.Value(name);
+    if (!v)
         return Read::Absent;
-    QVariant v = s.value(QLatin1String(name));
-    if (v.typeId() == QMetaType::QString) {
-        out = v.toString();
+    if (v->typeId() == QMetaType::QString) {
+        out = v->toString();
         return Read::Ok;
     }
     // A hand-edited mode string without quotes reads back as a list.
-    if (v.typeId() == QMetaType::QStringList) {
-        out = v.toStringList().join(QLatin1Char(','));
+    if (v->typeId() == QMetaType::QStringList) {
+        out = v->toStringList().join(QLatin1Char(','));
         return Read::Ok;
     }
     return Read::WrongType;
 }
 
-bool Writable(QSettings& s)
+// Writes the values into the first store that takes them, then drops the same
+// names from the other store where it can, so that an older copy there cannot
+// come back if the account's rights change.
+void Save(const std::function<void(QSettings&)>& write, std::initializer_list<const char*> names)
 {
-    s.sync();
-    return s.status() == QSettings::NoError && s.isWritable();
-}
-
-// Writes into the machine-wide store, or into the per-user one where the
-// machine-wide store cannot be written.
-void Save(const std::function<void(QSettings&)>& write)
-{
-    {
-        QSettings system(QSettings::NativeFormat, QSettings::SystemScope, kOrganisation,
-                         kApplication);
-        if (system.isWritable()) {
-            write(system);
-            if (Writable(system))
-                return;
+    const Stores stores = StoresInSaveOrder();
+    for (const QString& target : {stores.first, stores.second}) {
+        if (!CanWrite(target))
+            continue;
+        {
+            QSettings s(target, QSettings::IniFormat);
+            write(s);
+            s.sync();
+            if (s.status() != QSettings::NoError)
+                continue;
         }
-    }
-    QSettings user(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
-    user.setFallbacksEnabled(false);
-    if (!user.isWritable())
+        const QString& other = target == stores.first ? stores.second : stores.first;
+        if (QFileInfo::exists(other) && CanWrite(other)) {
+            QSettings s(other, QSettings::IniFormat);
+            if (s.status() == QSettings::NoError)
+                for (const char* name : names)
+                    s.remove(QLatin1String(name));
+        }
         return;
-    write(user);
-    user.sync();
+    }
 }
 
 // One value into its field: the stored one, or the default when it is absent.
 // False when it has the wrong type, which stops the load.
 template <typename T>
-bool LoadValue(Read (*read)(const QSettings&, const char*, T&), const QSettings& store,
-               const char* name, const T& fallback, T& field)
+bool LoadValue(Read (*read)(const Reader&, const char*, T&), const Reader& store, const char* name,
+               const T& fallback, T& field)
 {
     T value = fallback;
     Read r = read(store, name, value);
@@ -104,15 +172,13 @@ bool LoadValue(Read (*read)(const QSettings&, const char*, T&), const QSettings&
 
 void LoadStoredSettings(StoredSettings& s)
 {
-    auto store = OpenForReading();
-    if (store->status() != QSettings::NoError)
-        return;
-    if (!LoadValue(ReadInt, *store, "ReaderType", 0, s.readerType) ||
-        !LoadValue(ReadInt, *store, "ScanCommNo", 0, s.scanCommNo) ||
-        !LoadValue(ReadString, *store, "ScanBaudRate", QStringLiteral("19200,e,8,1"),
+    const Reader store(StoresInSaveOrder());
+    if (!LoadValue(ReadInt, store, "ReaderType", 0, s.readerType) ||
+        !LoadValue(ReadInt, store, "ScanCommNo", 0, s.scanCommNo) ||
+        !LoadValue(ReadString, store, "ScanBaudRate", QStringLiteral("19200,e,8,1"),
                    s.scanBaudRate) ||
-        !LoadValue(ReadInt, *store, "ScanBaudRateNo", 5, s.scanBaudRateNo) ||
-        !LoadValue(ReadString, *store, "LanguageFlag", QStringLiteral("English"), s.language))
+        !LoadValue(ReadInt, store, "ScanBaudRateNo", 5, s.scanBaudRateNo) ||
+        !LoadValue(ReadString, store, "LanguageFlag", QStringLiteral("English"), s.language))
         return;
     s.languageIndex = LanguageIndexOf(s.language);
 }
@@ -120,15 +186,18 @@ void LoadStoredSettings(StoredSettings& s)
 void SaveStoredScanSettings(int readerType, int scanCommNo, int scanBaudRateNo,
                             const QString& scanBaudRate)
 {
-    Save([&](QSettings& s) {
-        s.setValue(QStringLiteral("ReaderType"), QString::number(readerType));
-        s.setValue(QStringLiteral("ScanCommNo"), QString::number(scanCommNo));
-        s.setValue(QStringLiteral("ScanBaudRateNo"), QString::number(scanBaudRateNo));
-        s.setValue(QStringLiteral("ScanBaudRate"), scanBaudRate);
-    });
+    Save(
+        [&](QSettings& s) {
+            s.setValue(QStringLiteral("ReaderType"), QString::number(readerType));
+            s.setValue(QStringLiteral("ScanCommNo"), QString::number(scanCommNo));
+            s.setValue(QStringLiteral("ScanBaudRateNo"), QString::number(scanBaudRateNo));
+            s.setValue(QStringLiteral("ScanBaudRate"), scanBaudRate);
+        },
+        {"ReaderType", "ScanCommNo", "ScanBaudRateNo", "ScanBaudRate"});
 }
 
 void SaveStoredLanguage(const QString& language)
 {
-    Save([&](QSettings& s) { s.setValue(QStringLiteral("LanguageFlag"), language); });
+    Save([&](QSettings& s) { s.setValue(QStringLiteral("LanguageFlag"), language); },
+         {"LanguageFlag"});
 }

@@ -16,9 +16,10 @@ struct StoredSettings
     int languageIndex = 0;
 };
 
-// Reads the values in order into `s`, per-user values over machine-wide ones.
-// Missing values take their defaults; a value of the wrong type stops the load
-// there, so the later values keep what `s` held. Never creates a store.
+// Reads the values in order into `s`, each from the store that saves go to and
+// else from the other one, so that the value saved last loads. Missing values
+// take their defaults; a value of the wrong type stops the load there, so the
+// later values keep what `s` held. Never creates a store.
 void LoadStoredSettings(StoredSettings& s);
 
 // Write ReaderType, ScanCommNo, ScanBaudRateNo, ScanBaudRate. Silent on failure.

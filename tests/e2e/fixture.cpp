@@ -15,7 +15,10 @@ Fixture::Fixture()
     // points both scopes at this test's own folders.
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system_.path());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, user_.path());
-    SetBeepHook([this](int f, int d) { beeps.emplace_back(f, d); });
+    SetBeepHook([this](int f, int d) {
+        beeps.emplace_back(f, d);
+        return true;
+    });
 }
 
 Fixture::~Fixture()
@@ -68,9 +71,11 @@ void Fixture::StoreUser(const QString& key, const QVariant& value)
 
 QVariant Fixture::Stored(const QString& key) const
 {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VORAX"),
-                QStringLiteral("ReaderConfig"));
-    return s.value(key);
+    // The test's machine-wide folder is writable, so that is where saves go.
+    QSettings system(StoreFile(system_.path()), QSettings::IniFormat);
+    if (system.contains(key))
+        return system.value(key);
+    return QSettings(StoreFile(user_.path()), QSettings::IniFormat).value(key);
 }
 
 QVariant Fixture::StoredSystem(const QString& key) const

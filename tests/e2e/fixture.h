@@ -32,7 +32,7 @@ public:
     // Values in the machine-wide or per-user store, written before the window starts.
     void StoreSystem(const QString& key, const QVariant& value);
     void StoreUser(const QString& key, const QVariant& value);
-    // A value as a fresh reader of the stores sees it (per-user over machine-wide).
+    // A value as the next start loads it.
     QVariant Stored(const QString& key) const;
     QVariant StoredSystem(const QString& key) const;
     bool SystemStoreExists() const;
