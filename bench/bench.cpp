@@ -161,7 +161,7 @@ int main(int argc, char** argv)
     qputenv("TESMORA_PORT_DIR", ports.path().toLocal8Bit());
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, conf.path());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, conf.path());
-    SetBeepHook([](int, int) {});
+    SetBeepHook([](int, int) { return true; });
     ExchangeBench(ports.path());
     EmptyScanBench(ports.path());
     for (int dead : {1, 4, 8})

@@ -3,7 +3,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev
-          fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth)
+          fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
+          x11-utils)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -16,8 +16,9 @@ TApplication::ErrorReporter& Reporter()
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // The name for the task bar. No display name: Qt would append it to every
+    // window title, and the title bar must read exactly the catalogue's title.
     setApplicationName(QStringLiteral("Tesmora"));
-    setApplicationDisplayName(QStringLiteral("Tesmora"));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -133,10 +133,8 @@ void SetBeepHook(BeepHook hook)
 void Beep(int frequency, int durationMs)
 {
     try {
-        if (Hook()) {
-            Hook()(frequency, durationMs);
+        if (Hook() && Hook()(frequency, durationMs))
             return;
-        }
         if (frequency <= 0 || durationMs <= 0)
             return;
         if (SpeakerBeep(frequency, durationMs))

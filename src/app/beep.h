@@ -7,6 +7,7 @@
 // device, else nothing. Never throws, never prints; returns after the tone.
 void Beep(int frequency, int durationMs);
 
-// Tests observe beeps through a hook; while one is set no tone is sounded.
-using BeepHook = std::function<void(int frequency, int durationMs)>;
+// Tests observe beeps through a hook. It sees every request first; when it
+// returns true it has taken the beep and no tone is sounded.
+using BeepHook = std::function<bool(int frequency, int durationMs)>;
 void SetBeepHook(BeepHook hook);

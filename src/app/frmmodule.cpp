@@ -50,8 +50,12 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     for (int i = 0; i < kReaderTypeCount; ++i)
         ui->pcReader->addTab(QStringLiteral("Type %1").arg(i + 1));
     ui->pcReader->addTab(QString());
-    for (int i = 4; i <= kNoReaderTypeTab; ++i)
+    // Hidden and disabled: the tab bar's wheel and arrow keys skip disabled tabs
+    // only, and nothing but the stored reader type may select these.
+    for (int i = 4; i <= kNoReaderTypeTab; ++i) {
         ui->pcReader->setTabVisible(i, false);
+        ui->pcReader->setTabEnabled(i, false);
+    }
 
     // The indicators sit inside the message panel.
     for (TShape* shape : {ui->shCard, ui->shComm}) {
@@ -273,7 +277,9 @@ void TfrmModule::closeEvent(QCloseEvent* event)
 
 bool TfrmModule::FormClose()
 {
-    if (CardReadRunning)
+    // A window manager delivers the close even to a disabled window; closing in
+    // the middle of an operation would leave it running unseen, holding the port.
+    if (CardReadRunning || OperationRunning)
         return false;
     SaveScanSettings();
     return true;

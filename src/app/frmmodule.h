@@ -44,6 +44,8 @@ public:
     QString Language = QStringLiteral("English");
     int LanguageIndex = 0;
     bool CardReadRunning = false;
+    // A scan or an operation of the operation frame runs.
+    bool OperationRunning = false;
     QString CommandPrefix = QStringLiteral("A");
     QString ReaderIdText;
     uint32_t AccessByte6 = 0;

@@ -1,5 +1,4 @@
 // The window's link operations: the port and the framed request/response exchange.
-#include <QByteArray>
 #include <QCoreApplication>
 
 #include <string_view>
@@ -7,6 +6,8 @@
 
 #include "frmmodule.h"
 #include "link/frame.h"
+#include "link/payload.h"
+#include "link/ticks.h"
 
 bool TfrmModule::OpenPort(int n, const QString& mode)
 {
@@ -44,10 +45,12 @@ bool TfrmModule::ReadByte(uint8_t& b)
 
 bool TfrmModule::Exchange(const QString& payload)
 {
-    const QByteArray bytes = payload.toUtf8();
-    const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
-    // An over-long payload cannot be framed; refuse it before anything is sent
-    // or shown, rather than send a truncated frame with a wrong checksum.
+    // A payload that no frame can carry (over-long, or a character without a
+    // single-byte form) is refused before anything is sent or shown.
+    const auto bytes = link::PayloadBytes(payload);
+    if (!bytes)
+        return false;
+    const std::string_view text(*bytes);
     const auto frame = link::BuildCommandFrame(text);
     if (!frame)
         return false;
@@ -63,11 +66,13 @@ bool TfrmModule::Exchange(const QString& payload)
     WriteByte(frameBytes[n + 2]);
     WriteByte(frameBytes[n + 3]);
 
-    SetCommPanel(0, QString::fromStdString(link::SentDisplay(text)));
-    QCoreApplication::processEvents();
+    SetCommPanel(0, link::PayloadText(link::SentDisplay(text)));
 
-    // Whatever arrived before this point is not an answer to this command.
+    // Whatever arrived before this point is not an answer to this command. The
+    // window gets its turn only after the purge: a repaint before it could take
+    // longer than the reader's turnaround, and its answer would be purged too.
     PurgePort();
+    QCoreApplication::processEvents();
     std::this_thread::yield();
     ResponseLength = 0;
     const uint32_t start = link::TickCount();

@@ -37,13 +37,5 @@ int32_t HexText8ToNumber(std::string_view text);
 // 16 hexadecimal characters through the two-way mask, as 16 upper-case digits.
 std::string UnscrambleHex16(std::string_view text);
 
-// Milliseconds from start to now, taken modulo 2^32 and read as signed 32-bit, so
-// a counter wrap (or its top bit flipping) between the two readings still gives
-// the true, positive difference.
-int32_t TickDifference(uint32_t start, uint32_t now);
-
-// Millisecond tick count of a steady clock, truncated to 32 bits like the system tick.
-uint32_t TickCount();
-
 } // namespace link
 } // namespace tesmora

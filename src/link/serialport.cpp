@@ -1,7 +1,8 @@
 #include "link/serialport.h"
 
+#include "link/decimal.h"
+
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -47,17 +48,12 @@ std::optional<speed_t> SpeedFor(int baud)
     return std::nullopt;
 }
 
-// A whole field of decimal digits, nothing else.
+// A whole field of decimal digits, no sign.
 std::optional<int> ParseNumber(std::string_view field)
 {
-    if (field.empty() || field.size() > 9)
+    if (field.empty() || field.front() < '0' || field.front() > '9')
         return std::nullopt;
-    int value = 0;
-    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (ec != std::errc() || end != field.data() + field.size() || field.front() == '-' ||
-        field.front() == '+')
-        return std::nullopt;
-    return value;
+    return ParseDecimal(field);
 }
 
 void ApplyRaw(termios& t)
@@ -66,7 +62,7 @@ void ApplyRaw(termios& t)
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~CRTSCTS;
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    // Reads are paced by poll(); the descriptor itself never waits.
+    // An empty read returns at once; ReadByte waits in poll() instead.
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
 }
@@ -79,9 +75,25 @@ void ClearParity(termios& t)
 #endif
 }
 
-// Returns false when the setting cannot be expressed here (e.g. mark parity
-// without CMSPAR); the rest of the setting is still applied.
-bool ApplySetting(termios& t, const LineSetting& s)
+bool SetAttributes(int fd, const termios& t)
+{
+    for (;;) {
+        if (tcsetattr(fd, TCSANOW, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+void SleepUntil(Clock::time_point until)
+{
+    if (Clock::now() < until)
+        std::this_thread::sleep_until(until);
+}
+
+} // namespace
+
+bool ApplyLineSetting(termios& t, const LineSetting& s)
 {
     bool complete = true;
     if (const auto speed = SpeedFor(s.baud)) {
@@ -129,24 +141,6 @@ bool ApplySetting(termios& t, const LineSetting& s)
     }
     return complete;
 }
-
-bool SetAttributes(int fd, const termios& t)
-{
-    for (;;) {
-        if (tcsetattr(fd, TCSANOW, &t) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
-}
-
-void SleepUntil(Clock::time_point until)
-{
-    if (Clock::now() < until)
-        std::this_thread::sleep_until(until);
-}
-
-} // namespace
 
 std::optional<LineSetting> ParseMode(std::string_view mode)
 {
@@ -241,13 +235,15 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
         return false;
     }
     termios saved{};
-    if (tcgetattr(fd, &saved) != 0) {
-        // Not a terminal device at all.
+    // Not a terminal device at all, or another program holds it exclusively: root
+    // could open it past TIOCEXCL, and must not.
+    int exclusive = 0;
+    if (tcgetattr(fd, &saved) != 0 || ::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0) {
         ::flock(fd, LOCK_UN);
         ::close(fd);
         return false;
     }
-    ::ioctl(fd, TIOCEXCL);
+    setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 
     fd_ = fd;
     saved_ = saved;
@@ -257,7 +253,7 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
     ApplyRaw(wanted);
     const termios rawOnly = wanted;
     if (const auto setting = ParseMode(mode))
-        ApplySetting(wanted, *setting);
+        ApplyLineSetting(wanted, *setting);
 
     // A refused setting does not fail the open: a pty, for one, cannot carry
     // parity. Fall back step by step and go on with what the device takes.
@@ -279,7 +275,10 @@ void SerialPort::Close()
     Purge();
     if (haveSaved_)
         SetAttributes(fd_, saved_);
-    ::ioctl(fd_, TIOCNXCL);
+    // Only the flag this open set: another program's must stay.
+    if (setExclusive_)
+        ::ioctl(fd_, TIOCNXCL);
+    setExclusive_ = false;
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
@@ -340,28 +339,35 @@ void SerialPort::Purge()
 
 std::optional<uint8_t> SerialPort::ReadByte()
 {
-    const auto start = Clock::now();
-    const auto until = start + kReadWait;
+    const auto until = Clock::now() + kReadWait;
     if (fd_ < 0) {
         SleepUntil(until);
         return std::nullopt;
     }
-
-    uint8_t b = 0;
-    ssize_t r = ::read(fd_, &b, 1);
-    if (r == 1)
-        return b;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    // With VMIN = VTIME = 0 an empty read returns 0 at once; poll() then waits for
+    // the next byte, so that one arriving within the millisecond is read at once.
+    for (;;) {
+        uint8_t b = 0;
+        const ssize_t r = ::read(fd_, &b, 1);
+        if (r == 1)
+            return b;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        const auto now = Clock::now();
+        if (now >= until)
+            return std::nullopt;
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
+        const timespec wait{0, static_cast<long>(left.count())};
         pollfd p{fd_, POLLIN, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(kReadWait.count()));
-        if (n > 0 && (p.revents & POLLIN) != 0) {
-            r = ::read(fd_, &b, 1);
-            if (r == 1)
-                return b;
-        }
+        const int n = ::ppoll(&p, 1, &wait, nullptr);
+        if (n < 0 && errno != EINTR)
+            break;
+        // Hung up or failed: the read above found nothing, so nothing is lost.
+        if (n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            break;
     }
-    // Nothing, a hang-up or an error: all read as empty, and all take the full
-    // wait, so that a dead line cannot make the caller's loop spin.
+    // A hang-up or an error reads as empty and still takes the whole wait, so
+    // that a dead line cannot make the caller's loop spin.
     SleepUntil(until);
     return std::nullopt;
 }

@@ -26,6 +26,11 @@ struct LineSetting
 // Parses a mode string; nullopt when it is not of that form or names an unknown baud rate.
 std::optional<LineSetting> ParseMode(std::string_view mode);
 
+// Applies a line setting to a termios structure: speed, data bits, parity and stop
+// bits. False when the parity cannot be expressed here (mark or space without
+// CMSPAR); the rest is applied all the same.
+bool ApplyLineSetting(termios& t, const LineSetting& s);
+
 // Device path for "COMn": the entry COMn of $TESMORA_PORT_DIR when that is set,
 // otherwise the fixed table (COM1-4 ttyS0-3, COM5-12 ttyUSB0-7, COM13-16 ttyACM0-3).
 // Empty when n has no device.
@@ -57,6 +62,7 @@ private:
     int fd_ = -1;
     termios saved_{};
     bool haveSaved_ = false;
+    bool setExclusive_ = false; // this open set TIOCEXCL
 };
 
 } // namespace link

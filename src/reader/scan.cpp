@@ -5,7 +5,9 @@
 #include "beep.h"
 #include "frmmodule.h"
 #include "link/answers.h"
+#include "link/decimal.h"
 #include "link/modelist.h"
+#include "link/payload.h"
 #include "readertypes.h"
 #include "scanfields.h"
 #include "ui_frmmodule.h"
@@ -19,11 +21,6 @@ constexpr int kCommandPauseMs = 100;
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 16;
 
-QString Latin1(const std::string& s)
-{
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 // A character that does not convert ends the reads of the type.
 struct ConversionError
 {
@@ -32,7 +29,7 @@ struct ConversionError
 int Decimal(const std::string& response, size_t offset, size_t count)
 {
     std::string field = AnswerField(response, offset, count);
-    if (auto v = DecimalField(field); v && field.size() == count)
+    if (auto v = link::ParseDecimal(field); v && field.size() == count)
         return *v;
     throw ConversionError{};
 }
@@ -51,6 +48,7 @@ struct ScanGuard
     TfrmModule* window;
     ~ScanGuard()
     {
+        window->OperationRunning = false;
         window->ClosePort();
         if (window->tmrBusy->isActive())
             window->SetBusy(false);
@@ -65,6 +63,7 @@ void TfrmModule::btnScanClick()
     Ui::frmModule* f = form();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetBusy(true);
+    OperationRunning = true;
     ScanGuard guard{this};
 
     f->pnMsg->setText(Msg("Scan reader") + QStringLiteral(" ...."));
@@ -102,7 +101,8 @@ void TfrmModule::btnScanClick()
                 const bool valid = ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount;
                 const int index = locked ? (valid ? ScanBaudRateNo : kDefaultModeIndex) : i;
                 SelectBaudRateItem(index);
-                const QString mode = Latin1(std::string(kModeList[static_cast<size_t>(index)]));
+                const QString mode =
+                    link::PayloadText(std::string(kModeList[static_cast<size_t>(index)]));
                 if (!OpenPort(port, mode))
                     break;
                 scanMessage(port);
@@ -134,13 +134,13 @@ void TfrmModule::btnScanClick()
     // Identity, from the accepted 16-byte identify answer.
     SelectBaudRateItem(ScanBaudRateNo);
     f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ") +
-                         Latin1(AnswerField(LastResponse, 5, 8)));
+                         link::PayloadText(AnswerField(LastResponse, 5, 8)));
     const std::string id = AnswerField(LastResponse, 2, 2);
-    f->pnID->setText(Latin1(id));
-    ReaderIdText = Latin1(id);
+    f->pnID->setText(link::PayloadText(id));
+    ReaderIdText = link::PayloadText(id);
     // An ID that is not decimal keeps the scroll bar where it is; the reader
     // is still addressed by the two characters it reported.
-    if (auto number = DecimalField(id))
+    if (auto number = link::ParseDecimal(id))
         f->sbID->setValue(*number);
 
     // Settings phase, by the reader's own ID.
@@ -150,6 +150,62 @@ void TfrmModule::btnScanClick()
         Pause(kCommandPauseMs);
         return Exchange(CommandPrefix + ReaderIdText + QLatin1String(letters));
     };
+    // The settings of the selected type, in their order. False when the
+    // interface goes unanswered; a field that does not convert throws.
+    auto readSettings = [&]() {
+        for (ScanRead read : row.reads) {
+            switch (read) {
+            case ScanRead::Interface:
+                if (!command("A"))
+                    return false;
+                f->cmbMode->setCurrentIndex(Decimal(LastResponse, 5, 1));
+                f->cmbWiegand->setCurrentIndex(Decimal(LastResponse, 6, 1));
+                f->cmbRS485->setCurrentIndex(Decimal(LastResponse, 7, 1));
+                if (row.interfaceHasCardType)
+                    f->cmbCardType->setCurrentIndex(
+                        ResponseLength == 12 ? Decimal(LastResponse, 8, 1) : 0);
+                break;
+            case ScanRead::KeyNumber:
+                if (command("L"))
+                    f->sbKeyNumber->setValue(Decimal(LastResponse, 5, 2));
+                break;
+            case ScanRead::KeyParity:
+                if (command("M"))
+                    f->cmbKeyParity->setCurrentIndex(Decimal(LastResponse, 5, 1));
+                else
+                    f->cmbKeyParity->setCurrentIndex(1);
+                break;
+            case ScanRead::KeyStatus:
+                if (command("N")) {
+                    f->sbKeyStatusNumber->setValue(Decimal(LastResponse, 5, 2));
+                    f->sbKeyDelayTime->setValue(Decimal(LastResponse, 7, 2));
+                } else {
+                    f->sbKeyStatusNumber->setValue(0);
+                    f->sbKeyDelayTime->setValue(3);
+                }
+                break;
+            case ScanRead::IdLocation:
+                if (command("a")) {
+                    f->sbM1IDSector->setValue(Hex(LastResponse, 7, 2));
+                    f->sbM1IDBlock->setValue(Hex(LastResponse, 9, 2));
+                    f->sbM1IDByte->setValue(Hex(LastResponse, 11, 2));
+                    if (Hex(LastResponse, 13, 2) == 0)
+                        f->rbM1IDKeyA->setChecked(true);
+                    else
+                        f->rbM1IDKeyB->setChecked(true);
+                    f->cmbM1IDKeyErr->setCurrentIndex(Hex(LastResponse, 15, 2));
+                } else {
+                    f->sbM1IDSector->setValue(0);
+                    f->sbM1IDBlock->setValue(0);
+                    f->sbM1IDByte->setValue(0);
+                    f->rbM1IDKeyA->setChecked(true);
+                    f->cmbM1IDKeyErr->setCurrentIndex(1);
+                }
+                break;
+            }
+        }
+        return true;
+    };
     if (OpenPort(ScanCommNo, ScanBaudRate)) {
         for (int t = 0; t < kSettingsTries; ++t) {
             if (!command("V")) {
@@ -158,62 +214,9 @@ void TfrmModule::btnScanClick()
                 break;
             }
             f->pnVersion->setText(Msg("VER") + QStringLiteral(" : ") +
-                                  Latin1(AnswerField(LastResponse, 5, 8)));
+                                  link::PayloadText(AnswerField(LastResponse, 5, 8)));
             try {
-                bool interfaceRead = false;
-                for (ScanRead read : row.reads) {
-                    switch (read) {
-                    case ScanRead::Interface:
-                        if (!command("A"))
-                            throw ConversionError{}; // stop here, found stays false
-                        f->cmbMode->setCurrentIndex(Decimal(LastResponse, 5, 1));
-                        f->cmbWiegand->setCurrentIndex(Decimal(LastResponse, 6, 1));
-                        f->cmbRS485->setCurrentIndex(Decimal(LastResponse, 7, 1));
-                        if (row.interfaceHasCardType)
-                            f->cmbCardType->setCurrentIndex(
-                                ResponseLength == 12 ? Decimal(LastResponse, 8, 1) : 0);
-                        interfaceRead = true;
-                        break;
-                    case ScanRead::KeyNumber:
-                        if (command("L"))
-                            f->sbKeyNumber->setValue(Decimal(LastResponse, 5, 2));
-                        break;
-                    case ScanRead::KeyParity:
-                        if (command("M"))
-                            f->cmbKeyParity->setCurrentIndex(Decimal(LastResponse, 5, 1));
-                        else
-                            f->cmbKeyParity->setCurrentIndex(1);
-                        break;
-                    case ScanRead::KeyStatus:
-                        if (command("N")) {
-                            f->sbKeyStatusNumber->setValue(Decimal(LastResponse, 5, 2));
-                            f->sbKeyDelayTime->setValue(Decimal(LastResponse, 7, 2));
-                        } else {
-                            f->sbKeyStatusNumber->setValue(0);
-                            f->sbKeyDelayTime->setValue(3);
-                        }
-                        break;
-                    case ScanRead::IdLocation:
-                        if (command("a")) {
-                            f->sbM1IDSector->setValue(Hex(LastResponse, 7, 2));
-                            f->sbM1IDBlock->setValue(Hex(LastResponse, 9, 2));
-                            f->sbM1IDByte->setValue(Hex(LastResponse, 11, 2));
-                            if (Hex(LastResponse, 13, 2) == 0)
-                                f->rbM1IDKeyA->setChecked(true);
-                            else
-                                f->rbM1IDKeyB->setChecked(true);
-                            f->cmbM1IDKeyErr->setCurrentIndex(Hex(LastResponse, 15, 2));
-                        } else {
-                            f->sbM1IDSector->setValue(0);
-                            f->sbM1IDBlock->setValue(0);
-                            f->sbM1IDByte->setValue(0);
-                            f->rbM1IDKeyA->setChecked(true);
-                            f->cmbM1IDKeyErr->setCurrentIndex(1);
-                        }
-                        break;
-                    }
-                }
-                found = interfaceRead;
+                found = readSettings();
             } catch (const ConversionError&) {
             }
             ReaderFound = true;

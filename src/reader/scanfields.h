@@ -8,7 +8,5 @@
 // the end give a shorter field, which then does not convert.
 std::string AnswerField(std::string_view response, size_t offset, size_t count);
 
-// The characters read as a decimal integer (an optional sign, then digits).
-std::optional<int> DecimalField(std::string_view text);
 // The characters read as a hexadecimal integer, as "0x" put before them would.
 std::optional<int> HexField(std::string_view text);

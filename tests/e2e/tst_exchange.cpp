@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -105,6 +107,15 @@ private slots:
         QVERIFY(!w().Exchange(QStringLiteral("A00B")));
         QVERIFY(t.elapsed() >= 300);
         QCOMPARE(w().CommPanel(1), QString());
+    }
+
+    // The window's own work during the exchange (here a 40 ms handler queued
+    // before it) must not cost the answer that arrives meanwhile.
+    void slowWindowKeepsTheAnswer()
+    {
+        QTimer::singleShot(0, [] { QThread::msleep(40); });
+        QVERIFY(w().Exchange(QStringLiteral("A00B")));
+        QCOMPARE(w().ResponseLength, 16);
     }
 
     void faults_data()

@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 #include "fixture.h"
 
@@ -462,6 +464,175 @@ private slots:
         QCOMPARE(r.ReceivedPayloads().front(), std::string("A00B"));
         // No try was spent on the held port.
         QVERIFY(t.elapsed() < 1000);
+    }
+
+    // The search is visible: the start texts, each port tried, and each line
+    // setting in cmbBaudRate as it is tried.
+    void searchShowsItsProgress()
+    {
+        Fixture fx;
+        fx.AddReader(2, Reader('A', 9600));
+        TfrmModule& w = fx.OpenWindow();
+        auto* ui = fx.ui();
+        ui->chkLock->setChecked(false);
+        ui->pnSerial->setText("S/N : 87654321");
+        ui->pnID->setText("42");
+        QStringList messages, serials, ids;
+        QList<int> modes;
+        auto sample = [&](QStringList& seen, const QString& text) {
+            if (seen.isEmpty() || seen.last() != text)
+                seen << text;
+        };
+        auto look = [&] {
+            sample(messages, ui->pnMsg->text());
+            sample(serials, ui->pnSerial->text());
+            sample(ids, ui->pnID->text());
+            if (modes.isEmpty() || modes.last() != ui->cmbBaudRate->currentIndex())
+                modes << ui->cmbBaudRate->currentIndex();
+        };
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, look);
+        probe.start(2);
+        QTest::qWait(10);
+        fx.Click(ui->btnScan);
+        probe.stop();
+        look();
+        QVERIFY(w.ReaderFound);
+        // COM1 has no device: skipped without a message. COM2 answers at index 2.
+        QCOMPARE(messages, (QStringList{"Start select reader type.", "Scan reader ....",
+                                        "Scan COM : #2", "Reader find ok. (COM : #2)"}));
+        QCOMPARE(serials, (QStringList{"S/N : 87654321", "S/N : ________", "S/N : 12345678"}));
+        QCOMPARE(ids, (QStringList{"42", "__", "01"}));
+        QCOMPARE(modes, (QList<int>{5, 0, 1, 2}));
+    }
+
+    // The version has two tries; each command of the settings phase follows
+    // the answer before it by at least 100 ms.
+    void settingsPhaseTriesAndPauses()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.AddReader(1, Reader('H'));
+        r.ArmFaultFor('V', Fault::NoAnswer, 1);
+        StorePort(fx, 1, 5, "19200,e,8,1");
+        TfrmModule& w = fx.OpenWindow();
+        fx.ui()->pcReader->setCurrentIndex(3);
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(w.ReaderFound);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader find ok. (COM : #1)"));
+        QCOMPARE(r.ReceivedPayloads(), (std::vector<std::string>{"H00B", "H01V", "H01V", "H01A",
+                                                                 "H01L", "H01M", "H01N", "H01a"}));
+        // From the identify answer on: each command comes 100 ms after the last
+        // event on the line (an answer, or the command that got none).
+        const auto trace = r.Trace();
+        std::optional<std::chrono::steady_clock::time_point> last;
+        int paced = 0;
+        for (const auto& e : trace) {
+            if (e.kind == emu::TraceEntry::Received && last) {
+                const double gap =
+                    std::chrono::duration<double, std::milli>(e.time - *last).count();
+                QVERIFY2(gap >= 100.0, qPrintable(QString::fromStdString(e.bytes) + " after " +
+                                                  QString::number(gap) + " ms"));
+                ++paced;
+            }
+            if (e.kind == emu::TraceEntry::Sent || last)
+                last = e.time;
+        }
+        QCOMPARE(paced, 7);
+    }
+
+    void portWillNotOpenForTheSettings()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.AddReader(1);
+        r.ArmFaultFor('B', Fault::LinkRemoved);
+        StorePort(fx, 1, 5, "19200,e,8,1");
+        TfrmModule& w = fx.OpenWindow();
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(!w.ReaderFound);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader data error! (COM : #1)"));
+        QCOMPARE(fx.ui()->pnSerial->text(), QStringLiteral("S/N : 12345678"));
+        QCOMPARE(r.ReceivedPayloads(), std::vector<std::string>{"A00B"});
+        QCOMPARE(w.CommColor(), 0x0000FFu);
+        QCOMPARE(fx.beeps.back(), std::make_pair(300, 300));
+        QVERIFY(w.isEnabled());
+    }
+
+    // The hidden types, selected by the stored reader type: their letter, the
+    // interface read, and the card type for types 5 and 6 only.
+    void hiddenTypes_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<char>("prefix");
+        QTest::addColumn<int>("cardType");
+        QTest::newRow("Type 5") << 4 << 'J' << 2;
+        QTest::newRow("Type 6") << 5 << 'I' << 2;
+        QTest::newRow("Type 7") << 6 << 'J' << 1;
+        QTest::newRow("Type 8") << 7 << 'I' << 1;
+    }
+
+    void hiddenTypes()
+    {
+        QFETCH(int, type);
+        QFETCH(char, prefix);
+        QFETCH(int, cardType);
+        Fixture fx;
+        emu::ReaderModel m = Reader(prefix);
+        m.interfaceMode = "1";
+        m.wiegand = "2";
+        m.cardType = "2";
+        emu::ReaderEmulator& r = fx.AddReader(1, m);
+        StorePort(fx, 1, 5, "19200,e,8,1");
+        fx.StoreSystem("ReaderType", QString::number(type));
+        TfrmModule& w = fx.OpenWindow();
+        fx.ui()->cmbCardType->setCurrentIndex(1);
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(w.ReaderFound);
+        const std::string p(1, prefix);
+        QCOMPARE(r.ReceivedPayloads(), (std::vector<std::string>{p + "00B", p + "01V", p + "01A"}));
+        QCOMPARE(fx.ui()->cmbMode->currentIndex(), 1);
+        QCOMPARE(fx.ui()->cmbWiegand->currentIndex(), 2);
+        QCOMPARE(fx.ui()->cmbCardType->currentIndex(), cardType);
+    }
+
+    // A reader ID byte above ASCII goes back exactly as it came.
+    void readerIdByteAboveAscii()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.AddReader(1, Reader('A', 19200,
+                                                        "\xB0"
+                                                        "7"));
+        StorePort(fx, 1, 5, "19200,e,8,1");
+        TfrmModule& w = fx.OpenWindow();
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(w.ReaderFound);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader find ok. (COM : #1)"));
+        QCOMPARE(r.ReceivedPayloads(), (std::vector<std::string>{"A00B",
+                                                                 "A\xB0"
+                                                                 "7V",
+                                                                 "A\xB0"
+                                                                 "7A"}));
+    }
+
+    // A close request in the middle of a scan is refused silently: nothing is
+    // saved and the scan ends as usual. Afterwards the window closes.
+    void closeRefusedDuringTheScan()
+    {
+        Fixture fx;
+        fx.AddDeadPort(1);
+        TfrmModule& w = fx.OpenWindow();
+        int requests = 0, refused = 0;
+        QTimer::singleShot(200, [&] {
+            ++requests;
+            refused += !w.close();
+        });
+        fx.Click(fx.ui()->btnScan);
+        QCOMPARE(requests, 1);
+        QCOMPARE(refused, 1);
+        QVERIFY(w.isVisible());
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader not find"));
+        QVERIFY(!fx.SystemStoreExists());
+        QVERIFY(w.close());
+        QVERIFY(fx.SystemStoreExists());
     }
 
     void busyWhileScanning()

@@ -10,6 +10,7 @@
 
 #include "link/answers.h"
 #include "link/frame.h"
+#include "link/ticks.h"
 
 namespace {
 

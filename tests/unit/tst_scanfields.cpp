@@ -1,6 +1,7 @@
 // Conversions of the reader's answer fields.
 #include <QTest>
 
+#include "link/decimal.h"
 #include "reader/scanfields.h"
 
 Q_DECLARE_METATYPE(std::optional<int>)
@@ -30,7 +31,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(std::optional<int>, value);
-        QCOMPARE(DecimalField(text.toStdString()), value);
+        QCOMPARE(link::ParseDecimal(text.toStdString()), value);
     }
 
     void hex_data()

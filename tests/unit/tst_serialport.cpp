@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -364,6 +366,116 @@ private slots:
         second.Close();
         // Open again after a close: the lock and the exclusive mode were released.
         QVERIFY(first.OpenPath(pty.path, "19200,e,8,1"));
+    }
+
+    // The line setting on a termios structure: a pty drops parity, so it is
+    // checked here, where nothing can clear it.
+    void lineSettingOnTermios_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("parity");
+        QTest::addColumn<bool>("odd");
+        QTest::addColumn<bool>("twoStops");
+        QTest::newRow("19200,e,8,1")
+            << "19200,e,8,1" << int(B19200) << int(CS8) << true << false << false;
+        QTest::newRow("230400,e,8,1")
+            << "230400,e,8,1" << int(B230400) << int(CS8) << true << false << false;
+        QTest::newRow("9600,n,8,1")
+            << "9600,n,8,1" << int(B9600) << int(CS8) << false << false << false;
+        QTest::newRow("4800,o,7,2")
+            << "4800,o,7,2" << int(B4800) << int(CS7) << true << true << true;
+    }
+
+    void lineSettingOnTermios()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, speed);
+        QFETCH(int, size);
+        QFETCH(bool, parity);
+        QFETCH(bool, odd);
+        QFETCH(bool, twoStops);
+        // Start from the opposite of what is wanted, so every flag must be set or cleared.
+        termios t{};
+        t.c_cflag =
+            CS5 | (parity ? 0 : PARENB | PARODD) | (odd ? 0 : PARODD) | (twoStops ? 0 : CSTOPB);
+        const auto setting = link::ParseMode(mode.toStdString());
+        QVERIFY(setting);
+        QVERIFY(link::ApplyLineSetting(t, *setting));
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(int(cfgetispeed(&t)), speed);
+        QCOMPARE(int(t.c_cflag & CSIZE), size);
+        QCOMPARE(bool(t.c_cflag & PARENB), parity);
+        QCOMPARE(bool(t.c_cflag & PARODD), odd);
+        QCOMPARE(bool(t.c_cflag & CSTOPB), twoStops);
+    }
+
+    // A port that another program holds with TIOCEXCL alone is refused, also to
+    // root, and the other program's flag survives; the flag this open set is
+    // cleared on close.
+    void exclusiveFlagOfAnotherProgram()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        const int holder = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(holder >= 0);
+        QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
+        auto exclusive = [&] {
+            int flag = -1;
+            ::ioctl(pty.slave, TIOCGEXCL, &flag);
+            return flag;
+        };
+        link::SerialPort port;
+        QVERIFY(!port.OpenPath(pty.path, "19200,e,8,1"));
+        port.Close();
+        QCOMPARE(exclusive(), 1);
+
+        QCOMPARE(::ioctl(holder, TIOCNXCL), 0);
+        ::close(holder);
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        QCOMPARE(exclusive(), 1);
+        port.Close();
+        QCOMPARE(exclusive(), 0);
+    }
+
+    // A byte that arrives while the read waits is returned by that read, at once.
+    // The writer spins rather than sleeps, so that it is on time on a busy machine.
+    void byteArrivingDuringTheWait()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        constexpr int kRounds = 20;
+        std::atomic<int> go{0};
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (int round = 1; round <= kRounds; ++round) {
+                while (go.load() < round)
+                    std::this_thread::yield();
+                const auto at = Clock::now() + std::chrono::microseconds(250);
+                while (Clock::now() < at) {
+                }
+                [[maybe_unused]] auto n = ::write(pty.master, "\x0A", 1);
+                while (!done.load() && go.load() == round)
+                    std::this_thread::yield();
+            }
+        });
+        int caught = 0;
+        for (int round = 1; round <= kRounds; ++round) {
+            go.store(round);
+            if (port.ReadByte())
+                ++caught;
+            // A byte that came too late is taken out of the next round's way.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            while (port.ReadByte()) {
+            }
+        }
+        done.store(true);
+        go.store(kRounds + 1);
+        writer.join();
+        QVERIFY2(caught >= kRounds / 2, qPrintable(QString::number(caught)));
     }
 
     void idleReadTakesAboutOneMs()

@@ -220,14 +220,19 @@ void ReaderEmulator::CloseAllLocked()
     CloseFd(wake_);
     out_.clear();
     hangUpPending_ = false;
-    if (linked_) {
-        // Only our own link: another emulator may have taken the name since.
-        char target[PATH_MAX] = {};
-        const ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == slavePath_)
-            ::unlink(link_.c_str());
-        linked_ = false;
-    }
+    UnlinkLocked();
+}
+
+void ReaderEmulator::UnlinkLocked()
+{
+    if (!linked_)
+        return;
+    // Only our own link: another emulator may have taken the name since.
+    char target[PATH_MAX] = {};
+    const ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == slavePath_)
+        ::unlink(link_.c_str());
+    linked_ = false;
 }
 
 bool ReaderEmulator::Running() const
@@ -536,6 +541,7 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
     Outgoing o;
     o.bytes = frame;
     o.hangUpAfter = fault == Fault::HangUp;
+    o.unlinkAfter = fault == Fault::LinkRemoved;
     const auto turnaround = std::chrono::milliseconds(std::max(0, options_.turnaroundMs));
     if (options_.fast) {
         o.start = now + turnaround;
@@ -597,6 +603,8 @@ void ReaderEmulator::WritePendingLocked(Clock::time_point now)
             continue;
         }
         trace_.push_back({TraceEntry::Sent, o.bytes, o.firstWrite, true, true});
+        if (o.unlinkAfter)
+            UnlinkLocked();
         if (o.hangUpAfter) {
             hangUpPending_ = true;
             hangUpWritten_ = now;

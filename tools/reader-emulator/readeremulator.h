@@ -99,6 +99,8 @@ enum class Fault {
                         // for good (the thread stops and the link is removed)
     BadStatus,          // valid frame whose status at 5-6 is "01"; answers without a status
                         // field are sent unchanged (the fault is still used up)
+    LinkRemoved,        // the whole answer, then the COM link goes: the port no longer opens,
+                        // while a tool that has it open can go on using it
 };
 
 struct TraceEntry
@@ -190,6 +192,7 @@ private:
         size_t written = 0;
         std::chrono::steady_clock::time_point firstWrite;
         bool hangUpAfter = false;
+        bool unlinkAfter = false;
     };
     struct ArmedFault
     {
@@ -204,6 +207,7 @@ private:
     void WritePendingLocked(std::chrono::steady_clock::time_point now);
     std::chrono::steady_clock::time_point NextDueLocked() const;
     void HangUpLocked();
+    void UnlinkLocked();
     struct Answer
     {
         std::string body; // the bytes between 0x0A and the checksum

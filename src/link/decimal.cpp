@@ -1,0 +1,31 @@
+#include "link/decimal.h"
+
+#include <climits>
+
+inline namespace tesmora {
+namespace link {
+
+std::optional<int> ParseDecimal(std::string_view text)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        i = 1;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX)
+            return std::nullopt;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+} // namespace link
+} // namespace tesmora
