@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
@@ -97,6 +98,60 @@ void ExchangeBench(const QString& ports)
     reader.Stop();
 }
 
+// With the wire timed as on a real line: from the answer's last byte on the
+// line to Exchange returning, against a bare client that blocks in poll().
+void WireLatencyBench(const QString& ports)
+{
+    constexpr int kRounds = 200;
+    emu::Options wire;
+    wire.turnaroundMs = 2;
+    emu::ReaderEmulator reader({}, wire);
+    reader.Start(ports.toStdString(), 4);
+    auto lastByte = [&reader] {
+        const auto trace = reader.Trace();
+        return trace.empty() ? Clock::now() : trace.back().end;
+    };
+    std::vector<double> tool, bare;
+    TfrmModule w;
+    w.OpenPort(4, QStringLiteral("19200,e,8,1"));
+    for (int i = 0; i < kRounds; ++i) {
+        w.Exchange(QStringLiteral("A00B"));
+        const auto returned = Clock::now();
+        tool.push_back(Ms(returned - lastByte()));
+    }
+    w.ClosePort();
+    const std::string frame = "\tA00B0A\r";
+    for (int i = 0; i < kRounds; ++i) {
+        BareRoundTrip(reader.LinkPath(), frame);
+        const auto returned = Clock::now();
+        bare.push_back(Ms(returned - lastByte()));
+    }
+    // CPU while waiting out the deadline: exchanges that get no answer.
+    emu::ReaderModel silent;
+    silent.dead = true;
+    reader.SetModel(silent);
+    w.OpenPort(4, QStringLiteral("19200,e,8,1"));
+    timespec cpu0{}, cpu1{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i)
+        w.Exchange(QStringLiteral("A00B"));
+    const double wall = Ms(Clock::now() - start);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+    w.ClosePort();
+    const double cpu =
+        double(cpu1.tv_sec - cpu0.tv_sec) * 1000.0 + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+    std::printf("exchange with wire timing, %d rounds, last answer byte to return:\n", kRounds);
+    std::printf("  Exchange     median %.3f ms  p99 %.3f ms\n", Percentile(tool, 0.5),
+                Percentile(tool, 0.99));
+    std::printf("  bare client  median %.3f ms  p99 %.3f ms\n", Percentile(bare, 0.5),
+                Percentile(bare, 0.99));
+    std::printf("  added by Exchange (median): %.3f ms\n",
+                Percentile(tool, 0.5) - Percentile(bare, 0.5));
+    std::printf("  CPU while waiting out 10 deadlines: %.1f %% of one core\n", 100.0 * cpu / wall);
+    reader.Stop();
+}
+
 double ScanMs(TfrmModule& w)
 {
     auto start = Clock::now();
@@ -163,6 +218,7 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, conf.path());
     SetBeepHook([](int, int) { return true; });
     ExchangeBench(ports.path());
+    WireLatencyBench(ports.path());
     EmptyScanBench(ports.path());
     for (int dead : {1, 4, 8})
         DeadPortsScanBench(ports.path(), dead);

@@ -79,11 +79,6 @@ std::string ReceivedDisplay(const uint8_t* data, size_t count)
     return text;
 }
 
-std::string ReceivedDisplay(std::string_view bytes)
-{
-    return ReceivedDisplay(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
-
 bool ResponseChecksumValid(const uint8_t* data, size_t count)
 {
     if (data == nullptr || count < 4)
@@ -94,11 +89,6 @@ bool ResponseChecksumValid(const uint8_t* data, size_t count)
     const std::string expected = ByteToHex(x);
     return data[count - 3] == static_cast<uint8_t>(expected[0]) &&
            data[count - 2] == static_cast<uint8_t>(expected[1]);
-}
-
-bool ResponseChecksumValid(std::string_view frame)
-{
-    return ResponseChecksumValid(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
 }
 
 int32_t HexText8ToNumber(std::string_view text)

@@ -25,11 +25,9 @@ std::string SentDisplay(std::string_view payload);
 
 // Panel 1 text: bytes 0x20..0x7F as characters, every other byte as "[XX]".
 std::string ReceivedDisplay(const uint8_t* data, size_t count);
-std::string ReceivedDisplay(std::string_view bytes);
 
 // Checksum test of a complete response frame of `count` bytes (exact, upper-case only).
 bool ResponseChecksumValid(const uint8_t* data, size_t count);
-bool ResponseChecksumValid(std::string_view frame);
 
 // The first 8 characters read as hexadecimal (other characters and missing ones count 0).
 int32_t HexText8ToNumber(std::string_view text);

@@ -199,11 +199,12 @@ private slots:
             }
             QCOMPARE(completedAt, int(frame.size()) - 1);
             QCOMPARE(c.Text(), frame);
-            QVERIFY(link::ResponseChecksumValid(c.Text()));
+            QVERIFY(link::ResponseChecksumValid(c.Data(), size_t(c.Length())));
             std::string bad = frame;
             char& digit = bad[bad.size() - 2];
             digit = digit == '0' ? '1' : '0';
-            QVERIFY(!link::ResponseChecksumValid(bad));
+            QVERIFY(!link::ResponseChecksumValid(reinterpret_cast<const uint8_t*>(bad.data()),
+                                                 bad.size()));
         }
     }
 };

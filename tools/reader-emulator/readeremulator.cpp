@@ -339,7 +339,7 @@ bool ReaderEmulator::InjectNow(const std::string& bytes)
         else if (n < 0 && errno != EAGAIN && errno != EINTR)
             break;
     }
-    trace_.push_back({TraceEntry::Sent, bytes.substr(0, done), now, true, true});
+    trace_.push_back({TraceEntry::Sent, bytes.substr(0, done), now, true, true, Clock::now()});
     return done == bytes.size();
 }
 
@@ -497,7 +497,7 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
     const bool haveLine = ::tcgetattr(slave_, &t) == 0;
     const int baud = haveLine ? SpeedToBaud(::cfgetospeed(&t)) : 0;
     const bool baudMatched = baud != 0 && baud == model_.baud;
-    trace_.push_back({TraceEntry::Received, payload, now, baudMatched, checksumOk});
+    trace_.push_back({TraceEntry::Received, payload, now, baudMatched, checksumOk, now});
     if (!checksumOk || !baudMatched || hangUpPending_)
         return;
     std::optional<Answer> a;
@@ -602,7 +602,7 @@ void ReaderEmulator::WritePendingLocked(Clock::time_point now)
                 return;
             continue;
         }
-        trace_.push_back({TraceEntry::Sent, o.bytes, o.firstWrite, true, true});
+        trace_.push_back({TraceEntry::Sent, o.bytes, o.firstWrite, true, true, now});
         if (o.unlinkAfter)
             UnlinkLocked();
         if (o.hangUpAfter) {

@@ -112,6 +112,8 @@ struct TraceEntry
     std::chrono::steady_clock::time_point time;
     bool baudMatched = true; // Received: the tool's line speed equalled the model's
     bool checksumOk = true;  // Received: the command's checksum was right (else: not answered)
+    // Sent: when its last byte was written. Received: as time.
+    std::chrono::steady_clock::time_point end;
 };
 
 // A command as addressed: prefix letter, two ID characters, command letter, parameters.
