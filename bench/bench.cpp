@@ -152,6 +152,45 @@ void WireLatencyBench(const QString& ports)
     reader.Stop();
 }
 
+// The factory default of a type 4 reader against its floor: its eight 100 ms
+// pauses plus the same eight exchanges, timed on their own in this run.
+void FactoryDefaultBench(const QString& ports)
+{
+    constexpr int kRounds = 5;
+    emu::ReaderModel m;
+    m.prefix = 'H';
+    emu::ReaderEmulator reader(m);
+    reader.Start(ports.toStdString(), 5);
+    TfrmModule w;
+    w.ReaderFound = true;
+    w.ScanCommNo = 5;
+    w.ReaderIdText = QStringLiteral("01");
+    w.form()->pcReader->setCurrentIndex(3);
+    const QString commands[] = {"H01B",  "H01C1234567801", "H01A001",        "H01L04",
+                                "H01M0", "H01N0003",       "H01a0000000001", "H01E5"};
+    double operation = 0, exchanges = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        auto start = Clock::now();
+        w.form()->btnFactory->click();
+        operation += Ms(Clock::now() - start);
+        w.OpenPort(5, w.ScanBaudRate);
+        for (const QString& c : commands) {
+            start = Clock::now();
+            w.Exchange(c);
+            exchanges += Ms(Clock::now() - start);
+        }
+        w.ClosePort();
+    }
+    operation /= kRounds;
+    exchanges /= kRounds;
+    const double floor = 8 * 100.0 + exchanges;
+    std::printf("factory default, type 4: %.1f ms, floor %.1f ms (800 ms of pauses + %.1f ms of "
+                "exchanges), ratio %.3f (%s)\n",
+                operation, floor, exchanges, operation / floor,
+                w.form()->pnMsg->text().endsWith(QLatin1String("ok.")) ? "ok" : "FAILED");
+    reader.Stop();
+}
+
 double ScanMs(TfrmModule& w)
 {
     auto start = Clock::now();
@@ -219,6 +258,7 @@ int main(int argc, char** argv)
     SetBeepHook([](int, int) { return true; });
     ExchangeBench(ports.path());
     WireLatencyBench(ports.path());
+    FactoryDefaultBench(ports.path());
     EmptyScanBench(ports.path());
     for (int dead : {1, 4, 8})
         DeadPortsScanBench(ports.path(), dead);

@@ -105,7 +105,20 @@ void TfrmModule::ConnectHandlers()
 
     connect(ui->pcReader, &QTabBar::currentChanged, this, &TfrmModule::pcReaderChange);
     connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
-    connect(ui->btnScan, &QPushButton::clicked, this, &TfrmModule::btnScanClick);
+    const std::pair<QPushButton*, void (TfrmModule::*)()> buttons[] = {
+        {ui->btnScan, &TfrmModule::btnScanClick},
+        {ui->btnID, &TfrmModule::btnIDClick},
+        {ui->btnBaudRate, &TfrmModule::btnBaudRateClick},
+        {ui->btnMode, &TfrmModule::btnModeClick},
+        {ui->btnTest, &TfrmModule::btnTestClick},
+        {ui->btnCardType, &TfrmModule::btnCardTypeClick},
+        {ui->btnKeyParity, &TfrmModule::btnKeyParityClick},
+        {ui->btnKeyNumber, &TfrmModule::btnKeyNumberClick},
+        {ui->btnKeyStatus, &TfrmModule::btnKeyStatusClick},
+        {ui->btnFactory, &TfrmModule::btnFactoryClick},
+    };
+    for (const auto& [button, handler] : buttons)
+        connect(button, &QPushButton::clicked, this, handler);
 
     const std::pair<QScrollBar*, void (TfrmModule::*)()> scrollBars[] = {
         {ui->sbID, &TfrmModule::sbIDChange},

@@ -6,10 +6,12 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "catalog.h"
+#include "link/commandlink.h"
 #include "link/responsecollector.h"
 #include "link/serialport.h"
 
@@ -111,6 +113,32 @@ public:
     void SetCommColor(uint32_t color);
     uint32_t CommColor() const;
     void btnScanClick();
+
+    // The frame of every configuration and MIFARE operation: disabled window and
+    // hourglass, the found check, the title, the port opened for the commands and
+    // closed after them, the outcome in colour, text and beep, and everything put
+    // back on every path. `prepare` runs after the found check, before the title;
+    // false fails the operation before the port is opened.
+    struct OperationTexts
+    {
+        MsgKey title;
+        MsgKey ok;
+        MsgKey error;
+    };
+    using Commands = std::function<bool(link::CommandLink&, const link::Addressee&)>;
+    bool RunOperation(const OperationTexts& texts, const Commands& commands,
+                      const std::function<bool()>& prepare = {});
+
+    // --- reader configuration (src/reader) ---------------------------------------
+    void btnIDClick();
+    void btnBaudRateClick();
+    void btnModeClick();
+    void btnTestClick();
+    void btnCardTypeClick();
+    void btnKeyParityClick();
+    void btnKeyNumberClick();
+    void btnKeyStatusClick();
+    void btnFactoryClick();
 
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms);

@@ -4,11 +4,17 @@
 #include <string_view>
 #include <vector>
 
+#include "configuration.h"
+
 // Pages of the "Special function" area, in their tab order.
 enum class OtherPage { Mifare, MifareKey, EM, Keypad, Command };
 
 // Settings the scan reads after the version, in this order.
 enum class ScanRead { Interface, KeyNumber, KeyParity, KeyStatus, IdLocation };
+
+// Controls that the factory default sets to their factory values once an
+// attempt reaches the type's commands.
+enum class FactoryControl { CardType, KeyParity, KeyNumber, KeyStatus, IdLocation };
 
 struct ReaderTypeRow
 {
@@ -17,6 +23,8 @@ struct ReaderTypeRow
     std::optional<OtherPage> select; // page to select; none: leave it to the tab widget
     bool interfaceHasCardType;       // the interface answer may carry the card type
     std::vector<ScanRead> reads;
+    std::vector<reader::FactoryCommand> factory; // after the ID, before "E5"
+    std::vector<FactoryControl> factoryControls;
 };
 
 // The row of a reader-type index 0..7; any other index is the "no type" row.

@@ -59,6 +59,8 @@ private slots:
     void answers();
     void lineSpeed_data();
     void lineSpeed();
+    void setCommands_data();
+    void setCommands();
     void faults_data();
     void faults();
     void faultSequence_data();
@@ -184,6 +186,82 @@ void TestEmulator::lineSpeed()
     QCOMPARE(t.front().bytes, std::string("A00B"));
     QCOMPARE(t.front().baudMatched, answered);
     QCOMPARE(r.ReceivedPayloads(), std::vector<std::string>{"A00B"});
+}
+
+// Each step: a payload and the answer between 0x0A and the checksum ("" for none).
+// The reader changes as set commands say, and its ID as the "C" rules say.
+void TestEmulator::setCommands_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("baud");
+    QTest::newRow("settings") << QStringList{"A01A123=A01A00",
+                                             "A01A2=A01A00",
+                                             "A01A=A01A1232",
+                                             "A01L16=A01L00",
+                                             "A01M1=A01M00",
+                                             "A01N0507=A01N00",
+                                             "A01a27031F0103=A01a00",
+                                             "A01L=A01L16",
+                                             "A01M=A01M1",
+                                             "A01N=A01N0507",
+                                             "A01a=A01a0027031F0103",
+                                             "A01A12=A01A01",
+                                             "A01LX1=A01L01",
+                                             "A01L=A01L16"}
+                              << "" << 19200;
+    // Old and new ID until the restart that a line-setting change is.
+    QTest::newRow("new ID") << QStringList{"A01C1234567807=A07C00", "A01V=A07V05.00-01",
+                                           "A07V=A07V05.00-01",     "A00B=A07B12345678",
+                                           "A01C8765432109=A07C01", "A01E7=A07E00",
+                                           "speed=38400",           "A01V=",
+                                           "A07V=A07V05.00-01"}
+                            << "" << 38400;
+    QTest::newRow("strict ID") << QStringList{"A01C1234567807=A07C00", "A01V=", "A07V=A07V05.00-01"}
+                               << "strict" << 19200;
+    QTest::newRow("refusals") << QStringList{"A01A0=", "A01A001=A01A01", "A01A1=A01A00",
+                                             "A01A=A01A0011", "A01H1="}
+                              << "refuse" << 19200;
+    QTest::newRow("unknown answered")
+        << QStringList{"A01H1=A01H01", "A01V=A01V05.00-01"} << "unknown" << 19200;
+}
+
+void TestEmulator::setCommands()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, setup);
+    QFETCH(int, baud);
+    emu::ReaderModel m;
+    m.strictId = setup == "strict";
+    m.answerUnknown = setup == "unknown";
+    if (setup == "refuse") {
+        m.silentCommands = {"A0"};
+        m.errorCommands = {"A001"};
+    }
+    emu::ReaderEmulator r(m, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    ToolPort tool(r.LinkPath());
+    for (const QString& step : steps) {
+        if (step == "speed=38400") {
+            termios t{};
+            ::tcgetattr(tool.fd, &t);
+            ::cfsetspeed(&t, B38400);
+            ::tcsetattr(tool.fd, TCSANOW, &t);
+            continue;
+        }
+        const std::string payload = step.section('=', 0, 0).toStdString();
+        const std::string body = step.section('=', 1).toStdString();
+        std::string expected;
+        if (!body.empty()) {
+            unsigned x = 0x0A;
+            for (unsigned char c : body)
+                x ^= c;
+            static const char d[] = "0123456789ABCDEF";
+            expected = "\n" + body + d[x >> 4] + d[x & 15] + "\r";
+        }
+        QCOMPARE(tool.Exchange(payload, body.empty() ? 60 : 300), expected);
+    }
+    QCOMPARE(r.Model().baud, baud);
 }
 
 void TestEmulator::faults_data()
@@ -553,7 +631,8 @@ void TestEmulator::executable()
     QProcess p;
     p.start(TESMORA_EMULATOR_EXE,
             {"--type", "4", "--serial", "87654321", "--mode", "9600,e,8,1", "--com", "7",
-             "--port-dir", dir_.path(), "--fast", "--turnaround", "1"});
+             "--port-dir", dir_.path(), "--fast", "--turnaround", "1", "--interface", "123",
+             "--key-status", "0715", "--id-location", "2703110102"});
     QVERIFY(p.waitForStarted());
     QVERIFY(p.waitForReadyRead(3000));
     const QString line = QString::fromLocal8Bit(p.readLine()).trimmed();
@@ -563,6 +642,9 @@ void TestEmulator::executable()
         ToolPort tool(link.toStdString(), B9600, PARENB);
         QCOMPARE(tool.Exchange("H00B", 300), std::string("\nH01B8765432109\r"));
         QCOMPARE(tool.Exchange("A00B", 60), std::string()); // type 4 is an H reader
+        QCOMPARE(tool.Exchange("H01A", 300), std::string("\nH01A123002\r"));
+        QCOMPARE(tool.Exchange("H01N", 300), std::string("\nH01N07150E\r"));
+        QCOMPARE(tool.Exchange("H01a", 300), std::string("\nH01a00270311010227\r"));
     }
     ::kill(pid_t(p.processId()), SIGTERM);
     QVERIFY(p.waitForFinished(3000));
@@ -580,6 +662,8 @@ void TestEmulator::executableRefuses_data()
     QTest::newRow("bad com") << QStringList{"--com", "x"};
     QTest::newRow("missing value") << QStringList{"--com"};
     QTest::newRow("unknown option") << QStringList{"--colour", "red"};
+    QTest::newRow("bad interface") << QStringList{"--interface", "12"};
+    QTest::newRow("bad ID location") << QStringList{"--id-location", "27031f0102"};
     QTest::newRow("missing directory") << QStringList{"--port-dir", "/nonexistent/ports"};
 }
 

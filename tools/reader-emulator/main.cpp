@@ -27,7 +27,18 @@ void Usage(std::ostream& out)
            "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
            "  --fast            no wire timing\n"
            "  --mifare-card     a fresh MIFARE Classic 4K card, UID 1A2B3C4D, on the reader\n"
-           "  --turnaround MS   reader turnaround in ms (default 3)\n";
+           "  --turnaround MS   reader turnaround in ms (default 3)\n"
+           "  --answer-unknown  answer unknown commands with status 01 instead of silence\n"
+           "  --strict-id       a new ID takes effect at once (default: old and new ID\n"
+           "                    until the reader restarts)\n"
+           "settings the reader starts with (as its read commands answer them):\n"
+           "  --interface MWR   interface, Wiegand and RS-485 digits (default 001)\n"
+           "  --card-type D     card type digit (default 0)\n"
+           "  --key-number NN   key number (default 04)\n"
+           "  --key-parity D    key parity digit (default 0)\n"
+           "  --key-status NNDD key status and delay time (default 0003)\n"
+           "  --id-location HEX sector, block, byte, key type and key-error pairs\n"
+           "                    (default 0000000001)\n";
 }
 
 bool ToInt(const std::string& s, int lo, int hi, int* out)
@@ -39,6 +50,11 @@ bool ToInt(const std::string& s, int lo, int hi, int* out)
         return false;
     *out = v;
     return true;
+}
+
+bool Digits(const std::string& s, size_t n)
+{
+    return s.size() == n && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
 int Fail(const std::string& message)
@@ -73,6 +89,10 @@ int main(int argc, char** argv)
             options.fast = true;
         } else if (arg == "--mifare-card") {
             model.mifare.card = emu::MifareCard();
+        } else if (arg == "--answer-unknown") {
+            model.answerUnknown = true;
+        } else if (arg == "--strict-id") {
+            model.strictId = true;
         } else if (!hasValue) {
             Usage(std::cerr);
             return Fail("unknown option or missing value: " + arg);
@@ -103,6 +123,40 @@ int main(int argc, char** argv)
                 return Fail("--com takes 1 to 99");
         } else if (arg == "--port-dir") {
             portDir = value();
+        } else if (arg == "--interface") {
+            const std::string v = value();
+            if (!Digits(v, 3))
+                return Fail("--interface takes three digits");
+            model.interfaceMode = v.substr(0, 1);
+            model.wiegand = v.substr(1, 1);
+            model.rs485 = v.substr(2, 1);
+        } else if (arg == "--card-type") {
+            model.cardType = value();
+            if (!Digits(model.cardType, 1))
+                return Fail("--card-type takes one digit");
+        } else if (arg == "--key-number") {
+            model.keyNumber = value();
+            if (!Digits(model.keyNumber, 2))
+                return Fail("--key-number takes two digits");
+        } else if (arg == "--key-parity") {
+            model.keyParity = value();
+            if (!Digits(model.keyParity, 1))
+                return Fail("--key-parity takes one digit");
+        } else if (arg == "--key-status") {
+            const std::string v = value();
+            if (!Digits(v, 4))
+                return Fail("--key-status takes four digits");
+            model.keyStatus = v.substr(0, 2);
+            model.keyDelay = v.substr(2, 2);
+        } else if (arg == "--id-location") {
+            const std::string v = value();
+            if (v.size() != 10 || v.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+                return Fail("--id-location takes ten upper-case hexadecimal digits");
+            model.idSector = v.substr(0, 2);
+            model.idBlock = v.substr(2, 2);
+            model.idByte = v.substr(4, 2);
+            model.idKeyType = v.substr(6, 2);
+            model.idKeyErr = v.substr(8, 2);
         } else if (arg == "--turnaround") {
             if (!ToInt(value(), 0, 10000, &options.turnaroundMs))
                 return Fail("--turnaround takes milliseconds");

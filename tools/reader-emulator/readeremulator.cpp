@@ -380,8 +380,11 @@ std::optional<ReaderEmulator::Answer> ReaderEmulator::AnswerLocked(ReaderModel& 
     if (m.errorCommands.count(payload.substr(3)))
         return Answer{std::string(1, c.prefix) + m.id + c.letter + "01", true, c.letter};
     const auto h = handlers_.find(c.letter);
-    if (h == handlers_.end())
-        return std::nullopt; // unknown to this reader: silence, as from the real thing
+    if (h == handlers_.end()) {
+        if (!m.answerUnknown)
+            return std::nullopt; // unknown to this reader: silence, as from the real thing
+        return Answer{std::string(1, c.prefix) + m.id + c.letter + "01", true, c.letter};
+    }
     const std::optional<Reply> r = h->second(m, c);
     if (!r)
         return std::nullopt;

@@ -70,6 +70,8 @@ struct ReaderModel
     MifareReader mifare;
     // Never answers anything; the commands are still traced (a port with nothing behind it).
     bool dead = false;
+    // Commands it does not know get status "01" instead of silence (the demo's command test).
+    bool answerUnknown = false;
 };
 
 // A pty cannot carry parity (the driver clears PARENB), so parity is never compared and the

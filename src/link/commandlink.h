@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+inline namespace tesmora {
+namespace link {
+
+// What a reader operation needs of the link: one exchange per command, the
+// answer it left, and the pauses between commands. The window offers it; the
+// command sequences are written against it alone.
+class CommandLink
+{
+public:
+    virtual ~CommandLink() = default;
+    virtual bool Exchange(const QString& payload) = 0;
+    // The last complete response frame, 0x0A at offset 0, and its length.
+    virtual const std::string& LastResponse() const = 0;
+    virtual int ResponseLength() const = 0;
+    virtual void Pause(int ms) = 0;
+};
+
+// Whom a command goes to: the reader type's prefix letter and the reader's ID.
+struct Addressee
+{
+    QString prefix;
+    QString id;
+    QString operator()(const QString& command) const { return prefix + id + command; }
+};
+
+} // namespace link
+} // namespace tesmora

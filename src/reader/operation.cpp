@@ -1,0 +1,66 @@
+// The operation frame that every configuration and MIFARE operation runs in.
+#include <QApplication>
+
+#include "beep.h"
+#include "frmmodule.h"
+#include "readertypes.h"
+#include "ui_frmmodule.h"
+
+namespace {
+
+// The window's link as the command sequences see it.
+class WindowLink final : public link::CommandLink
+{
+public:
+    explicit WindowLink(TfrmModule& window) : window_(window) {}
+    bool Exchange(const QString& payload) override { return window_.Exchange(payload); }
+    const std::string& LastResponse() const override { return window_.LastResponse; }
+    int ResponseLength() const override { return window_.ResponseLength; }
+    void Pause(int ms) override { window_.Pause(ms); }
+
+private:
+    TfrmModule& window_;
+};
+
+// Puts everything back however the operation ends, an escaping error included.
+struct OperationGuard
+{
+    TfrmModule& window;
+    ~OperationGuard()
+    {
+        window.ClosePort();
+        window.OperationRunning = false;
+        window.setEnabled(true);
+        QApplication::restoreOverrideCursor();
+    }
+};
+
+} // namespace
+
+bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& commands,
+                              const std::function<bool()>& prepare)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setEnabled(false);
+    OperationRunning = true;
+    OperationGuard guard{*this};
+
+    if (!ReaderFound) {
+        SetCommColor(kColorRed);
+        Beep(300, 300);
+        return false;
+    }
+    bool ok = false;
+    if (!prepare || prepare()) {
+        form()->pnMsg->setText(Msg(texts.title));
+        if (OpenPort(ScanCommNo, ScanBaudRate)) {
+            WindowLink link(*this);
+            ok = commands(link, link::Addressee{CommandPrefix, ReaderIdText});
+            ClosePort();
+        }
+    }
+    SetCommColor(ok ? kColorYellow : kColorRed);
+    form()->pnMsg->setText(Msg(ok ? texts.ok : texts.error));
+    Beep(ok ? 1000 : 300, 300);
+    return ok;
+}

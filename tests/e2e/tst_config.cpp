@@ -1,0 +1,438 @@
+// The reader configuration operations, clicked in the real window against an
+// emulated reader that a real scan found first.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <ctime>
+#include <functional>
+
+#include "fixture.h"
+#include "link/serialport.h"
+
+using emu::Fault;
+using Payloads = std::vector<std::string>;
+
+Q_DECLARE_METATYPE(Payloads)
+
+namespace {
+
+using Setup = std::function<void(Ui::frmModule*)>;
+
+// A reader of this type on COM1 at `mode`, found by a scan from the stored
+// port; afterwards its trace and the beeps start empty.
+emu::ReaderEmulator& Found(Fixture& fx, int type, emu::ReaderModel m = {},
+                           const QString& mode = "19200,e,8,1")
+{
+    static const char prefixes[] = "AHAHJIJI";
+    m.prefix = prefixes[type];
+    m.baud = mode.section(',', 0, 0).toInt();
+    emu::ReaderEmulator& r = fx.AddReader(1, m);
+    fx.StoreSystem("ScanCommNo", "1");
+    fx.StoreSystem("ScanBaudRate", mode);
+    fx.StoreSystem("ScanBaudRateNo", mode == "9600,e,8,1" ? "3" : "5");
+    fx.StoreSystem("ReaderType", QString::number(type));
+    fx.OpenWindow();
+    fx.Click(fx.ui()->btnScan);
+    if (!fx.window().ReaderFound)
+        throw std::runtime_error("the scan did not find the reader");
+    r.ClearTrace();
+    fx.beeps.clear();
+    return r;
+}
+
+double CpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
+
+// Ended and put back: enabled, default cursor, and the port free for others.
+void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r)
+{
+    QVERIFY(fx.window().isEnabled());
+    QVERIFY(!fx.window().OperationRunning);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    if (!r.HungUp()) {
+        link::SerialPort again;
+        QVERIFY2(again.OpenPath(r.LinkPath(), "19200,e,8,1"), "the port was not released");
+    }
+}
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Without a scan: the low beep and a red indicator, nothing else.
+    void noReaderFound_data()
+    {
+        QTest::addColumn<QString>("button");
+        for (const char* b : {"btnID", "btnBaudRate", "btnMode", "btnTest", "btnCardType",
+                              "btnKeyParity", "btnKeyNumber", "btnKeyStatus", "btnFactory"})
+            QTest::newRow(b) << b;
+    }
+
+    void noReaderFound()
+    {
+        QFETCH(QString, button);
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.AddReader(1);
+        fx.StoreSystem("ScanCommNo", "1");
+        TfrmModule& w = fx.OpenWindow();
+        w.SetCommColor(0x00FFFF);
+        fx.ui()->pnMsg->setText("before");
+        fx.ui()->sbID->setValue(42);
+        fx.ui()->cmbMode->setCurrentIndex(1);
+        fx.Click(w.findChild<QPushButton*>(button));
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("before"));
+        QCOMPARE(w.CommColor(), 0x0000FFu);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{300, 300}}));
+        QVERIFY(r.Trace().empty());
+        QCOMPARE(fx.ui()->sbID->value(), 42);
+        QCOMPARE(fx.ui()->cmbMode->currentIndex(), 1);
+        VerifyReleased(fx, r);
+    }
+
+    // Each operation's commands, as the reader receives them, and its outcome.
+    void operations_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<Payloads>("payloads");
+        QTest::addColumn<QString>("message");
+        auto none = [](Ui::frmModule*) {};
+        QTest::newRow("ID 07") << 0 << "btnID"
+                               << Setup([](Ui::frmModule* f) { f->sbID->setValue(7); })
+                               << Payloads{"A01B", "A01C1234567807"} << "Set reader ID ok.";
+        QTest::newRow("baud 11") << 0 << "btnBaudRate" << Setup([](Ui::frmModule* f) {
+            f->cmbBaudRate->setCurrentIndex(11);
+        }) << Payloads{"A01B", "A01EB"}
+                                 << "Set Reader baud rate ok.";
+        QTest::newRow("baud 5") << 0 << "btnBaudRate" << Setup(none) << Payloads{"A01B", "A01E5"}
+                                << "Set Reader baud rate ok.";
+        QTest::newRow("interface 123") << 0 << "btnMode" << Setup([](Ui::frmModule* f) {
+            f->cmbMode->setCurrentIndex(1);
+            f->cmbWiegand->setCurrentIndex(2);
+            f->cmbRS485->setCurrentIndex(3);
+        }) << Payloads{"A01B", "A01A123"}
+                                       << "Set reader interface ok.";
+        QTest::newRow("interface 001") << 0 << "btnMode" << Setup(none)
+                                       << Payloads{"A01B", "A01A001"} << "Set reader interface ok.";
+        QTest::newRow("card type SECURITY") << 0 << "btnCardType" << Setup([](Ui::frmModule* f) {
+            f->cmbCardType->setCurrentIndex(2);
+        }) << Payloads{"A01B", "A01A2"} << "Set card type ok.";
+        QTest::newRow("key parity")
+            << 1 << "btnKeyParity"
+            << Setup([](Ui::frmModule* f) { f->cmbKeyParity->setCurrentIndex(1); })
+            << Payloads{"H01B", "H01M1"} << "Set key parity ok.";
+        QTest::newRow("key number 16")
+            << 1 << "btnKeyNumber" << Setup([](Ui::frmModule* f) { f->sbKeyNumber->setValue(16); })
+            << Payloads{"H01B", "H01L16"} << "Set key number ok.";
+        QTest::newRow("key number 0")
+            << 1 << "btnKeyNumber" << Setup([](Ui::frmModule* f) { f->sbKeyNumber->setValue(0); })
+            << Payloads{"H01B", "H01L00"} << "Set key number ok.";
+        QTest::newRow("key status 5, delay 7")
+            << 3 << "btnKeyStatus" << Setup([](Ui::frmModule* f) {
+                   f->sbKeyStatusNumber->setValue(5);
+                   f->sbKeyDelayTime->setValue(7);
+               })
+            << Payloads{"H01B", "H01N0507"} << "Set key status code ok.";
+        QTest::newRow("key status 0, delay 99")
+            << 3 << "btnKeyStatus" << Setup([](Ui::frmModule* f) {
+                   f->sbKeyStatusNumber->setValue(0);
+                   f->sbKeyDelayTime->setValue(99);
+               })
+            << Payloads{"H01B", "H01N0099"} << "Set key status code ok.";
+        // One frame, the text as typed, no identify: answered or not.
+        QTest::newRow("test empty")
+            << 0 << "btnTest" << Setup([](Ui::frmModule* f) { f->edTest->clear(); })
+            << Payloads{"A01"} << "Command test error!";
+        QTest::newRow("test lower case")
+            << 0 << "btnTest" << Setup([](Ui::frmModule* f) { f->edTest->setText("a"); })
+            << Payloads{"A01a"} << "Command test ok.";
+        QTest::newRow("test unanswered")
+            << 0 << "btnTest" << Setup(none) << Payloads{"A01H1"} << "Command test error!";
+        // Chinese has no single-byte form: refused before anything is sent.
+        QTest::newRow("test unsendable")
+            << 0 << "btnTest" << Setup([](Ui::frmModule* f) { f->edTest->setText("H1测"); })
+            << Payloads{} << "Command test error!";
+    }
+
+    void operations()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, button);
+        QFETCH(Setup, setup);
+        QFETCH(Payloads, payloads);
+        QFETCH(QString, message);
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, type);
+        TfrmModule& w = fx.window();
+        setup(fx.ui());
+        fx.Click(w.findChild<QPushButton*>(button));
+        const bool ok = message.endsWith("ok.");
+        QCOMPARE(r.ReceivedPayloads(), payloads);
+        QCOMPARE(fx.ui()->pnMsg->text(), message);
+        QCOMPARE(w.CommColor(), ok ? 0x00FFFFu : 0x0000FFu);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{ok ? 1000 : 300, 300}}));
+        VerifyReleased(fx, r);
+    }
+
+    // A valid identify answer of another length fails the attempt before the
+    // set command; two of them fail the operation.
+    void identifyOfAnotherLength_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("set ID") << 0 << "btnID"
+                                << "Set reader ID error!";
+        QTest::newRow("key status") << 3 << "btnKeyStatus"
+                                    << "Set key status code error!";
+        QTest::newRow("factory") << 0 << "btnFactory"
+                                 << "Set factory default error!";
+    }
+
+    void identifyOfAnotherLength()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, button);
+        QFETCH(QString, message);
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, type);
+        r.ArmFaultFor('B', Fault::LongByOne, 2);
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        const std::string identify = type == 3 ? "H01B" : "A01B";
+        QCOMPARE(r.ReceivedPayloads(), (Payloads{identify, identify}));
+        QCOMPARE(fx.ui()->pnMsg->text(), message);
+        VerifyReleased(fx, r);
+    }
+
+    // The new ID reaches the tool only through a new scan: the next command
+    // still carries the old one, while pnID shows the new.
+    void newIdKeepsTheOldAddress()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, 0, Reader('A', 19200, "05"));
+        fx.ui()->sbID->setValue(7);
+        fx.Click(fx.ui()->btnID);
+        fx.Click(fx.ui()->btnMode);
+        QCOMPARE(r.ReceivedPayloads(), (Payloads{"A05B", "A05C1234567807", "A05B", "A05A001"}));
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set reader interface ok."));
+        QCOMPARE(fx.window().ReaderIdText, QStringLiteral("05"));
+        QCOMPARE(fx.ui()->pnID->text(), QStringLiteral("07"));
+        QCOMPARE(r.Model().id, std::string("07"));
+    }
+
+    // After a change to 230400 the next operation opens the port at it; nothing
+    // is saved until the window closes.
+    void baudRateMovesThePort()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, 0);
+        TfrmModule& w = fx.window();
+        fx.ui()->cmbBaudRate->setCurrentIndex(12);
+        fx.Click(fx.ui()->btnBaudRate);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set Reader baud rate ok."));
+        QCOMPARE(w.ScanBaudRateNo, 12);
+        QCOMPARE(w.ScanBaudRate, QStringLiteral("230400,n,8,1"));
+        QCOMPARE(fx.StoredSystem("ScanBaudRateNo").toString(), QStringLiteral("5"));
+        QCOMPARE(r.Model().baud, 230400);
+        r.ClearTrace();
+        fx.Click(fx.ui()->btnMode);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set reader interface ok."));
+        for (const auto& e : r.Trace())
+            QVERIFY(e.baudMatched);
+        fx.CloseWindow();
+        QCOMPARE(fx.StoredSystem("ScanBaudRateNo").toString(), QStringLiteral("12"));
+        QCOMPARE(fx.StoredSystem("ScanBaudRate").toString(), QStringLiteral("230400,n,8,1"));
+    }
+
+    void factoryDefault_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<Payloads>("payloads");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("type 5") << 4 << "" << false
+                                << Payloads{"J01B", "J01C1234567801", "J01A001", "J01E5"} << true;
+        QTest::newRow("type 4") << 3 << "" << false
+                                << Payloads{"H01B",  "H01C1234567801", "H01A001",        "H01L04",
+                                            "H01M0", "H01N0003",       "H01a0000000001", "H01E5"}
+                                << true;
+        QTest::newRow("type 1, A0 refused")
+            << 0 << "A0" << false << Payloads{"A01B", "A01C1234567801", "A01A001", "A01A0", "A01E5"}
+            << true;
+        QTest::newRow("type 1, A001 refused")
+            << 0 << "A001" << false
+            << Payloads{"A01B", "A01C1234567801", "A01A001", "A01B", "A01C1234567801", "A01A001"}
+            << false;
+        // A reader that takes the new ID at once no longer answers the old one.
+        QTest::newRow("type 1, strict ID")
+            << 0 << "" << true << Payloads{"A07B", "A07C1234567801", "A07A001", "A07B"} << false;
+    }
+
+    void factoryDefault()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, refused);
+        QFETCH(bool, strict);
+        QFETCH(Payloads, payloads);
+        QFETCH(bool, ok);
+        Fixture fx;
+        emu::ReaderModel m = Reader('A', 19200, strict ? "07" : "01");
+        m.strictId = strict;
+        if (!refused.isEmpty())
+            m.silentCommands = {refused.toStdString()};
+        emu::ReaderEmulator& r = Found(fx, type, m);
+        auto* f = fx.ui();
+        f->sbID->setValue(33);
+        f->cmbBaudRate->setCurrentIndex(2);
+        f->cmbMode->setCurrentIndex(1);
+        f->cmbWiegand->setCurrentIndex(2);
+        f->cmbRS485->setCurrentIndex(3);
+        f->cmbCardType->setCurrentIndex(2);
+        f->sbKeyNumber->setValue(9);
+        f->sbKeyStatusNumber->setValue(6);
+        f->sbM1IDByte->setValue(12);
+        f->rbM1IDKeyB->setChecked(true);
+        fx.Click(f->btnFactory);
+        QCOMPARE(r.ReceivedPayloads(), payloads);
+        QCOMPARE(f->pnMsg->text(), ok ? QStringLiteral("Set factory default ok.")
+                                      : QStringLiteral("Set factory default error!"));
+        // The common controls, whatever the outcome.
+        QCOMPARE(f->sbID->value(), 1);
+        QCOMPARE(f->pnID->text(), QStringLiteral("01"));
+        QCOMPARE(f->cmbBaudRate->currentIndex(), 5);
+        QCOMPARE(f->cmbMode->currentIndex(), 0);
+        QCOMPARE(f->cmbWiegand->currentIndex(), 0);
+        QCOMPARE(f->cmbRS485->currentIndex(), 1);
+        // The type's own controls: all types set the card type, type 4 the rest.
+        QCOMPARE(f->cmbCardType->currentIndex(), 0);
+        QCOMPARE(f->sbKeyNumber->value(), type == 3 ? 4 : 9);
+        QCOMPARE(f->pnKeyNumber->text(), type == 3 ? QStringLiteral("04") : QStringLiteral("09"));
+        QCOMPARE(f->sbKeyStatusNumber->value(), type == 3 ? 0 : 6);
+        QCOMPARE(f->sbM1IDByte->value(), type == 3 ? 0 : 12);
+        QCOMPARE(f->rbM1IDKeyA->isChecked(), type == 3);
+        VerifyReleased(fx, r);
+    }
+
+    // After a factory default the tool still addresses the old ID at the old
+    // line setting, until a new scan: the reader has moved on.
+    void factoryDefaultKeepsTheOldAddress()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, 0, Reader('A', 9600, "07"), "9600,e,8,1");
+        fx.Click(fx.ui()->btnFactory);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set factory default ok."));
+        QCOMPARE(r.Model().id, std::string("01"));
+        QCOMPARE(r.Model().baud, 19200);
+        r.ClearTrace();
+        fx.ui()->edTest->setText("V");
+        fx.Click(fx.ui()->btnTest);
+        const auto trace = r.Trace();
+        QVERIFY(!trace.empty());
+        QCOMPARE(trace.front().bytes, std::string("A07V"));
+        QVERIFY(!trace.front().baudMatched);
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Command test error!"));
+        // A new scan finds it at its factory address.
+        fx.ui()->chkLock->setChecked(false);
+        fx.Click(fx.ui()->btnScan);
+        QCOMPARE(fx.window().ReaderIdText, QStringLiteral("01"));
+    }
+
+    // Failures of every kind end in the error outcome with everything put back;
+    // a reader unplugged mid-answer costs no spinning.
+    void failures_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<char>("letter"); // the answer that hangs up; 0: see `kind`
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("set ID, unplugged") << 0 << "btnID" << 'C' << ""
+                                           << "Set reader ID error!";
+        QTest::newRow("baud rate, unplugged") << 0 << "btnBaudRate" << 'E' << ""
+                                              << "Set reader baud rate error!";
+        QTest::newRow("interface, unplugged") << 0 << "btnMode" << 'A' << ""
+                                              << "Set reader interface error!";
+        QTest::newRow("command test, unplugged") << 0 << "btnTest" << 'V' << ""
+                                                 << "Command test error!";
+        QTest::newRow("card type, unplugged") << 0 << "btnCardType" << 'B' << ""
+                                              << "Set card type error!";
+        QTest::newRow("key parity, unplugged") << 1 << "btnKeyParity" << 'M' << ""
+                                               << "Set key parity error!";
+        QTest::newRow("key number, unplugged") << 1 << "btnKeyNumber" << 'L' << ""
+                                               << "Set key number error!";
+        QTest::newRow("key status, unplugged") << 3 << "btnKeyStatus" << 'N' << ""
+                                               << "Set key status code error!";
+        QTest::newRow("factory, unplugged") << 3 << "btnFactory" << 'L' << ""
+                                            << "Set factory default error!";
+        QTest::newRow("set ID, silent") << 0 << "btnID" << '\0' << "silent"
+                                        << "Set reader ID error!";
+        QTest::newRow("factory, port held") << 0 << "btnFactory" << '\0' << "held"
+                                            << "Set factory default error!";
+        QTest::newRow("command test, port held") << 0 << "btnTest" << '\0' << "held"
+                                                 << "Command test error!";
+    }
+
+    void failures()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, button);
+        QFETCH(char, letter);
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        Fixture fx;
+        emu::ReaderEmulator& r = Found(fx, type);
+        fx.ui()->edTest->setText("V");
+        if (letter)
+            r.ArmFaultFor(letter, Fault::HangUp);
+        emu::ReaderModel m = r.Model();
+        m.dead = kind == "silent";
+        r.SetModel(m);
+        std::unique_ptr<emu::HeldPort> holder;
+        if (kind == "held")
+            holder = std::make_unique<emu::HeldPort>(r.LinkPath());
+        const double cpu = CpuMs();
+        QElapsedTimer t;
+        t.start();
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        const double wall = double(t.elapsed());
+        QCOMPARE(fx.ui()->pnMsg->text(), message);
+        QCOMPARE(fx.window().CommColor(), 0x0000FFu);
+        QCOMPARE(fx.beeps.back(), std::make_pair(300, 300));
+        QVERIFY(r.HungUp() == bool(letter));
+        if (letter)
+            QVERIFY2(CpuMs() - cpu < 0.5 * wall, qPrintable(QString::number(CpuMs() - cpu)));
+        if (kind == "held")
+            QVERIFY(r.ReceivedPayloads().empty());
+        holder.reset();
+        VerifyReleased(fx, r);
+    }
+
+    // A close request while an operation runs is refused; afterwards it closes.
+    void closeRefusedDuringAnOperation()
+    {
+        Fixture fx;
+        Found(fx, 0);
+        TfrmModule& w = fx.window();
+        int refused = 0;
+        QTimer::singleShot(150, [&] { refused += !w.close(); });
+        fx.Click(fx.ui()->btnFactory);
+        QCOMPARE(refused, 1);
+        QVERIFY(w.isVisible());
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set factory default ok."));
+        QVERIFY(w.close());
+    }
+};
+
+TESMORA_TEST_MAIN(TestConfig)
+#include "tst_config.moc"
