@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -191,6 +192,47 @@ void FactoryDefaultBench(const QString& ports)
     reader.Stop();
 }
 
+// Continuous reading with no card: the cycle against 80 ms of pacing plus the
+// poll's exchange timed on its own, and the CPU it costs.
+void CardReadingBench(const QString& ports)
+{
+    emu::ReaderEmulator reader;
+    reader.Start(ports.toStdString(), 6);
+    TfrmModule w;
+    w.ReaderFound = true;
+    w.ScanCommNo = 6;
+    w.ReaderIdText = QStringLiteral("01");
+    w.OpenPort(6, w.ScanBaudRate);
+    double exchange = 0;
+    for (int i = 0; i < 20; ++i) {
+        const auto start = Clock::now();
+        w.Exchange(QStringLiteral("A01F"));
+        exchange += Ms(Clock::now() - start) / 20;
+    }
+    w.ClosePort();
+    reader.ClearTrace();
+
+    QTimer::singleShot(3000, w.form()->btnReadCard, &QPushButton::click);
+    timespec cpu0{}, cpu1{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
+    const auto start = Clock::now();
+    w.form()->btnReadCard->click();
+    const double wall = Ms(Clock::now() - start);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+    const double cpu =
+        double(cpu1.tv_sec - cpu0.tv_sec) * 1000.0 + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+    std::vector<Clock::time_point> polls;
+    for (const auto& e : reader.Trace())
+        if (e.kind == emu::TraceEntry::Received)
+            polls.push_back(e.time);
+    const double cycle =
+        polls.size() > 1 ? Ms(polls.back() - polls.front()) / double(polls.size() - 1) : 0;
+    std::printf("read card, no card: cycle %.2f ms, floor %.2f ms (80 ms + %.2f ms exchange), "
+                "ratio %.3f; CPU %.1f %% of one core over %.0f ms\n",
+                cycle, 80 + exchange, exchange, cycle / (80 + exchange), 100.0 * cpu / wall, wall);
+    reader.Stop();
+}
+
 double ScanMs(TfrmModule& w)
 {
     auto start = Clock::now();
@@ -259,6 +301,7 @@ int main(int argc, char** argv)
     ExchangeBench(ports.path());
     WireLatencyBench(ports.path());
     FactoryDefaultBench(ports.path());
+    CardReadingBench(ports.path());
     EmptyScanBench(ports.path());
     for (int dead : {1, 4, 8})
         DeadPortsScanBench(ports.path(), dead);

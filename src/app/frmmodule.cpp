@@ -105,6 +105,7 @@ void TfrmModule::ConnectHandlers()
 
     connect(ui->pcReader, &QTabBar::currentChanged, this, &TfrmModule::pcReaderChange);
     connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
+    connect(tmrCard, &QTimer::timeout, this, &TfrmModule::tmrCardTimer);
     const std::pair<QPushButton*, void (TfrmModule::*)()> buttons[] = {
         {ui->btnScan, &TfrmModule::btnScanClick},
         {ui->btnID, &TfrmModule::btnIDClick},
@@ -116,6 +117,8 @@ void TfrmModule::ConnectHandlers()
         {ui->btnKeyNumber, &TfrmModule::btnKeyNumberClick},
         {ui->btnKeyStatus, &TfrmModule::btnKeyStatusClick},
         {ui->btnFactory, &TfrmModule::btnFactoryClick},
+        {ui->btnReadCard, &TfrmModule::btnReadCardClick},
+        {ui->btnEncode, &TfrmModule::btnEncodeClick},
     };
     for (const auto& [button, handler] : buttons)
         connect(button, &QPushButton::clicked, this, handler);
@@ -276,6 +279,9 @@ void TfrmModule::FormShow()
     ui->gbCardKeyOld->setTitle(Msg("Old key:"));
     ui->gbM1NewCardKey->setTitle(Msg("New key:"));
     ui->btnM1CardKey->setText(Msg("Set card key"));
+    // A language switch while reading runs keeps the stop caption on its button.
+    if (CardReadRunning)
+        ReadingButton(readingTwoWay_)->setText(Msg("Cancel read card"));
 
     pcReaderChange();
 }

@@ -20,6 +20,7 @@ class frmModule;
 }
 
 class QCloseEvent;
+class QPushButton;
 class QShowEvent;
 class QKeyEvent;
 
@@ -140,6 +141,14 @@ public:
     void btnKeyStatusClick();
     void btnFactoryClick();
 
+    // --- card reading (src/reader) -------------------------------------------------
+    void btnReadCardClick();
+    void btnEncodeClick();
+    void tmrCardTimer();
+    // Starts a reading run, or asks the running one to stop.
+    void ReadCards(bool twoWay);
+    QPushButton* ReadingButton(bool twoWay) const;
+
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms);
 
@@ -156,5 +165,6 @@ private:
     link::SerialPort Port;
     link::ResponseCollector Receive;
     bool firstShow = true;
+    bool readingTwoWay_ = false; // which button runs while CardReadRunning
     int loadedReaderType = 0;
 };

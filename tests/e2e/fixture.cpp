@@ -7,6 +7,9 @@
 #include <stdexcept>
 
 #include "beep.h"
+#include "link/serialport.h"
+
+#include <QApplication>
 
 Fixture::Fixture()
 {
@@ -37,6 +40,37 @@ emu::ReaderEmulator& Fixture::AddReader(int com, const emu::ReaderModel& model,
         throw std::runtime_error("cannot start the reader emulator");
     readers_.push_back(std::move(reader));
     return *readers_.back();
+}
+
+emu::ReaderEmulator& Fixture::FoundReader(int type, emu::ReaderModel m, const QString& mode)
+{
+    static const char prefixes[] = "AHAHJIJI";
+    m.prefix = prefixes[type];
+    m.baud = mode.section(',', 0, 0).toInt();
+    emu::ReaderEmulator& r = AddReader(1, m);
+    StoreSystem("ScanCommNo", "1");
+    StoreSystem("ScanBaudRate", mode);
+    StoreSystem("ScanBaudRateNo", mode == "9600,e,8,1" ? "3" : "5");
+    StoreSystem("ReaderType", QString::number(type));
+    OpenWindow();
+    Click(ui()->btnScan);
+    if (!window().ReaderFound)
+        throw std::runtime_error("the scan did not find the reader");
+    r.ClearTrace();
+    beeps.clear();
+    return r;
+}
+
+void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r)
+{
+    QVERIFY(fx.window().isEnabled());
+    QVERIFY(!fx.window().OperationRunning);
+    QVERIFY(!fx.window().CardReadRunning);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    if (!r.HungUp()) {
+        link::SerialPort again;
+        QVERIFY2(again.OpenPath(r.LinkPath(), "19200,e,8,1"), "the port was not released");
+    }
 }
 
 void Fixture::AddDeadPort(int com)

@@ -24,6 +24,10 @@ public:
 
     emu::ReaderEmulator& AddReader(int com, const emu::ReaderModel& model = {},
                                    const emu::Options& options = {});
+    // A reader of this type (0-based) on COM1 at `mode`, found by a scan from
+    // the stored port; afterwards its trace and the beeps start empty.
+    emu::ReaderEmulator& FoundReader(int type, emu::ReaderModel m = {},
+                                     const QString& mode = QStringLiteral("19200,e,8,1"));
     // A pty that nobody answers.
     void AddDeadPort(int com);
     // A port that another program holds open.
@@ -58,6 +62,10 @@ private:
     std::vector<std::unique_ptr<emu::HeldPort>> held_;
     std::unique_ptr<TfrmModule> window_;
 };
+
+// After an operation or a reading run: the window enabled, the default cursor,
+// and the port free for others (unless the reader hung up, taking it along).
+void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r);
 
 // Model of a reader that answers at the given line setting.
 emu::ReaderModel Reader(char prefix = 'A', int baud = 19200, const std::string& id = "01");

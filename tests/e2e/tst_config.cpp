@@ -9,7 +9,6 @@
 #include <functional>
 
 #include "fixture.h"
-#include "link/serialport.h"
 
 using emu::Fault;
 using Payloads = std::vector<std::string>;
@@ -20,45 +19,11 @@ namespace {
 
 using Setup = std::function<void(Ui::frmModule*)>;
 
-// A reader of this type on COM1 at `mode`, found by a scan from the stored
-// port; afterwards its trace and the beeps start empty.
-emu::ReaderEmulator& Found(Fixture& fx, int type, emu::ReaderModel m = {},
-                           const QString& mode = "19200,e,8,1")
-{
-    static const char prefixes[] = "AHAHJIJI";
-    m.prefix = prefixes[type];
-    m.baud = mode.section(',', 0, 0).toInt();
-    emu::ReaderEmulator& r = fx.AddReader(1, m);
-    fx.StoreSystem("ScanCommNo", "1");
-    fx.StoreSystem("ScanBaudRate", mode);
-    fx.StoreSystem("ScanBaudRateNo", mode == "9600,e,8,1" ? "3" : "5");
-    fx.StoreSystem("ReaderType", QString::number(type));
-    fx.OpenWindow();
-    fx.Click(fx.ui()->btnScan);
-    if (!fx.window().ReaderFound)
-        throw std::runtime_error("the scan did not find the reader");
-    r.ClearTrace();
-    fx.beeps.clear();
-    return r;
-}
-
 double CpuMs()
 {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-// Ended and put back: enabled, default cursor, and the port free for others.
-void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r)
-{
-    QVERIFY(fx.window().isEnabled());
-    QVERIFY(!fx.window().OperationRunning);
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
-    if (!r.HungUp()) {
-        link::SerialPort again;
-        QVERIFY2(again.OpenPath(r.LinkPath(), "19200,e,8,1"), "the port was not released");
-    }
 }
 
 } // namespace
@@ -172,7 +137,7 @@ private slots:
         QFETCH(Payloads, payloads);
         QFETCH(QString, message);
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, type);
+        emu::ReaderEmulator& r = fx.FoundReader(type);
         TfrmModule& w = fx.window();
         setup(fx.ui());
         fx.Click(w.findChild<QPushButton*>(button));
@@ -205,7 +170,7 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, message);
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, type);
+        emu::ReaderEmulator& r = fx.FoundReader(type);
         r.ArmFaultFor('B', Fault::LongByOne, 2);
         fx.Click(fx.window().findChild<QPushButton*>(button));
         const std::string identify = type == 3 ? "H01B" : "A01B";
@@ -219,7 +184,7 @@ private slots:
     void newIdKeepsTheOldAddress()
     {
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, 0, Reader('A', 19200, "05"));
+        emu::ReaderEmulator& r = fx.FoundReader(0, Reader('A', 19200, "05"));
         fx.ui()->sbID->setValue(7);
         fx.Click(fx.ui()->btnID);
         fx.Click(fx.ui()->btnMode);
@@ -235,7 +200,7 @@ private slots:
     void baudRateMovesThePort()
     {
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, 0);
+        emu::ReaderEmulator& r = fx.FoundReader(0);
         TfrmModule& w = fx.window();
         fx.ui()->cmbBaudRate->setCurrentIndex(12);
         fx.Click(fx.ui()->btnBaudRate);
@@ -291,7 +256,7 @@ private slots:
         m.strictId = strict;
         if (!refused.isEmpty())
             m.silentCommands = {refused.toStdString()};
-        emu::ReaderEmulator& r = Found(fx, type, m);
+        emu::ReaderEmulator& r = fx.FoundReader(type, m);
         auto* f = fx.ui();
         f->sbID->setValue(33);
         f->cmbBaudRate->setCurrentIndex(2);
@@ -329,7 +294,7 @@ private slots:
     void factoryDefaultKeepsTheOldAddress()
     {
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, 0, Reader('A', 9600, "07"), "9600,e,8,1");
+        emu::ReaderEmulator& r = fx.FoundReader(0, Reader('A', 9600, "07"), "9600,e,8,1");
         fx.Click(fx.ui()->btnFactory);
         QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set factory default ok."));
         QCOMPARE(r.Model().id, std::string("01"));
@@ -391,7 +356,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, message);
         Fixture fx;
-        emu::ReaderEmulator& r = Found(fx, type);
+        emu::ReaderEmulator& r = fx.FoundReader(type);
         fx.ui()->edTest->setText("V");
         if (letter)
             r.ArmFaultFor(letter, Fault::HangUp);
@@ -422,7 +387,7 @@ private slots:
     void closeRefusedDuringAnOperation()
     {
         Fixture fx;
-        Found(fx, 0);
+        fx.FoundReader(0);
         TfrmModule& w = fx.window();
         int refused = 0;
         QTimer::singleShot(150, [&] { refused += !w.close(); });
