@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "link/commandlink.h"
 #include "link/responsecollector.h"
 #include "link/serialport.h"
+#include "mifare/accessbits.h"
 
 namespace Ui {
 class frmModule;
@@ -21,6 +23,7 @@ class frmModule;
 
 class QCloseEvent;
 class QPushButton;
+class QRadioButton;
 class QShowEvent;
 class QKeyEvent;
 
@@ -149,6 +152,20 @@ public:
     void ReadCards(bool twoWay);
     QPushButton* ReadingButton(bool twoWay) const;
 
+    // --- MIFARE (src/mifare) -----------------------------------------------------------
+    void btnM1KeyClick();
+    void btnM1IDSectorClick();
+    void btnM1ReadClick();
+    void btnM1WriteClick();
+    void btnM1CardKeyClick();
+    // The access bits editor: one handler per radio button, each applying the
+    // click rule of the editor's table; the mouse and the keyboard both reach it.
+#define TESMORA_DECLARE_MOUSE_UP(n) void RadioButton##n##MouseUp();
+    TESMORA_ACCESS_BUTTONS(TESMORA_DECLARE_MOUSE_UP)
+#undef TESMORA_DECLARE_MOUSE_UP
+    void AccessButtonClick(int number);
+    void UpdateAccessBits();
+
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms);
 
@@ -160,11 +177,17 @@ protected:
 private:
     void ApplyUpperCase();
     void ConnectHandlers();
+    void ConnectAccessButtons();
+    QRadioButton* AccessRadio(int number) const
+    {
+        return accessRadios_[size_t(number)];
+    }
 
     std::unique_ptr<Ui::frmModule> ui;
     link::SerialPort Port;
     link::ResponseCollector Receive;
     bool firstShow = true;
-    bool readingTwoWay_ = false; // which button runs while CardReadRunning
+    bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
+    std::array<QRadioButton*, 50> accessRadios_{}; // by button number
     int loadedReaderType = 0;
 };

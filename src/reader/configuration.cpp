@@ -33,20 +33,26 @@ std::optional<std::string> Identify(CommandLink& link, const Addressee& to)
 }
 
 bool IdentifyThenSet(CommandLink& link, const Addressee& to,
-                     const std::function<QString(const std::string& serial)>& command)
+                     const std::function<QString(const std::string& serial)>& command,
+                     const Acceptance& accepted)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         link.Pause(kCommandPauseMs);
         const auto serial = Identify(link, to);
-        if (serial && Send(link, to, command(*serial)))
+        if (!serial)
+            continue;
+        const bool exchanged = Send(link, to, command(*serial));
+        if (accepted ? accepted(exchanged, link) : exchanged)
             return true;
     }
     return false;
 }
 
-bool IdentifyThenSet(CommandLink& link, const Addressee& to, const QString& command)
+bool IdentifyThenSet(CommandLink& link, const Addressee& to, const QString& command,
+                     const Acceptance& accepted)
 {
-    return IdentifyThenSet(link, to, [&](const std::string&) { return command; });
+    return IdentifyThenSet(
+        link, to, [&](const std::string&) { return command; }, accepted);
 }
 
 bool SetReaderId(CommandLink& link, const Addressee& to, const QString& newId)

@@ -24,13 +24,18 @@ constexpr int kCommandPauseMs = 100;
 // serial number, offsets 5 to 12 of that answer.
 std::optional<std::string> Identify(CommandLink& link, const Addressee& to);
 
+// Whether the reader accepted a command, from the exchange's result and the
+// answer it left; by default any valid answer.
+using Acceptance = std::function<bool(bool exchanged, const CommandLink& link)>;
+
 // Up to two attempts of: pause, identify, pause, the set command, which is built
-// from the serial number of the same attempt's identify answer and accepted on
-// any valid answer.
+// from the serial number of the same attempt's identify answer.
 bool IdentifyThenSet(CommandLink& link, const Addressee& to,
-                     const std::function<QString(const std::string& serial)>& command);
+                     const std::function<QString(const std::string& serial)>& command,
+                     const Acceptance& accepted = {});
 // The same with a command that does not depend on the serial number.
-bool IdentifyThenSet(CommandLink& link, const Addressee& to, const QString& command);
+bool IdentifyThenSet(CommandLink& link, const Addressee& to, const QString& command,
+                     const Acceptance& accepted = {});
 
 // "C" + serial number + the new ID (the caption of pnID, two digits).
 bool SetReaderId(CommandLink& link, const Addressee& to, const QString& newId);

@@ -1,0 +1,58 @@
+#include "blocks.h"
+
+namespace mifare {
+
+namespace {
+
+bool HexDigits(const QString& text, int count)
+{
+    if (text.size() != count)
+        return false;
+    for (QChar c : text)
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
+            return false;
+    return true;
+}
+
+} // namespace
+
+int AbsoluteBlock(int sector, int block)
+{
+    return sector < kSmallSectors ? 4 * sector + block
+                                  : 128 + 16 * (sector - kSmallSectors) + block;
+}
+
+int TrailerBlock(int sector)
+{
+    return AbsoluteBlock(sector, sector < kSmallSectors ? 3 : 15);
+}
+
+bool IsTrailer(int sector, int block)
+{
+    return AbsoluteBlock(sector, block) == TrailerBlock(sector);
+}
+
+QString Hex2(int value)
+{
+    return QString::asprintf("%02X", static_cast<unsigned>(value) & 0xFFu);
+}
+
+bool TrailerSound(const QString& keyA, const QString& accessBits, const QString& keyB)
+{
+    if (!HexDigits(keyA, 12) || !HexDigits(keyB, 12) || !HexDigits(accessBits, 8))
+        return false;
+    const unsigned b6 = accessBits.mid(0, 2).toUInt(nullptr, 16);
+    const unsigned b7 = accessBits.mid(2, 2).toUInt(nullptr, 16);
+    const unsigned b8 = accessBits.mid(4, 2).toUInt(nullptr, 16);
+    // Byte 6: NOT C2 | NOT C1; byte 7: C1 | NOT C3; byte 8: C3 | C2 (high | low nibble).
+    return (b6 & 0x0F) == (~b7 >> 4 & 0x0F) && (b6 >> 4) == (~b8 & 0x0F) &&
+           (b7 & 0x0F) == (~b8 >> 4 & 0x0F);
+}
+
+bool TrailerBlockSound(const QString& block)
+{
+    return block.size() == 32 &&
+           TrailerSound(block.mid(0, 12), block.mid(12, 8), block.mid(20, 12));
+}
+
+} // namespace mifare

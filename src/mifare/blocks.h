@@ -1,0 +1,29 @@
+#pragma once
+
+// MIFARE Classic 4K numbering and the sector trailer's layout.
+
+#include <QString>
+
+namespace mifare {
+
+constexpr int kSectors = 40;
+constexpr int kSmallSectors = 32; // sectors 0-31 have 4 blocks, 32-39 have 16
+
+// Absolute block number of block b (0-3) of sector s (0-39).
+int AbsoluteBlock(int sector, int block);
+// Absolute block number of sector s's trailer.
+int TrailerBlock(int sector);
+// Whether block b of sector s is the sector's trailer.
+bool IsTrailer(int sector, int block);
+// Two upper-case hexadecimal digits, as block numbers and sectors are sent.
+QString Hex2(int value);
+
+// Whether a trailer can be written without blocking its sector for good: both
+// keys 12 hexadecimal digits, and access bits of 8 hexadecimal digits whose
+// first three bytes are the consistent inverted copies a card requires. The
+// general-purpose byte may be anything.
+bool TrailerSound(const QString& keyA, const QString& accessBits, const QString& keyB);
+// The same for the 32 digits of a whole trailer block.
+bool TrailerBlockSound(const QString& block);
+
+} // namespace mifare

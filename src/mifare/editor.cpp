@@ -1,0 +1,79 @@
+// The access bits editor in the window: the radio buttons are its model and
+// edM1CardKeyAccess its output.
+#include <QCoreApplication>
+#include <QRadioButton>
+
+#include "frmmodule.h"
+#include "ui_frmmodule.h"
+
+namespace {
+
+const mifare::AccessButton& Row(int number)
+{
+    for (const mifare::AccessButton& b : mifare::kAccessButtons)
+        if (b.number == number)
+            return b;
+    return mifare::kAccessButtons.front();
+}
+
+} // namespace
+
+#define TESMORA_DEFINE_MOUSE_UP(n)                                                                 \
+    void TfrmModule::RadioButton##n##MouseUp()                                                     \
+    {                                                                                              \
+        AccessButtonClick(n);                                                                      \
+    }
+TESMORA_ACCESS_BUTTONS(TESMORA_DEFINE_MOUSE_UP)
+#undef TESMORA_DEFINE_MOUSE_UP
+
+void TfrmModule::ConnectAccessButtons()
+{
+#define TESMORA_HANDLER(n) {n, &TfrmModule::RadioButton##n##MouseUp},
+    const std::pair<int, void (TfrmModule::*)()> handlers[] = {
+        TESMORA_ACCESS_BUTTONS(TESMORA_HANDLER)};
+#undef TESMORA_HANDLER
+    static_assert(std::size(handlers) == mifare::kAccessButtonCount);
+    for (const auto& [number, handler] : handlers) {
+        auto* radio = form()->GroupBox2->findChild<QRadioButton*>(
+            QStringLiteral("RadioButton%1").arg(number));
+        accessRadios_[size_t(number)] = radio;
+        // clicked: a mouse release on it, the space bar, or an arrow key that
+        // moves the check to it. All of them apply the rule, so the buttons and
+        // the text never disagree.
+        connect(radio, &QRadioButton::clicked, this, handler);
+    }
+}
+
+void TfrmModule::AccessButtonClick(int number)
+{
+    const mifare::AccessButton& clicked = Row(number);
+    for (const mifare::AccessButton& b : mifare::kAccessButtons)
+        if (b.block == clicked.block &&
+            b.caption == mifare::PictureCaption(b.group, clicked.selects))
+            AccessRadio(b.number)->setChecked(true); // the others of its group go out
+    if (const mifare::Relabel relabel = mifare::RelabelBy(number);
+        relabel != mifare::Relabel::None) {
+        const QString caption =
+            relabel == mifare::Relabel::ToA ? QStringLiteral("A") : QStringLiteral("A/B");
+        for (const mifare::AccessButton& b : mifare::kAccessButtons)
+            if (b.block < 3 && b.caption == mifare::Caption::AB)
+                AccessRadio(b.number)->setText(caption);
+    }
+    UpdateAccessBits();
+}
+
+void TfrmModule::UpdateAccessBits()
+{
+    QCoreApplication::processEvents();
+    std::array<std::optional<mifare::Condition>, 4> conditions;
+    for (int block = 0; block < 4; ++block)
+        conditions[size_t(block)] =
+            mifare::BlockCondition(block, [this](const mifare::AccessButton& b) {
+                return AccessRadio(b.number)->isChecked();
+            });
+    const QString text = mifare::AccessBitsText(conditions);
+    AccessByte6 = text.mid(0, 2).toUInt(nullptr, 16);
+    AccessByte7 = text.mid(2, 2).toUInt(nullptr, 16);
+    AccessByte8 = text.mid(4, 2).toUInt(nullptr, 16);
+    form()->edM1CardKeyAccess->setText(text);
+}

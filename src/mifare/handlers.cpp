@@ -1,0 +1,91 @@
+// The MIFARE buttons: each reads its controls, runs its command sequence in the
+// operation frame, and shows what came back.
+#include "blocks.h"
+#include "frmmodule.h"
+#include "operations.h"
+#include "ui_frmmodule.h"
+
+using link::Addressee;
+using link::CommandLink;
+
+void TfrmModule::btnM1KeyClick()
+{
+    Ui::frmModule* f = form();
+    const bool keyB = f->rbM1KeyB->isChecked();
+    const int sector = f->sbM1E2Sector->value();
+    const QString key = f->edM1Key->text();
+    RunOperation({"Set key EEPROM", "Set key EEPROM ok.", "Set key EEPROM error!"},
+                 [&](CommandLink& link, const Addressee& to) {
+                     return mifare::WriteKeyToEeprom(link, to, keyB, sector, key);
+                 });
+}
+
+void TfrmModule::btnM1IDSectorClick()
+{
+    Ui::frmModule* f = form();
+    const int sector = f->sbM1IDSector->value();
+    const int block = f->sbM1IDBlock->value();
+    const int byte = f->sbM1IDByte->value();
+    const bool keyB = !f->rbM1IDKeyA->isChecked();
+    const int indication = f->cmbM1IDKeyErr->currentIndex();
+    RunOperation(
+        {"Set sector/block/byte", "Set sector/block/byte ok.", "Set sector/block/byte error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            return mifare::SetIdLocation(link, to, sector, block, byte, keyB, indication);
+        });
+}
+
+void TfrmModule::btnM1ReadClick()
+{
+    Ui::frmModule* f = form();
+    const bool keyB = f->rbM1RWKeyB->isChecked();
+    const int block = mifare::AbsoluteBlock(f->sbM1Sector->value(), f->sbM1Block->value());
+    const QString key = f->edM1RWKey->text();
+    std::optional<QString> data;
+    RunOperation({"Read card data", "Read card data ok.", "Read card data error!"},
+                 [&](CommandLink& link, const Addressee& to) {
+                     data = mifare::ReadBlock(link, to, keyB, block, key);
+                     return data.has_value();
+                 });
+    if (data)
+        f->edM1Read->setText(*data);
+}
+
+void TfrmModule::btnM1WriteClick()
+{
+    Ui::frmModule* f = form();
+    const bool keyB = f->rbM1RWKeyB->isChecked();
+    const int sector = f->sbM1Sector->value();
+    const int block = f->sbM1Block->value();
+    const QString key = f->edM1RWKey->text();
+    const QString data = f->edM1Write->text();
+    std::optional<QString> echo;
+    RunOperation(
+        {"Write card data", "Write card data ok.", "Write card data error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            echo =
+                mifare::WriteBlock(link, to, keyB, mifare::AbsoluteBlock(sector, block), key, data);
+            return echo.has_value();
+        },
+        // A trailer that would block its sector for good is never sent.
+        [&] { return !mifare::IsTrailer(sector, block) || mifare::TrailerBlockSound(data); });
+    if (echo)
+        f->edM1Read->setText(*echo);
+}
+
+void TfrmModule::btnM1CardKeyClick()
+{
+    Ui::frmModule* f = form();
+    const bool oldKeyB = f->rbM1CardKeyB->isChecked();
+    const QString oldKey = f->edM1CardOldKey->text();
+    const int trailer = mifare::TrailerBlock(f->sbM1CardSector->value());
+    const QString keyA = f->edM1CardKeyA->text();
+    const QString access = f->edM1CardKeyAccess->text();
+    const QString keyB = f->edM1CardKeyB->text();
+    RunOperation(
+        {"Set card key", "Set card key ok.", "Set card key error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            return mifare::WriteTrailer(link, to, oldKeyB, oldKey, trailer, keyA + access + keyB);
+        },
+        [&] { return mifare::TrailerSound(keyA, access, keyB); });
+}

@@ -1,0 +1,311 @@
+// The MIFARE page and the access bits editor, clicked in the real window
+// against an emulated reader with a MIFARE Classic 4K card in its field.
+#include <QRadioButton>
+#include <QTest>
+
+#include <functional>
+
+#include "fixture.h"
+
+using emu::Fault;
+using Payloads = std::vector<std::string>;
+using Setup = std::function<void(Ui::frmModule*, emu::ReaderEmulator&)>;
+
+Q_DECLARE_METATYPE(Payloads)
+
+namespace {
+
+const std::string kFF = "FFFFFFFFFFFF";
+const QString kData = "00112233445566778899AABBCCDDEEFF";
+
+// A type 3 reader with a fresh card, found by a scan.
+emu::ReaderEmulator& CardReader(Fixture& fx)
+{
+    emu::ReaderModel m;
+    m.mifare.card = emu::MifareCard();
+    return fx.FoundReader(2, m);
+}
+
+QRadioButton* Radio(Fixture& fx, int number)
+{
+    return fx.ui()->GroupBox2->findChild<QRadioButton*>(
+        QStringLiteral("RadioButton%1").arg(number));
+}
+
+void ClickRadio(Fixture& fx, int number)
+{
+    QRadioButton* r = Radio(fx, number);
+    QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
+}
+
+QString Access(Fixture& fx)
+{
+    return fx.ui()->edM1CardKeyAccess->text();
+}
+
+} // namespace
+
+class TestMifareOps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each operation's commands as the reader receives them, and the outcome.
+    void operations_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<Payloads>("payloads");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("read"); // edM1Read afterwards
+        auto none = [](Ui::frmModule*, emu::ReaderEmulator&) {};
+        QTest::newRow("EEPROM, sector 39, key B")
+            << "btnM1Key" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->sbM1E2Sector->setValue(39);
+                   f->rbM1KeyB->setChecked(true);
+               })
+            << Payloads{"A01B", "A01d6127" + kFF} << "Set key EEPROM ok."
+            << "before";
+        QTest::newRow("EEPROM, status 01")
+            << "btnM1Key" << Setup([](Ui::frmModule*, emu::ReaderEmulator& r) {
+                   r.ArmFaultFor('d', Fault::BadStatus, 2);
+               })
+            << Payloads{"A01B", "A01d6001" + kFF, "A01B", "A01d6001" + kFF}
+            << "Set key EEPROM error!"
+            << "before";
+        QTest::newRow("EEPROM, 16-byte answer")
+            << "btnM1Key" << Setup([](Ui::frmModule*, emu::ReaderEmulator& r) {
+                   r.SetHandler('d', [](emu::ReaderModel&, const emu::Command&) {
+                       return std::optional<emu::Reply>(emu::Reply{"00000000", true});
+                   });
+               })
+            << Payloads{"A01B", "A01d6001" + kFF, "A01B", "A01d6001" + kFF}
+            << "Set key EEPROM error!"
+            << "before";
+        QTest::newRow("ID location, defaults")
+            << "btnM1IDSector" << Setup(none) << Payloads{"A01B", "A01a0000000001"}
+            << "Set sector/block/byte ok."
+            << "before";
+        QTest::newRow("ID location, 39/3/31, key B, BEEP+LED")
+            << "btnM1IDSector" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->sbM1IDSector->setValue(39);
+                   f->sbM1IDBlock->setValue(3);
+                   f->sbM1IDByte->setValue(31);
+                   f->rbM1IDKeyB->setChecked(true);
+                   f->cmbM1IDKeyErr->setCurrentIndex(3);
+               })
+            << Payloads{"A01B", "A01a27031F0103"} << "Set sector/block/byte ok."
+            << "before";
+        QTest::newRow("read block 4")
+            << "btnM1Read" << Setup(none)
+            << Payloads{"A01B", "A01b01", "A01f" + kFF, "A01h6004", "A01b00"}
+            << "Read card data ok." << QString(32, '0');
+        // Key B may be read under the transport trailer, so it cannot authenticate.
+        QTest::newRow("read with key B")
+            << "btnM1Read" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->rbM1RWKeyB->setChecked(true);
+               })
+            << Payloads{"A01B",   "A01b01",     "A01f" + kFF, "A01h6104", "A01B",
+                        "A01b01", "A01f" + kFF, "A01h6104",   "A01b00"}
+            << "Read card data error!"
+            << "before";
+        QTest::newRow("write block 146")
+            << "btnM1Write" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->sbM1Sector->setValue(33);
+                   f->sbM1Block->setValue(2);
+                   f->edM1Write->setText(kData);
+               })
+            << Payloads{"A01B", "A01b01", "A01f" + kFF, "A01i6092" + kData.toStdString(), "A01b00"}
+            << "Write card data ok." << kData;
+        QTest::newRow("write, echo differs")
+            << "btnM1Write" << Setup([](Ui::frmModule*, emu::ReaderEmulator& r) {
+                   r.SetHandler('i', [](emu::ReaderModel&, const emu::Command&) {
+                       return std::optional<emu::Reply>(
+                           emu::Reply{"00" + std::string(32, 'F') + "0", true});
+                   });
+               })
+            << Payloads{"A01B",  "A01b01", "A01f" + kFF, "A01i6004" + std::string(32, 'F'),
+                        "A01B",  "A01b01", "A01f" + kFF, "A01i6004" + std::string(32, 'F'),
+                        "A01b00"}
+            << "Write card data error!"
+            << "before";
+        QTest::newRow("identify fails twice")
+            << "btnM1Read" << Setup([](Ui::frmModule*, emu::ReaderEmulator& r) {
+                   emu::ReaderModel m = r.Model();
+                   m.silentCommands = {"B"};
+                   r.SetModel(m);
+               })
+            << Payloads{"A01B", "A01B", "A01b00"} << "Read card data error!"
+            << "before";
+        QTest::newRow("trailer, initial values")
+            << "btnM1CardKey" << Setup(none)
+            << Payloads{"A01B", "A01b01", "A01i60" + kFF + "07" + kFF + "FF0780AA" + kFF, "A01b00"}
+            << "Set card key ok."
+            << "before";
+        QTest::newRow("trailer, old key B")
+            << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->rbM1CardKeyB->setChecked(true);
+                   f->sbM1CardSector->setValue(39);
+               })
+            << Payloads{"A01B",  "A01b01", "A01i61" + kFF + "FF" + kFF + "FF0780AA" + kFF,
+                        "A01B",  "A01b01", "A01i61" + kFF + "FF" + kFF + "FF0780AA" + kFF,
+                        "A01b00"}
+            << "Set card key error!"
+            << "before";
+        // Access bits that can never be written again are a choice; they go.
+        QTest::newRow("trailer locked on purpose")
+            << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->edM1CardKeyAccess->setText("08778F00");
+               })
+            << Payloads{"A01B", "A01b01", "A01i60" + kFF + "07" + kFF + "08778F00" + kFF, "A01b00"}
+            << "Set card key ok."
+            << "before";
+        // A trailer that would block its sector for good is refused unsent.
+        QTest::newRow("trailer, inconsistent access bits")
+            << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->edM1CardKeyAccess->setText("FF0781AA");
+               })
+            << Payloads{} << "Set card key error!"
+            << "before";
+        QTest::newRow("trailer, short key")
+            << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->edM1CardKeyB->setText("FFFF");
+               })
+            << Payloads{} << "Set card key error!"
+            << "before";
+        QTest::newRow("block write to a trailer, inconsistent")
+            << "btnM1Write" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->sbM1Block->setValue(3);
+                   f->edM1Write->setText(QString::fromStdString(kFF) + "7F0789AA" +
+                                         QString::fromStdString(kFF));
+               })
+            << Payloads{} << "Write card data error!"
+            << "before";
+    }
+
+    void operations()
+    {
+        QFETCH(QString, button);
+        QFETCH(Setup, setup);
+        QFETCH(Payloads, payloads);
+        QFETCH(QString, message);
+        QFETCH(QString, read);
+        Fixture fx;
+        emu::ReaderEmulator& r = CardReader(fx);
+        fx.ui()->edM1Read->setText("before");
+        setup(fx.ui(), r);
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        QCOMPARE(r.ReceivedPayloads(), payloads);
+        QCOMPARE(fx.ui()->pnMsg->text(), message);
+        const bool ok = message.endsWith("ok.");
+        QCOMPARE(fx.window().CommColor(), ok ? 0x00FFFFu : 0x0000FFu);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{ok ? 1000 : 300, 300}}));
+        QCOMPARE(fx.ui()->edM1Read->text(), read);
+        VerifyReleased(fx, r);
+    }
+
+    void panels()
+    {
+        Fixture fx;
+        fx.OpenWindow();
+        auto* f = fx.ui();
+        QCOMPARE(f->pnM1IDByte->text(), QStringLiteral("00"));
+        f->sbM1IDByte->setValue(1);
+        f->sbM1IDByte->setValue(0);
+        QCOMPARE(f->pnM1IDByte->text(), QStringLiteral("0"));
+        f->sbM1E2Sector->setValue(39);
+        QCOMPARE(f->pnM1E2Sector->text(), QStringLiteral("39"));
+    }
+
+    // The editor by mouse and keyboard: one block changes at a time, the text
+    // follows every change, and four trailer buttons relabel the "A/B" ones.
+    void editor()
+    {
+        Fixture fx;
+        fx.OpenWindow();
+        auto* f = fx.ui();
+        f->pcReader->setCurrentIndex(2);
+        f->pcOther->setCurrentWidget(f->tsMifareKey);
+        QCOMPARE(Access(fx), QStringLiteral("FF0780AA"));
+        ClickRadio(fx, 5);
+        QCOMPARE(Access(fx), QStringLiteral("DF05A2AA"));
+        for (int n : {5, 20, 14, 17})
+            QVERIFY(Radio(fx, n)->isChecked());
+        for (int n : {1, 31, 7, 8, 22, 34, 25, 28})
+            QVERIFY(Radio(fx, n)->isChecked()); // blocks 0 and 2 untouched
+        ClickRadio(fx, 19);                     // block 1 back to 000
+        QCOMPARE(Access(fx), QStringLiteral("FF0780AA"));
+        ClickRadio(fx, 45);
+        QCOMPARE(Access(fx), QStringLiteral("778F08AA"));
+
+        auto captions = [&] {
+            QStringList c;
+            for (int n : {1, 31, 7, 8, 4, 19, 13, 16, 22, 34, 25, 28})
+                c << Radio(fx, n)->text();
+            return c;
+        };
+        ClickRadio(fx, 42);
+        QCOMPARE(captions(), QStringList(12, "A"));
+        ClickRadio(fx, 46);
+        QCOMPARE(captions(), QStringList(12, "A"));
+        ClickRadio(fx, 49);
+        QCOMPARE(captions(), QStringList(12, "A/B"));
+
+        // Typed text stays until the next click, which replaces all of it.
+        f->edM1CardKeyAccess->setText("1234");
+        ClickRadio(fx, 46);
+        QCOMPARE(Access(fx), mifare::AccessBitsText({0, 0, 0, 0}));
+
+        // The keyboard applies the same rule: an arrow key moves the check in
+        // block 1's Read group from "A/B" to "B", the space bar picks "B" to write.
+        Radio(fx, 4)->setFocus();
+        QTest::keyClick(Radio(fx, 4), Qt::Key_Down);
+        QVERIFY(Radio(fx, 5)->isChecked());
+        QCOMPARE(Access(fx), mifare::AccessBitsText({0, 0b011, 0, 0}));
+        QVERIFY(Radio(fx, 17)->isChecked());
+        Radio(fx, 32)->setFocus();
+        QTest::keyClick(Radio(fx, 32), Qt::Key_Space);
+        QCOMPARE(Access(fx), mifare::AccessBitsText({0b100, 0b011, 0, 0}));
+        QVERIFY(Radio(fx, 9)->isChecked() && Radio(fx, 10)->isChecked());
+    }
+
+    // Round trip on the card: a trailer composed in the editor sets new keys and
+    // "read A/B, write B" for the data blocks; the keys then do what it says.
+    void roundTrip()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = CardReader(fx);
+        auto* f = fx.ui();
+        f->pcOther->setCurrentWidget(f->tsMifareKey);
+        for (int n : {32, 20, 35, 44})
+            ClickRadio(fx, n);
+        QCOMPARE(Access(fx), QStringLiteral("787788AA"));
+        f->edM1CardKeyA->setText("A0A1A2A3A4A5");
+        f->edM1CardKeyB->setText("B0B1B2B3B4B5");
+        fx.Click(f->btnM1CardKey);
+        QCOMPARE(f->pnMsg->text(), QStringLiteral("Set card key ok."));
+        QCOMPARE(QString::fromStdString(r.Model().mifare.card->RawHex(7)).mid(12, 8),
+                 QStringLiteral("787788AA"));
+
+        auto access = [&](QPushButton* button, const QString& key, bool keyB) {
+            f->edM1RWKey->setText(key);
+            (keyB ? f->rbM1RWKeyB : f->rbM1RWKeyA)->setChecked(true);
+            fx.Click(button);
+            return f->pnMsg->text();
+        };
+        f->edM1Write->setText(kData);
+        QCOMPARE(access(f->btnM1Read, QString::fromStdString(kFF), false),
+                 QStringLiteral("Read card data error!"));
+        QCOMPARE(access(f->btnM1Read, "A0A1A2A3A4A5", false), QStringLiteral("Read card data ok."));
+        QCOMPARE(access(f->btnM1Write, "A0A1A2A3A4A5", false),
+                 QStringLiteral("Write card data error!"));
+        QCOMPARE(access(f->btnM1Write, "B0B1B2B3B4B5", true),
+                 QStringLiteral("Write card data ok."));
+        QCOMPARE(f->edM1Read->text(), kData);
+        QCOMPARE(access(f->btnM1Read, "A0A1A2A3A4A5", false), QStringLiteral("Read card data ok."));
+        QCOMPARE(f->edM1Read->text(), kData);
+    }
+};
+
+TESMORA_TEST_MAIN(TestMifareOps)
+#include "tst_mifareops.moc"
