@@ -40,16 +40,17 @@ struct AccessButton
 };
 
 constexpr int kAccessButtonCount = 47;
+extern const std::array<AccessButton, kAccessButtonCount> kAccessButtons;
 
 // The editor's radio buttons by number (18 and 30 do not exist), for code that
 // needs one name per button, such as the window's handlers.
-#define TESMORA_ACCESS_BUTTONS(X)                                                                  \
-    X(1)                                                                                           \
-    X(2)                                                                                           \
-    X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(19) X(20) \
-        X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(31) X(32) X(33) X(34) X(35) X(36)  \
-            X(37) X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49)
-extern const std::array<AccessButton, kAccessButtonCount> kAccessButtons;
+// clang-format off
+#define TESMORA_ACCESS_BUTTONS(X)                                                             \
+    X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11) X(12) X(13) X(14) X(15) X(16)    \
+    X(17) X(19) X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(31) X(32)       \
+    X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(40) X(41) X(42) X(43) X(44) X(45) X(46)       \
+    X(47) X(48) X(49)
+// clang-format on
 
 // The caption checked in `group` when the group's block shows `condition`.
 Caption PictureCaption(Group group, Condition condition);
