@@ -10,11 +10,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 ports=$(mktemp -d /tmp/tesmora-ports.XXXXXX)
-# A reader that answers every type's letter and every setting, presents a card
-# now and then, and has a MIFARE card in its field.
-build/tools/reader-emulator/tesmora-reader-emulator --any-prefix --com 3 \
-    --mode 19200,e,8,1 --port-dir "$ports" --answer-unknown --demo-cards --mifare-card \
-    --interface 011 --card-type 1 --key-number 08 --key-parity 1 --key-status 0310 &
+# The demo reader (scripts/demo-reader.args): it answers every type's letter and
+# every setting, presents a card now and then, and has a MIFARE card in its field.
+mapfile -t reader < scripts/demo-reader.args
+build/tools/reader-emulator/tesmora-reader-emulator "${reader[@]}" --com 3 --port-dir "$ports" &
 emulator=$!
 app=
 cleanup() {
