@@ -117,6 +117,9 @@ public:
     void SetCommColor(uint32_t color);
     uint32_t CommColor() const;
     void btnScanClick();
+    // The ID location a reader has from the factory: sector, block and byte 0,
+    // key A, the LED on a key error.
+    void ShowDefaultIdLocation();
 
     // The frame of every configuration and MIFARE operation: disabled window and
     // hourglass, the found check, the title, the port opened for the commands and

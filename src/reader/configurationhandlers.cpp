@@ -123,11 +123,7 @@ void TfrmModule::btnFactoryClick()
                 f->sbKeyDelayTime->setValue(3);
                 break;
             case FactoryControl::IdLocation:
-                f->sbM1IDSector->setValue(0);
-                f->sbM1IDBlock->setValue(0);
-                f->sbM1IDByte->setValue(0);
-                f->rbM1IDKeyA->setChecked(true);
-                f->cmbM1IDKeyErr->setCurrentIndex(1);
+                ShowDefaultIdLocation();
                 break;
             }
         }

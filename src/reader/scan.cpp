@@ -58,6 +58,16 @@ struct ScanGuard
 
 } // namespace
 
+void TfrmModule::ShowDefaultIdLocation()
+{
+    Ui::frmModule* f = form();
+    f->sbM1IDSector->setValue(0);
+    f->sbM1IDBlock->setValue(0);
+    f->sbM1IDByte->setValue(0);
+    f->rbM1IDKeyA->setChecked(true);
+    f->cmbM1IDKeyErr->setCurrentIndex(1);
+}
+
 void TfrmModule::btnScanClick()
 {
     Ui::frmModule* f = form();
@@ -195,11 +205,7 @@ void TfrmModule::btnScanClick()
                         f->rbM1IDKeyB->setChecked(true);
                     f->cmbM1IDKeyErr->setCurrentIndex(Hex(LastResponse, 15, 2));
                 } else {
-                    f->sbM1IDSector->setValue(0);
-                    f->sbM1IDBlock->setValue(0);
-                    f->sbM1IDByte->setValue(0);
-                    f->rbM1IDKeyA->setChecked(true);
-                    f->cmbM1IDKeyErr->setCurrentIndex(1);
+                    ShowDefaultIdLocation();
                 }
                 break;
             }

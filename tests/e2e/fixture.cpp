@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <ctime>
 #include <stdexcept>
 
 #include "beep.h"
@@ -71,6 +72,13 @@ void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r)
         link::SerialPort again;
         QVERIFY2(again.OpenPath(r.LinkPath(), "19200,e,8,1"), "the port was not released");
     }
+}
+
+double CpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
 }
 
 void Fixture::AddDeadPort(int com)

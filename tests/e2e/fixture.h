@@ -67,6 +67,9 @@ private:
 // and the port free for others (unless the reader hung up, taking it along).
 void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r);
 
+// CPU time of this process so far, in milliseconds: a wait that spins shows here.
+double CpuMs();
+
 // Model of a reader that answers at the given line setting.
 emu::ReaderModel Reader(char prefix = 'A', int baud = 19200, const std::string& id = "01");
 

@@ -6,10 +6,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include <ctime>
 #include <functional>
 
 #include "fixture.h"
+#include "link/serialport.h"
 
 using emu::Fault;
 
@@ -56,13 +56,6 @@ void StopWhen(QPushButton* button, std::function<bool()> done, QTimer& timer)
         }
     });
     timer.start(5);
-}
-
-double CpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -158,7 +151,7 @@ private slots:
         auto* f = fx.ui();
         f->pnMsg->setText("before");
         Watch watch(fx);
-        bool locked = true, captioned = true;
+        bool locked = true, captioned = true, held = true;
         QTimer stop;
         StopWhen(
             f->btnReadCard,
@@ -169,12 +162,15 @@ private slots:
                           !f->pcReader->isEnabled() && !f->gbOther->isEnabled() &&
                           f->btnReadCard->isEnabled() && w.isEnabled() && w.menuBar()->isEnabled();
                 captioned &= f->btnReadCard->text() == "Cancel read card";
+                link::SerialPort other;
+                held &= !other.OpenPath(r.LinkPath(), "19200,e,8,1"); // the run holds the port
                 return r.Model().cards.Finished();
             },
             stop);
         fx.Click(f->btnReadCard);
         QVERIFY(locked);
         QVERIFY(captioned);
+        QVERIFY(held);
         QVERIFY(watch.blinked);
         QVERIFY(watch.lit);
         QCOMPARE(watch.messages.mid(0, 5),

@@ -5,7 +5,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <ctime>
 #include <functional>
 
 #include "fixture.h"
@@ -18,13 +17,6 @@ Q_DECLARE_METATYPE(Payloads)
 namespace {
 
 using Setup = std::function<void(Ui::frmModule*)>;
-
-double CpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
 
 } // namespace
 

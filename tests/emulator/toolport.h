@@ -27,6 +27,16 @@ inline std::string Cmd(const std::string& payload)
     return "\t" + payload + d[x >> 4] + d[x & 15] + "\r";
 }
 
+// The answer frame around an answer's bytes: 0x0A, the bytes, checksum, 0x0D.
+inline std::string AnswerFrame(const std::string& body)
+{
+    unsigned x = 0x0A;
+    for (unsigned char c : body)
+        x ^= c;
+    static const char d[] = "0123456789ABCDEF";
+    return "\n" + body + d[x >> 4] + d[x & 15] + "\r";
+}
+
 inline std::string S(const QByteArray& b)
 {
     return b.toStdString();

@@ -15,16 +15,6 @@ Q_DECLARE_METATYPE(emu::CardScript)
 
 namespace {
 
-// The answer frame around these bytes (prefix to last field).
-std::string Frame(const std::string& body)
-{
-    unsigned x = 0x0A;
-    for (unsigned char c : body)
-        x ^= c;
-    static const char d[] = "0123456789ABCDEF";
-    return "\n" + body + d[x >> 4] + d[x & 15] + "\r";
-}
-
 // What the tool shows for an answer, chosen by its length L alone.
 QString Decode(const std::string& f)
 {
@@ -64,6 +54,7 @@ private slots:
     void scramble_data();
     void scramble();
     void hangUp();
+    void mifareCardId();
     void demo();
 };
 
@@ -120,7 +111,7 @@ void TestCards::polls()
     for (int i = 0; i < commands.size(); ++i) {
         const std::string command = "A01" + commands[i].toStdString();
         const std::string want =
-            fields[i] == "-" ? "" : Frame(command.substr(0, 4) + fields[i].toStdString());
+            fields[i] == "-" ? "" : AnswerFrame(command.substr(0, 4) + fields[i].toStdString());
         const std::string got = tool.Exchange(command, want.empty() ? 60 : 300);
         QCOMPARE(B(got), B(want));
         QCOMPARE(Decode(got), shown[i]);
@@ -157,12 +148,31 @@ void TestCards::hangUp()
     emu::ReaderEmulator r(m, {true, 1});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
-    QCOMPARE(tool.Exchange("A01F", 300), Frame("A01F000BC614E"));
+    QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F000BC614E"));
     tool.Send("A01F");
     QCOMPARE(tool.Collect(500), std::string("\nA01")); // half of the 8-byte "no card"
     QVERIFY(tool.hungUp);
     QVERIFY(r.HungUp());
     QCOMPARE(r.Model().cards.next, size_t(2));
+}
+
+// With the script used up, a MIFARE reader reports the card in its field from
+// the ID location that "a" set, and "no card" once the card is gone.
+void TestCards::mifareCardId()
+{
+    emu::ReaderModel m;
+    m.mifare.card = emu::MifareCard({0xDE, 0xAD, 0xBE, 0xEF});
+    emu::ReaderEmulator r(m, {true, 1});
+    QVERIFY(r.Start(Dir(), 3));
+    ToolPort tool(r.LinkPath());
+    QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F00DEADBEEF"));
+    QCOMPARE(tool.Exchange("A01a0000010001", 300), AnswerFrame("A01a00")); // from byte 1
+    // Bytes 1 to 4 of block 0: the UID's last three bytes and its check byte.
+    QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F00ADBEEF22"));
+    m = r.Model();
+    m.mifare.card.reset();
+    r.SetModel(m);
+    QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F"));
 }
 
 void TestCards::demo()

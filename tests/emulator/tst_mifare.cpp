@@ -16,15 +16,6 @@ const std::string kZeros(32, '0');
 const QString kBlockSector1 =
     "i6007FFFFFFFFFFFFFF078169FFFFFFFFFFFF 00000000000000FF078169000000000000";
 
-std::string Frame(const std::string& body)
-{
-    unsigned x = 0x0A;
-    for (unsigned char c : body)
-        x ^= c;
-    static const char d[] = "0123456789ABCDEF";
-    return "\n" + body + d[x >> 4] + d[x & 15] + "\r";
-}
-
 // Card C0FFEE15 with set-ups in sectors the fresh-card checks leave alone.
 emu::ReaderModel Prepared(bool card, bool* ok)
 {
@@ -65,7 +56,7 @@ std::string Run(const std::string& link, const QString& steps)
             fields += kZeros;
         const std::string got = tool.Exchange("A01" + payload, 300);
         if (got.size() != (block ? 42u : 10u) ||
-            got != Frame("A01" + payload.substr(0, 1) + fields))
+            got != AnswerFrame("A01" + payload.substr(0, 1) + fields))
             return payload + " answered " +
                    QByteArray::fromStdString(got).toPercentEncoding().toStdString();
     }
