@@ -119,6 +119,11 @@ void TfrmModule::ConnectHandlers()
         {ui->btnFactory, &TfrmModule::btnFactoryClick},
         {ui->btnReadCard, &TfrmModule::btnReadCardClick},
         {ui->btnEncode, &TfrmModule::btnEncodeClick},
+        {ui->btnM1Key, &TfrmModule::btnM1KeyClick},
+        {ui->btnM1IDSector, &TfrmModule::btnM1IDSectorClick},
+        {ui->btnM1Read, &TfrmModule::btnM1ReadClick},
+        {ui->btnM1Write, &TfrmModule::btnM1WriteClick},
+        {ui->btnM1CardKey, &TfrmModule::btnM1CardKeyClick},
     };
     for (const auto& [button, handler] : buttons)
         connect(button, &QPushButton::clicked, this, handler);
@@ -139,15 +144,6 @@ void TfrmModule::ConnectHandlers()
     for (const auto& [bar, handler] : scrollBars)
         connect(bar, &QScrollBar::valueChanged, this, handler);
 
-    const std::pair<QPushButton*, void (TfrmModule::*)()> mifareButtons[] = {
-        {ui->btnM1Key, &TfrmModule::btnM1KeyClick},
-        {ui->btnM1IDSector, &TfrmModule::btnM1IDSectorClick},
-        {ui->btnM1Read, &TfrmModule::btnM1ReadClick},
-        {ui->btnM1Write, &TfrmModule::btnM1WriteClick},
-        {ui->btnM1CardKey, &TfrmModule::btnM1CardKeyClick},
-    };
-    for (const auto& [button, handler] : mifareButtons)
-        connect(button, &QPushButton::clicked, this, handler);
     ConnectAccessButtons();
 }
 

@@ -9,6 +9,8 @@
 
 namespace mifare {
 
+using reader::Send;
+
 namespace {
 
 constexpr int kBlockAnswerLength = 42;
@@ -17,12 +19,6 @@ constexpr int kEepromAnswerLength = 10;
 QString KeyCode(bool keyB)
 {
     return keyB ? QStringLiteral("61") : QStringLiteral("60");
-}
-
-bool Send(CommandLink& link, const Addressee& to, const QString& command)
-{
-    link.Pause(reader::kCommandPauseMs);
-    return link.Exchange(to(command));
 }
 
 // Up to two attempts of identify, mode on and the block command; mode off once

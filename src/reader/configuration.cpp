@@ -11,18 +11,18 @@ namespace {
 constexpr size_t kSerialOffset = 5;
 constexpr size_t kSerialLength = 8;
 
-bool Send(CommandLink& link, const Addressee& to, const QString& command)
-{
-    link.Pause(kCommandPauseMs);
-    return link.Exchange(to(command));
-}
-
 QString Digit(int value)
 {
     return QString::number(value);
 }
 
 } // namespace
+
+bool Send(CommandLink& link, const Addressee& to, const QString& command)
+{
+    link.Pause(kCommandPauseMs);
+    return link.Exchange(to(command));
+}
 
 std::optional<std::string> Identify(CommandLink& link, const Addressee& to)
 {

@@ -20,6 +20,9 @@ using link::CommandLink;
 constexpr int kAttempts = 2;
 constexpr int kCommandPauseMs = 100;
 
+// One command after the pause that precedes every command of an operation.
+bool Send(CommandLink& link, const Addressee& to, const QString& command);
+
 // Identify at the reader's own ID: accepted with the 16-byte answer only. The
 // serial number, offsets 5 to 12 of that answer.
 std::optional<std::string> Identify(CommandLink& link, const Addressee& to);

@@ -18,23 +18,25 @@
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-inline std::string Cmd(const std::string& payload)
+// A frame: the start byte, the bytes, their checksum over both, 0x0D.
+inline std::string Framed(char start, const std::string& bytes)
 {
-    unsigned x = 0x09;
-    for (unsigned char c : payload)
+    unsigned x = static_cast<unsigned char>(start);
+    for (unsigned char c : bytes)
         x ^= c;
     static const char d[] = "0123456789ABCDEF";
-    return "\t" + payload + d[x >> 4] + d[x & 15] + "\r";
+    return start + bytes + d[x >> 4] + d[x & 15] + "\r";
 }
 
-// The answer frame around an answer's bytes: 0x0A, the bytes, checksum, 0x0D.
+// The command frame of a payload, and the answer frame around an answer's bytes.
+inline std::string Cmd(const std::string& payload)
+{
+    return Framed('\t', payload);
+}
+
 inline std::string AnswerFrame(const std::string& body)
 {
-    unsigned x = 0x0A;
-    for (unsigned char c : body)
-        x ^= c;
-    static const char d[] = "0123456789ABCDEF";
-    return "\n" + body + d[x >> 4] + d[x & 15] + "\r";
+    return Framed('\n', body);
 }
 
 inline std::string S(const QByteArray& b)

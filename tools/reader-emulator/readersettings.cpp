@@ -1,6 +1,8 @@
 // The reader's identity and settings: read with the bare command letter, set with parameters.
 #include <array>
 #include <cctype>
+#include <utility>
+#include <vector>
 
 #include "handlers.h"
 
@@ -50,6 +52,31 @@ Reply Refused()
 {
     return Reply{"01", true};
 }
+
+using Field = std::pair<std::string ReaderModel::*, size_t>;
+
+struct FieldSetting
+{
+    char letter;
+    std::vector<Field> fields;
+    bool hex;           // upper-case hexadecimal pairs, else decimal digits
+    std::string status; // before the fields in the read answer
+};
+
+const FieldSetting kFieldSettings[] = {
+    {'L', {{&ReaderModel::keyNumber, 2}}, false, ""},
+    {'M', {{&ReaderModel::keyParity, 1}}, false, ""},
+    {'N', {{&ReaderModel::keyStatus, 2}, {&ReaderModel::keyDelay, 2}}, false, ""},
+    // The ID location: sector, block, byte, key type and key-error indication.
+    {'a',
+     {{&ReaderModel::idSector, 2},
+      {&ReaderModel::idBlock, 2},
+      {&ReaderModel::idByte, 2},
+      {&ReaderModel::idKeyType, 2},
+      {&ReaderModel::idKeyErr, 2}},
+     true,
+     "00"},
+};
 
 } // namespace
 
@@ -106,44 +133,28 @@ void AddSettingHandlers(std::map<char, Handler>& h)
         }
         return Refused();
     };
-    h['L'] = [](ReaderModel& m, const Command& c) -> std::optional<Reply> {
-        if (c.params.empty())
-            return Read(m.keyNumber);
-        if (!Digits(c.params, 2))
-            return Refused();
-        m.keyNumber = c.params;
-        return Done();
-    };
-    h['M'] = [](ReaderModel& m, const Command& c) -> std::optional<Reply> {
-        if (c.params.empty())
-            return Read(m.keyParity);
-        if (!Digits(c.params, 1))
-            return Refused();
-        m.keyParity = c.params;
-        return Done();
-    };
-    h['N'] = [](ReaderModel& m, const Command& c) -> std::optional<Reply> {
-        if (c.params.empty())
-            return Read(m.keyStatus + m.keyDelay);
-        if (!Digits(c.params, 4))
-            return Refused();
-        m.keyStatus = c.params.substr(0, 2);
-        m.keyDelay = c.params.substr(2, 2);
-        return Done();
-    };
-    // "a": status "00", then sector, block, byte, key type and key-error indication.
-    h['a'] = [](ReaderModel& m, const Command& c) -> std::optional<Reply> {
-        if (c.params.empty())
-            return Read("00" + m.idSector + m.idBlock + m.idByte + m.idKeyType + m.idKeyErr, true);
-        if (!HexDigits(c.params, 10))
-            return Refused();
-        m.idSector = c.params.substr(0, 2);
-        m.idBlock = c.params.substr(2, 2);
-        m.idByte = c.params.substr(4, 2);
-        m.idKeyType = c.params.substr(6, 2);
-        m.idKeyErr = c.params.substr(8, 2);
-        return Done();
-    };
+    // The settings of fixed-width fields: the bare letter reads them, the letter
+    // with all of them set.
+    for (const auto& setting : kFieldSettings) {
+        h[setting.letter] = [&setting](ReaderModel& m, const Command& c) -> std::optional<Reply> {
+            std::string all;
+            size_t width = 0;
+            for (const auto& [field, size] : setting.fields) {
+                all += m.*field;
+                width += size;
+            }
+            if (c.params.empty())
+                return Read(setting.status + all, !setting.status.empty());
+            if (!(setting.hex ? HexDigits(c.params, width) : Digits(c.params, width)))
+                return Refused();
+            size_t at = 0;
+            for (const auto& [field, size] : setting.fields) {
+                m.*field = c.params.substr(at, size);
+                at += size;
+            }
+            return Done();
+        };
+    }
 }
 
 } // namespace emu
