@@ -1,10 +1,13 @@
 #include "fixture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 #include <ctime>
+#include <optional>
 #include <stdexcept>
 
 #include "beep.h"
@@ -68,10 +71,48 @@ void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r)
     QVERIFY(!fx.window().OperationRunning);
     QVERIFY(!fx.window().CardReadRunning);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(ToolDescriptors(r), 0);
     if (!r.HungUp()) {
         link::SerialPort again;
         QVERIFY2(again.OpenPath(r.LinkPath(), "19200,e,8,1"), "the port was not released");
     }
+}
+
+void VerifyDuring(const Fixture& fx, const QString& title, const std::vector<std::string>& payloads)
+{
+    if (payloads.empty())
+        return; // refused before the port: too quick to sample
+    QVERIFY(fx.during.samples > 0);
+    QVERIFY(fx.during.alwaysDisabled);
+    QVERIFY(fx.during.alwaysWaitCursor);
+    QVERIFY2(fx.during.messages.contains(title), qPrintable(fx.during.messages.join('|')));
+}
+
+void VerifyPauses(const emu::ReaderEmulator& r)
+{
+    std::optional<std::chrono::steady_clock::time_point> lastAnswer;
+    for (const emu::TraceEntry& e : r.Trace()) {
+        if (e.kind == emu::TraceEntry::Sent) {
+            lastAnswer = e.end;
+        } else if (lastAnswer) {
+            const double gap =
+                std::chrono::duration<double, std::milli>(e.time - *lastAnswer).count();
+            QVERIFY2(gap >= 100.0, qPrintable(QString::fromStdString(e.bytes) + " after " +
+                                              QString::number(gap) + " ms"));
+            lastAnswer.reset();
+        }
+    }
+}
+
+int ToolDescriptors(const emu::ReaderEmulator& r)
+{
+    const QString device = QString::fromStdString(r.SlavePath());
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
+        count += QFileInfo(fds.filePath(fd)).symLinkTarget() == device;
+    // The emulator keeps one descriptor of its own on the device until it hangs up.
+    return count - (r.Running() && !r.HungUp() ? 1 : 0);
 }
 
 double CpuMs()
@@ -161,6 +202,20 @@ void Fixture::CloseWindow()
 
 void Fixture::Click(QWidget* button)
 {
+    during = {};
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [this] {
+        ++during.samples;
+        during.alwaysDisabled &= window_ && !window_->isEnabled();
+        const QCursor* cursor = QApplication::overrideCursor();
+        during.alwaysWaitCursor &= cursor && cursor->shape() == Qt::WaitCursor;
+        if (window_) {
+            const QString text = window_->form()->pnMsg->text();
+            if (during.messages.isEmpty() || during.messages.last() != text)
+                during.messages << text;
+        }
+    });
+    sampler.start(20);
     QTest::mouseClick(button, Qt::LeftButton);
 }
 

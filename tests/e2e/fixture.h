@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -49,7 +50,17 @@ public:
     Ui::frmModule* ui() { return window_->form(); }
 
     // Presses a button as a user would, and waits until the handler returned.
+    // What the window showed meanwhile is sampled into `during`.
     void Click(QWidget* button);
+
+    // The window as seen every few milliseconds while the last click's handler ran.
+    struct During
+    {
+        int samples = 0;
+        bool alwaysDisabled = true;   // the window never took input
+        bool alwaysWaitCursor = true; // the hourglass throughout
+        QStringList messages;         // pnMsg, each change once
+    } during;
 
     std::vector<std::pair<int, int>> beeps; // frequency, duration
     QString portDir() const { return ports_.path(); }
@@ -66,6 +77,17 @@ private:
 // After an operation or a reading run: the window enabled, the default cursor,
 // and the port free for others (unless the reader hung up, taking it along).
 void VerifyReleased(Fixture& fx, emu::ReaderEmulator& r);
+
+// While an operation with traffic ran: the window disabled, the hourglass
+// throughout, and its title (the caption of its button) in the message panel.
+void VerifyDuring(const Fixture& fx, const QString& title,
+                  const std::vector<std::string>& payloads);
+// Each command after the first waited 100 ms at least after the answer before it.
+void VerifyPauses(const emu::ReaderEmulator& r);
+
+// Descriptors of this process open on the reader's device besides the
+// emulator's own: a port the tool forgot to close shows here.
+int ToolDescriptors(const emu::ReaderEmulator& r);
 
 // CPU time of this process so far, in milliseconds: a wait that spins shows here.
 double CpuMs();

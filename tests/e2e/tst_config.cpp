@@ -132,9 +132,12 @@ private slots:
         emu::ReaderEmulator& r = fx.FoundReader(type);
         TfrmModule& w = fx.window();
         setup(fx.ui());
-        fx.Click(w.findChild<QPushButton*>(button));
+        QPushButton* pressed = w.findChild<QPushButton*>(button);
+        fx.Click(pressed);
         const bool ok = message.endsWith("ok.");
         QCOMPARE(r.ReceivedPayloads(), payloads);
+        VerifyDuring(fx, pressed->text(), payloads);
+        VerifyPauses(r);
         QCOMPARE(fx.ui()->pnMsg->text(), message);
         QCOMPARE(w.CommColor(), ok ? 0x00FFFFu : 0x0000FFu);
         QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{ok ? 1000 : 300, 300}}));
@@ -262,6 +265,7 @@ private slots:
         f->rbM1IDKeyB->setChecked(true);
         fx.Click(f->btnFactory);
         QCOMPARE(r.ReceivedPayloads(), payloads);
+        VerifyPauses(r);
         QCOMPARE(f->pnMsg->text(), ok ? QStringLiteral("Set factory default ok.")
                                       : QStringLiteral("Set factory default error!"));
         // The common controls, whatever the outcome.

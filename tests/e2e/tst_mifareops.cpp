@@ -194,8 +194,11 @@ private slots:
         emu::ReaderEmulator& r = CardReader(fx);
         fx.ui()->edM1Read->setText("before");
         setup(fx.ui(), r);
-        fx.Click(fx.window().findChild<QPushButton*>(button));
+        QPushButton* pressed = fx.window().findChild<QPushButton*>(button);
+        fx.Click(pressed);
         QCOMPARE(r.ReceivedPayloads(), payloads);
+        VerifyDuring(fx, pressed->text(), payloads);
+        VerifyPauses(r);
         QCOMPARE(fx.ui()->pnMsg->text(), message);
         const bool ok = message.endsWith("ok.");
         QCOMPARE(fx.window().CommColor(), ok ? 0x00FFFFu : 0x0000FFu);
