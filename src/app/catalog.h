@@ -101,6 +101,13 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"Read card data", "读取卡片资料", "讀取卡片資料"},
     {"Read card data ok.", "读取卡片资料完成.", "讀取卡片資料完成."},
     {"Read card data error!", "读取卡片资料错误!", "讀取卡片資料錯誤!"},
+    // Why a sector trailer was not sent.
+    {"Keys must be 12 hexadecimal digits.", "KEY 须为 12 位十六进位数字.",
+     "KEY 須為 12 位十六進位數字."},
+    {"Access bits must be 8 hexadecimal digits.", "存取位元须为 8 位十六进位数字.",
+     "存取位元須為 8 位十六進位數字."},
+    {"Access bits inconsistent: the sector would be blocked.", "存取位元不一致, 区段将被锁死.",
+     "存取位元不一致, 區段將被鎖死."},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "catalog.h"
@@ -16,6 +17,7 @@
 #include "link/responsecollector.h"
 #include "link/serialport.h"
 #include "mifare/accessbits.h"
+#include "mifare/blocks.h"
 
 namespace Ui {
 class frmModule;
@@ -161,6 +163,11 @@ public:
     void btnM1ReadClick();
     void btnM1WriteClick();
     void btnM1CardKeyClick();
+    // False for a trailer that must not be sent; the reason then follows the
+    // operation's error message.
+    bool TrailerAllowed(mifare::TrailerFault fault);
+    // Puts block data into edM1Read the moment the reader gave it.
+    std::function<void(const QString&)> ShowBlock();
     // The access bits editor: one handler per radio button, each applying the
     // click rule of the editor's table; the mouse and the keyboard both reach it.
 #define TESMORA_DECLARE_MOUSE_UP(n) void RadioButton##n##MouseUp();
@@ -191,6 +198,9 @@ private:
     link::ResponseCollector Receive;
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
+    bool cardReadStopping_ = false;                // the run was asked to stop and is ending
     std::array<QRadioButton*, 50> accessRadios_{}; // by button number
     int loadedReaderType = 0;
+    // Why `prepare` refused the running operation, shown after its error text.
+    std::optional<MsgKey> refusalReason_;
 };

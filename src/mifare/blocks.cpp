@@ -37,6 +37,20 @@ QString Hex2(int value)
     return QString::asprintf("%02X", static_cast<unsigned>(value) & 0xFFu);
 }
 
+TrailerFault CheckTrailer(const QString& keyA, const QString& accessBits, const QString& keyB)
+{
+    if (!HexDigits(keyA, 12) || !HexDigits(keyB, 12))
+        return TrailerFault::Keys;
+    if (!HexDigits(accessBits, 8))
+        return TrailerFault::AccessLength;
+    return TrailerSound(keyA, accessBits, keyB) ? TrailerFault::None : TrailerFault::Inconsistent;
+}
+
+TrailerFault CheckTrailerBlock(const QString& block)
+{
+    return CheckTrailer(block.mid(0, 12), block.mid(12, 8), block.mid(20));
+}
+
 bool TrailerSound(const QString& keyA, const QString& accessBits, const QString& keyB)
 {
     if (!HexDigits(keyA, 12) || !HexDigits(keyB, 12) || !HexDigits(accessBits, 8))

@@ -18,6 +18,17 @@ bool IsTrailer(int sector, int block);
 // Two upper-case hexadecimal digits, as block numbers and sectors are sent.
 QString Hex2(int value);
 
+// Why a trailer must not be written, checked in this order.
+enum class TrailerFault {
+    None,
+    Keys,         // a key is not 12 hexadecimal digits
+    AccessLength, // the access bits are not 8 hexadecimal digits
+    Inconsistent, // the access bytes are not the inverted copies a card requires
+};
+TrailerFault CheckTrailer(const QString& keyA, const QString& accessBits, const QString& keyB);
+// The same for the 32 digits of a whole trailer block: key A, access bits, key B.
+TrailerFault CheckTrailerBlock(const QString& block);
+
 // Whether a trailer can be written without blocking its sector for good: both
 // keys 12 hexadecimal digits, and access bits of 8 hexadecimal digits whose
 // first three bytes are the consistent inverted copies a card requires. The

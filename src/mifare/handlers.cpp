@@ -8,6 +8,30 @@
 using link::Addressee;
 using link::CommandLink;
 
+bool TfrmModule::TrailerAllowed(mifare::TrailerFault fault)
+{
+    struct Reason
+    {
+        mifare::TrailerFault fault;
+        MsgKey text;
+    };
+    static constexpr Reason kReasons[] = {
+        {mifare::TrailerFault::Keys, "Keys must be 12 hexadecimal digits."},
+        {mifare::TrailerFault::AccessLength, "Access bits must be 8 hexadecimal digits."},
+        {mifare::TrailerFault::Inconsistent,
+         "Access bits inconsistent: the sector would be blocked."},
+    };
+    for (const auto& [f, reason] : kReasons)
+        if (f == fault)
+            refusalReason_ = reason;
+    return fault == mifare::TrailerFault::None;
+}
+
+std::function<void(const QString&)> TfrmModule::ShowBlock()
+{
+    return [this](const QString& data) { form()->edM1Read->setText(data); };
+}
+
 void TfrmModule::btnM1KeyClick()
 {
     Ui::frmModule* f = form();
@@ -32,7 +56,9 @@ void TfrmModule::btnM1IDSectorClick()
         {"Set sector/block/byte", "Set sector/block/byte ok.", "Set sector/block/byte error!"},
         [&](CommandLink& link, const Addressee& to) {
             return mifare::SetIdLocation(link, to, sector, block, byte, keyB, indication);
-        });
+        },
+        // A stored indication the list does not hold selects nothing: nothing to send.
+        [&] { return indication >= 0; });
 }
 
 void TfrmModule::btnM1ReadClick()
@@ -41,14 +67,10 @@ void TfrmModule::btnM1ReadClick()
     const bool keyB = f->rbM1RWKeyB->isChecked();
     const int block = mifare::AbsoluteBlock(f->sbM1Sector->value(), f->sbM1Block->value());
     const QString key = f->edM1RWKey->text();
-    std::optional<QString> data;
     RunOperation({"Read card data", "Read card data ok.", "Read card data error!"},
                  [&](CommandLink& link, const Addressee& to) {
-                     data = mifare::ReadBlock(link, to, keyB, block, key);
-                     return data.has_value();
+                     return mifare::ReadBlock(link, to, keyB, block, key, ShowBlock()).has_value();
                  });
-    if (data)
-        f->edM1Read->setText(*data);
 }
 
 void TfrmModule::btnM1WriteClick()
@@ -59,18 +81,18 @@ void TfrmModule::btnM1WriteClick()
     const int block = f->sbM1Block->value();
     const QString key = f->edM1RWKey->text();
     const QString data = f->edM1Write->text();
-    std::optional<QString> echo;
     RunOperation(
         {"Write card data", "Write card data ok.", "Write card data error!"},
         [&](CommandLink& link, const Addressee& to) {
-            echo =
-                mifare::WriteBlock(link, to, keyB, mifare::AbsoluteBlock(sector, block), key, data);
-            return echo.has_value();
+            return mifare::WriteBlock(link, to, keyB, mifare::AbsoluteBlock(sector, block), key,
+                                      data, ShowBlock())
+                .has_value();
         },
         // A trailer that would block its sector for good is never sent.
-        [&] { return !mifare::IsTrailer(sector, block) || mifare::TrailerBlockSound(data); });
-    if (echo)
-        f->edM1Read->setText(*echo);
+        [&] {
+            return !mifare::IsTrailer(sector, block) ||
+                   TrailerAllowed(mifare::CheckTrailerBlock(data));
+        });
 }
 
 void TfrmModule::btnM1CardKeyClick()
@@ -87,5 +109,5 @@ void TfrmModule::btnM1CardKeyClick()
         [&](CommandLink& link, const Addressee& to) {
             return mifare::WriteTrailer(link, to, oldKeyB, oldKey, trailer, keyA + access + keyB);
         },
-        [&] { return mifare::TrailerSound(keyA, access, keyB); });
+        [&] { return TrailerAllowed(mifare::CheckTrailer(keyA, access, keyB)); });
 }

@@ -70,7 +70,7 @@ bool SetIdLocation(CommandLink& link, const Addressee& to, int sector, int block
 }
 
 std::optional<QString> ReadBlock(CommandLink& link, const Addressee& to, bool keyB, int block,
-                                 const QString& key)
+                                 const QString& key, const BlockShown& shown)
 {
     std::optional<QString> data;
     InMifareMode(link, to, [&] {
@@ -79,13 +79,15 @@ std::optional<QString> ReadBlock(CommandLink& link, const Addressee& to, bool ke
         if (!BlockAnswer(Send(link, to, QStringLiteral("h") + KeyCode(keyB) + Hex2(block)), link))
             return false;
         data = BlockData(link);
+        if (shown)
+            shown(*data);
         return true;
     });
     return data;
 }
 
 std::optional<QString> WriteBlock(CommandLink& link, const Addressee& to, bool keyB, int block,
-                                  const QString& key, const QString& data)
+                                  const QString& key, const QString& data, const BlockShown& shown)
 {
     const auto written = link::PayloadBytes(data);
     std::optional<QString> echo;
@@ -98,6 +100,8 @@ std::optional<QString> WriteBlock(CommandLink& link, const Addressee& to, bool k
                                                  link.ResponseLength(), *written))
             return false;
         echo = BlockData(link);
+        if (shown)
+            shown(*echo);
         return true;
     });
     return echo;

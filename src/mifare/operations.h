@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "link/commandlink.h"
@@ -23,14 +24,19 @@ bool WriteKeyToEeprom(CommandLink& link, const Addressee& to, bool keyB, int sec
 bool SetIdLocation(CommandLink& link, const Addressee& to, int sector, int block, int byte,
                    bool keyB, int indication);
 
+// The block's 32 digits, handed over as soon as the reader gave them, before
+// mode off and before the operation's outcome.
+using BlockShown = std::function<void(const QString& data)>;
+
 // Identify, mode on, load key, then "h60"/"h61" + block: the block's 32 digits
 // from a 42-byte answer with status "00". Mode off once at the end.
 std::optional<QString> ReadBlock(CommandLink& link, const Addressee& to, bool keyB, int block,
-                                 const QString& key);
+                                 const QString& key, const BlockShown& shown = {});
 
 // The same with "i60"/"i61" + block + data: the answer must also echo the data.
 std::optional<QString> WriteBlock(CommandLink& link, const Addressee& to, bool keyB, int block,
-                                  const QString& key, const QString& data);
+                                  const QString& key, const QString& data,
+                                  const BlockShown& shown = {});
 
 // Identify, mode on, then "i60"/"i61" + old key + trailer block + contents: a
 // 42-byte answer with status "00"; its echo is not compared. Mode off at the end.

@@ -85,8 +85,10 @@ CardShown DecodeTwoWay(std::string_view response, int length, const QString& car
         shown.text = KeyText(response, length);
         return shown;
     }
-    // Shorter than 26 bytes the 16 characters would run past the answer: such
-    // an answer carries no card, so it shows nothing and is not answered.
+    // Every answer without "K" is acknowledged: the reader may wait for it.
+    shown.acknowledge = true;
+    // Shorter than 26 bytes the 16 characters would run past the answer: no
+    // card to show.
     if (length < 26)
         return shown;
     const std::string unscrambled = link::UnscrambleHex16(response.substr(7, 16));
@@ -96,7 +98,6 @@ CardShown DecodeTwoWay(std::string_view response, int length, const QString& car
     if (length > 26)
         text += QStringLiteral("  KEY:") + Tail(response, length, 24);
     shown.text = text;
-    shown.acknowledge = true;
     return shown;
 }
 

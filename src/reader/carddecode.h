@@ -15,7 +15,7 @@ struct CardShown
 {
     bool light = false;          // the card indicator turns yellow
     std::optional<QString> text; // the message panel's new text; none: unchanged
-    bool acknowledge = false;    // two-way: a card was decoded, answer it with "J"
+    bool acknowledge = false;    // two-way: answer it with "J" (every answer without "K")
 };
 
 // " : 0012345678(D)  ": the decimal part of a card value, unsigned, ten digits at least.

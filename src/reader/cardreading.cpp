@@ -56,13 +56,17 @@ void TfrmModule::ReadCards(bool twoWay)
         return;
     }
     if (CardReadRunning) {
-        CardReadRunning = false; // the stop request, honoured at the next cycle
+        // The stop request, honoured at the next cycle. The run counts as
+        // running until it has fully ended: a press while it stops is ignored,
+        // so that no second run can start inside the first.
+        cardReadStopping_ = true;
         return;
     }
 
     QPushButton* pressed = ReadingButton(twoWay);
     QPushButton* other = ReadingButton(!twoWay);
     CardReadRunning = true;
+    cardReadStopping_ = false;
     readingTwoWay_ = twoWay;
     const QString caption = pressed->text();
     const int language = LanguageIndex;
@@ -83,6 +87,7 @@ void TfrmModule::ReadCards(bool twoWay)
         ~Restore()
         {
             window->CardReadRunning = false;
+            window->cardReadStopping_ = false;
             if (window->tmrBusy->isActive())
                 window->SetBusy(false);
             window->ClosePort();
@@ -103,7 +108,6 @@ void TfrmModule::ReadCards(bool twoWay)
         SetCommColor(kColorRed);
         f->pnMsg->setText(Msg("Open COM") + QStringLiteral(" : ") + QString::number(ScanCommNo) +
                           QStringLiteral(" ") + Msg("Error"));
-        CardReadRunning = false;
         Beep(300, 300);
         return;
     }
@@ -112,7 +116,7 @@ void TfrmModule::ReadCards(bool twoWay)
 
     const QString poll =
         CommandPrefix + ReaderIdText + (twoWay ? QStringLiteral("I") : QStringLiteral("F"));
-    while (CardReadRunning) {
+    while (!cardReadStopping_) {
         // Paced against the cycle's own clock, so that 80 passes take 80 ms.
         const auto start = std::chrono::steady_clock::now();
         for (int pass = 1; pass <= kPacingPasses; ++pass) {
@@ -140,13 +144,12 @@ void TfrmModule::ReadCards(bool twoWay)
         }
     }
 
-    // Still running: the loop ended on an exchange that failed.
-    const bool failed = CardReadRunning;
+    // No stop asked for: the loop ended on an exchange that failed.
+    const bool failed = !cardReadStopping_;
     SetBusy(false);
     if (failed) {
         SetCommColor(kColorRed);
         f->pnMsg->setText(Msg("Reader not find"));
-        CardReadRunning = false;
         Beep(300, 300);
     } else {
         SetCommColor(kColorYellow);

@@ -1,6 +1,9 @@
 // The reader configuration buttons: each reads its controls, runs its command
 // sequence in the operation frame, and does the control work around it.
+#include <QComboBox>
 #include <QPushButton>
+
+#include <initializer_list>
 
 #include "configuration.h"
 #include "frmmodule.h"
@@ -11,6 +14,20 @@
 
 using link::Addressee;
 using link::CommandLink;
+
+namespace {
+
+// A list whose stored value it does not hold has no item selected: there is
+// nothing to send, and the operation fails before the port is opened.
+bool AllSelected(std::initializer_list<const QComboBox*> lists)
+{
+    for (const QComboBox* list : lists)
+        if (list->currentIndex() < 0)
+            return false;
+    return true;
+}
+
+} // namespace
 
 void TfrmModule::btnIDClick()
 {
@@ -50,6 +67,9 @@ void TfrmModule::btnModeClick()
         {"Set reader interface", "Set reader interface ok.", "Set reader interface error!"},
         [&](CommandLink& link, const Addressee& to) {
             return reader::SetInterface(link, to, mode, wiegand, rs485);
+        },
+        [&] {
+            return AllSelected({f->cmbMode, f->cmbWiegand, f->cmbRS485});
         });
 }
 
@@ -66,19 +86,23 @@ void TfrmModule::btnTestClick()
 void TfrmModule::btnCardTypeClick()
 {
     const int index = form()->cmbCardType->currentIndex();
-    RunOperation({"Set card type", "Set card type ok.", "Set card type error!"},
-                 [&](CommandLink& link, const Addressee& to) {
-                     return reader::SetCardType(link, to, index);
-                 });
+    RunOperation(
+        {"Set card type", "Set card type ok.", "Set card type error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            return reader::SetCardType(link, to, index);
+        },
+        [&] { return index >= 0; });
 }
 
 void TfrmModule::btnKeyParityClick()
 {
     const int index = form()->cmbKeyParity->currentIndex();
-    RunOperation({"Set key parity", "Set key parity ok.", "Set key parity error!"},
-                 [&](CommandLink& link, const Addressee& to) {
-                     return reader::SetKeyParity(link, to, index);
-                 });
+    RunOperation(
+        {"Set key parity", "Set key parity ok.", "Set key parity error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            return reader::SetKeyParity(link, to, index);
+        },
+        [&] { return index >= 0; });
 }
 
 void TfrmModule::btnKeyNumberClick()

@@ -43,6 +43,7 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
     QApplication::setOverrideCursor(Qt::WaitCursor);
     setEnabled(false);
     OperationRunning = true;
+    refusalReason_.reset();
     OperationGuard guard{*this};
 
     if (!ReaderFound) {
@@ -60,7 +61,10 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
         }
     }
     SetCommColor(ok ? kColorYellow : kColorRed);
-    form()->pnMsg->setText(Msg(ok ? texts.ok : texts.error));
+    QString message = Msg(ok ? texts.ok : texts.error);
+    if (refusalReason_)
+        message += QStringLiteral(" ") + Msg(*refusalReason_);
+    form()->pnMsg->setText(message);
     Beep(ok ? 1000 : 300, 300);
     return ok;
 }

@@ -97,19 +97,25 @@ private slots:
         QTest::addColumn<QString>("fields");
         QTest::addColumn<QString>("shown"); // after the stop
         QTest::addColumn<bool>("lit");
+        QTest::addColumn<int>("acks"); // "J" sent
         QTest::newRow("17 bytes, K at 6") << false << "0K234ABCD"
-                                          << "Card ID : 0037006285(D)  K234ABCD(H)" << true;
+                                          << "Card ID : 0037006285(D)  K234ABCD(H)" << true << 0;
         QTest::newRow("00BC614E") << false << "0000BC614E"
-                                  << "Card ID : 0012345678(D)  00BC614E(H)" << true;
+                                  << "Card ID : 0012345678(D)  00BC614E(H)" << true << 0;
         QTest::newRow("26 bytes") << false << "000123456789ABCDEF"
-                                  << "Card ID : 0123456789ABCDEF(H)" << true;
+                                  << "Card ID : 0123456789ABCDEF(H)" << true << 0;
         QTest::newRow("keypad, 10 bytes") << false << "0K"
-                                          << "" << true;
+                                          << "" << true << 0;
         QTest::newRow("9 bytes") << false << "0"
-                                 << "" << false;
+                                 << "" << false << 0;
         // Two-way: a stop shows "Card ID"; the key test comes first.
         QTest::newRow("two-way, 17 bytes, K at 6") << true << "0K2345678"
-                                                   << "Card ID" << true;
+                                                   << "Card ID" << true << 0;
+        // Without "K" every two-way answer is acknowledged, a card shown or not.
+        QTest::newRow("two-way, 17 bytes") << true << "012345678"
+                                           << "Card ID" << true << 1;
+        QTest::newRow("two-way, 10 bytes") << true << "00"
+                                           << "Card ID" << true << 1;
     }
 
     void oneAnswer()
@@ -118,6 +124,7 @@ private slots:
         QFETCH(QString, fields);
         QFETCH(QString, shown);
         QFETCH(bool, lit);
+        QFETCH(int, acks);
         Fixture fx;
         emu::ReaderModel m;
         m.cards.Raw(fields.toStdString());
@@ -131,10 +138,12 @@ private slots:
         fx.Click(button);
         QCOMPARE(watch.lit, lit);
         QCOMPARE(fx.ui()->pnMsg->text(), shown);
-        if (twoWay)
+        if (twoWay && acks == 0)
             QVERIFY(watch.messages.contains("KEY : 2345678"));
+        if (twoWay && acks > 0) // no card to show: the panel keeps its text until the stop
+            QCOMPARE(watch.messages, QStringList{"Reader find ok. (COM : #1)"});
         QVERIFY(Polls(r, letter) >= 3);
-        QCOMPARE(Polls(r, 'J'), 0);
+        QCOMPARE(Polls(r, 'J'), acks);
         VerifyReleased(fx, r);
     }
 
@@ -269,6 +278,39 @@ private slots:
         QCOMPARE(Polls(r, 'F'), 1);
         QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Card ID : 0012345678(D)  00BC614E(H)"));
         QCOMPARE(fx.window().CommColor(), 0x00FFFFu);
+    }
+
+    // Presses while a run stops are ignored: one run at a time, one outcome.
+    void pressWhileStopping()
+    {
+        Fixture fx;
+        emu::ReaderModel m;
+        m.cards.Card("00BC614E");
+        emu::ReaderEmulator& r = fx.FoundReader(0, m);
+        QPushButton* button = fx.ui()->btnReadCard;
+        int pollsAtStop = 0;
+        QTimer stop;
+        QObject::connect(&stop, &QTimer::timeout, [&] {
+            if (Polls(r, 'F') < 3)
+                return;
+            stop.stop();
+            pollsAtStop = Polls(r, 'F');
+            button->click(); // the stop
+            button->click(); // while it stops
+        });
+        stop.start(5);
+        // Ends a second run, should one have started.
+        QTimer::singleShot(1500, [&] {
+            if (fx.window().CardReadRunning)
+                button->click();
+        });
+        fx.Click(button);
+        QTest::qWait(1600);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{1000, 300}}));
+        QCOMPARE(fx.window().CommColor(), 0x00FFFFu);
+        QVERIFY(Polls(r, 'F') <= pollsAtStop + 1);
+        QCOMPARE(button->text(), QStringLiteral("Read card"));
+        VerifyReleased(fx, r);
     }
 
     // The reader stops answering, or is unplugged, in the middle of a run: it

@@ -17,6 +17,7 @@ Q_DECLARE_METATYPE(Payloads)
 namespace {
 
 using Setup = std::function<void(Ui::frmModule*)>;
+using ModelSetup = std::function<void(emu::ReaderModel&)>;
 
 } // namespace
 
@@ -141,6 +142,49 @@ private slots:
         QCOMPARE(fx.ui()->pnMsg->text(), message);
         QCOMPARE(w.CommColor(), ok ? 0x00FFFFu : 0x0000FFu);
         QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{ok ? 1000 : 300, 300}}));
+        VerifyReleased(fx, r);
+    }
+
+    // A value the reader reported that a list does not hold leaves it without a
+    // selection: its operation fails at once and sends nothing.
+    void listWithoutSelection_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<ModelSetup>("model");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("RS-485 7") << 0 << ModelSetup([](emu::ReaderModel& m) { m.rs485 = "7"; })
+                                  << "btnMode"
+                                  << "Set reader interface error!";
+        QTest::newRow("Wiegand 5")
+            << 0 << ModelSetup([](emu::ReaderModel& m) { m.wiegand = "5"; }) << "btnMode"
+            << "Set reader interface error!";
+        QTest::newRow("card type 5")
+            << 0 << ModelSetup([](emu::ReaderModel& m) { m.cardType = "5"; }) << "btnCardType"
+            << "Set card type error!";
+        QTest::newRow("key parity 2")
+            << 1 << ModelSetup([](emu::ReaderModel& m) { m.keyParity = "2"; }) << "btnKeyParity"
+            << "Set key parity error!";
+        QTest::newRow("key error 04")
+            << 2 << ModelSetup([](emu::ReaderModel& m) { m.idKeyErr = "04"; }) << "btnM1IDSector"
+            << "Set sector/block/byte error!";
+    }
+
+    void listWithoutSelection()
+    {
+        QFETCH(int, type);
+        QFETCH(ModelSetup, model);
+        QFETCH(QString, button);
+        QFETCH(QString, message);
+        Fixture fx;
+        emu::ReaderModel m;
+        model(m);
+        emu::ReaderEmulator& r = fx.FoundReader(type, m);
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        QVERIFY(r.Trace().empty());
+        QCOMPARE(fx.ui()->pnMsg->text(), message);
+        QCOMPARE(fx.window().CommColor(), 0x0000FFu);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{300, 300}}));
         VerifyReleased(fx, r);
     }
 

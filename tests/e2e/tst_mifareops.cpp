@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "beep.h"
 #include "fixture.h"
 
 using emu::Fault;
@@ -165,13 +166,20 @@ private slots:
             << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
                    f->edM1CardKeyAccess->setText("FF0781AA");
                })
-            << Payloads{} << "Set card key error!"
+            << Payloads{}
+            << "Set card key error! Access bits inconsistent: the sector would be blocked."
+            << "before";
+        QTest::newRow("trailer, short access bits")
+            << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
+                   f->edM1CardKeyAccess->setText("FF0780");
+               })
+            << Payloads{} << "Set card key error! Access bits must be 8 hexadecimal digits."
             << "before";
         QTest::newRow("trailer, short key")
             << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
                    f->edM1CardKeyB->setText("FFFF");
                })
-            << Payloads{} << "Set card key error!"
+            << Payloads{} << "Set card key error! Keys must be 12 hexadecimal digits."
             << "before";
         QTest::newRow("block write to a trailer, inconsistent")
             << "btnM1Write" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
@@ -179,7 +187,8 @@ private slots:
                    f->edM1Write->setText(QString::fromStdString(kFF) + "7F0789AA" +
                                          QString::fromStdString(kFF));
                })
-            << Payloads{} << "Write card data error!"
+            << Payloads{}
+            << "Write card data error! Access bits inconsistent: the sector would be blocked."
             << "before";
     }
 
@@ -205,6 +214,31 @@ private slots:
         QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{ok ? 1000 : 300, 300}}));
         QCOMPARE(fx.ui()->edM1Read->text(), read);
         VerifyReleased(fx, r);
+    }
+
+    // The block's data is shown before the outcome: it is there when the beep sounds.
+    void blockDataBeforeTheOutcome_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("read") << "btnM1Read";
+        QTest::newRow("write") << "btnM1Write";
+    }
+
+    void blockDataBeforeTheOutcome()
+    {
+        QFETCH(QString, button);
+        Fixture fx;
+        CardReader(fx);
+        auto* f = fx.ui();
+        f->edM1Write->setText(kData);
+        QStringList atBeep;
+        SetBeepHook([&](int, int) {
+            atBeep << f->edM1Read->text();
+            return true;
+        });
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        const QString expected = button == "btnM1Read" ? QString(32, '0') : kData;
+        QCOMPARE(atBeep, QStringList{expected});
     }
 
     void panels()

@@ -71,9 +71,11 @@ private slots:
         QTest::newRow("2w 57 bits")
             << true << "A01I0039C5481D4D3AE3B4" << true
             << "Card ID : 81985529216486895(D)  0123456789ABCDEF(H)" << true;
-        // Too short for the 16 digits: no card, nothing read past the answer.
-        QTest::newRow("2w L 20") << true << "A01I0038E60D7AC4" << true << "-" << false;
-        QTest::newRow("2w L 25") << true << "A01I0038E60D7AC42D4F1" << true << "-" << false;
+        // Too short for the 16 digits: no card, nothing read past the answer,
+        // and still acknowledged, as the reader may wait for it.
+        QTest::newRow("2w L 10") << true << "A01I00" << true << "-" << true;
+        QTest::newRow("2w L 20") << true << "A01I0038E60D7AC4" << true << "-" << true;
+        QTest::newRow("2w L 25") << true << "A01I0038E60D7AC42D4F1" << true << "-" << true;
     }
 
     void decode()

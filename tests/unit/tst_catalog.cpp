@@ -13,14 +13,15 @@ class TestCatalog : public QObject
 private slots:
     void entriesAreUniqueAndComplete()
     {
-        QCOMPARE(kMessageCatalogSize, size_t(85));
+        // The table's 85 texts, and three reasons why a trailer was not sent.
+        QCOMPARE(kMessageCatalogSize, size_t(88));
         QSet<QString> keys;
         for (const CatalogEntry& e : kMessageCatalog) {
             for (int c = 0; c < 3; ++c)
                 QVERIFY2(!e.text[c].empty(), e.text[0].data());
             keys.insert(QString::fromUtf8(e.text[0].data(), qsizetype(e.text[0].size())));
         }
-        QCOMPARE(keys.size(), 85);
+        QCOMPARE(keys.size(), 88);
         QCOMPARE(CatalogIndex("Tesmora V5.00"), 0);
         QCOMPARE(CatalogIndex("Read card data error!"), 84);
         QCOMPARE(CatalogIndex("Start select reader type."), 13);
@@ -34,6 +35,9 @@ private slots:
         QTest::newRow("caption") << "Tesmora V5.00"
                                  << "读卡机设定程式 V5.00"
                                  << "讀卡機設定程式 V5.00";
+        QTest::newRow("trailer reason") << "Access bits inconsistent: the sector would be blocked."
+                                        << "存取位元不一致, 区段将被锁死."
+                                        << "存取位元不一致, 區段將被鎖死.";
         QTest::newRow("start") << "Start select reader type."
                                << "请先选择读卡机型号."
                                << "請先選擇讀卡機型號.";
