@@ -271,6 +271,14 @@ private slots:
                                 << Payloads{"H01B",  "H01C1234567801", "H01A001",        "H01L04",
                                             "H01M0", "H01N0003",       "H01a0000000001", "H01E5"}
                                 << true;
+        QTest::newRow("type 2") << 1 << "" << false
+                                << Payloads{"H01B",  "H01C1234567801", "H01A001", "H01L04",
+                                            "H01M0", "H01A0",          "H01E5"}
+                                << true;
+        QTest::newRow("type 3") << 2 << "" << false
+                                << Payloads{"A01B", "A01C1234567801", "A01A001", "A01a0000000001",
+                                            "A01E5"}
+                                << true;
         QTest::newRow("type 1, A0 refused")
             << 0 << "A0" << false << Payloads{"A01B", "A01C1234567801", "A01A001", "A01A0", "A01E5"}
             << true;
@@ -305,6 +313,9 @@ private slots:
         f->cmbCardType->setCurrentIndex(2);
         f->sbKeyNumber->setValue(9);
         f->sbKeyStatusNumber->setValue(6);
+        f->sbKeyDelayTime->setValue(50);
+        f->cmbKeyParity->setCurrentIndex(1);
+        f->cmbM1IDKeyErr->setCurrentIndex(3);
         f->sbM1IDByte->setValue(12);
         f->rbM1IDKeyB->setChecked(true);
         fx.Click(f->btnFactory);
@@ -319,14 +330,85 @@ private slots:
         QCOMPARE(f->cmbMode->currentIndex(), 0);
         QCOMPARE(f->cmbWiegand->currentIndex(), 0);
         QCOMPARE(f->cmbRS485->currentIndex(), 1);
-        // The type's own controls: all types set the card type, type 4 the rest.
+        // The type's own controls: all types set the card type; the keypad types
+        // (2 and 4) the key number and parity; type 4 the key status; the MIFARE
+        // types (3 and 4) the ID location.
+        const bool keypad = type == 1 || type == 3, status = type == 3,
+                   mifare = type == 2 || type == 3;
         QCOMPARE(f->cmbCardType->currentIndex(), 0);
-        QCOMPARE(f->sbKeyNumber->value(), type == 3 ? 4 : 9);
-        QCOMPARE(f->pnKeyNumber->text(), type == 3 ? QStringLiteral("04") : QStringLiteral("09"));
-        QCOMPARE(f->sbKeyStatusNumber->value(), type == 3 ? 0 : 6);
-        QCOMPARE(f->sbM1IDByte->value(), type == 3 ? 0 : 12);
-        QCOMPARE(f->rbM1IDKeyA->isChecked(), type == 3);
+        QCOMPARE(f->sbKeyNumber->value(), keypad ? 4 : 9);
+        QCOMPARE(f->pnKeyNumber->text(), keypad ? QStringLiteral("04") : QStringLiteral("09"));
+        QCOMPARE(f->cmbKeyParity->currentIndex(), keypad ? 0 : 1);
+        QCOMPARE(f->sbKeyStatusNumber->value(), status ? 0 : 6);
+        QCOMPARE(f->sbKeyDelayTime->value(), status ? 3 : 50);
+        QCOMPARE(f->sbM1IDByte->value(), mifare ? 0 : 12);
+        QCOMPARE(f->rbM1IDKeyA->isChecked(), mifare);
+        QCOMPARE(f->cmbM1IDKeyErr->currentIndex(), mifare ? 1 : 3);
         VerifyReleased(fx, r);
+    }
+
+    // A required command of the type that goes unanswered ends the attempt
+    // before "E5"; an optional one does not.
+    void factoryCommandRequired_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("required");
+        const struct
+        {
+            int type;
+            const char* command;
+            bool required;
+        } rows[] = {
+            {1, "A001", true},   {1, "L04", true},          {1, "M0", false},
+            {1, "A0", false},    {2, "A001", true},         {2, "a0000000001", false},
+            {3, "A001", true},   {3, "L04", true},          {3, "M0", false},
+            {3, "N0003", false}, {3, "a0000000001", false}, {4, "A001", true},
+            {5, "A001", true},   {6, "A001", true},         {7, "A001", true},
+        };
+        for (const auto& r : rows)
+            QTest::addRow("type %d, %s", r.type + 1, r.command)
+                << r.type << r.command << r.required;
+    }
+
+    void factoryCommandRequired()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, command);
+        QFETCH(bool, required);
+        Fixture fx;
+        emu::ReaderModel m;
+        m.silentCommands = {command.toStdString()};
+        emu::ReaderEmulator& r = fx.FoundReader(type, m);
+        fx.Click(fx.ui()->btnFactory);
+        int identifies = 0, bauds = 0;
+        for (const std::string& p : r.ReceivedPayloads()) {
+            identifies += p.substr(3) == "B";
+            bauds += p.substr(3) == "E5";
+        }
+        QCOMPARE(identifies, required ? 2 : 1);
+        QCOMPARE(bauds, required ? 0 : 1);
+        QCOMPARE(fx.ui()->pnMsg->text(), required ? QStringLiteral("Set factory default error!")
+                                                  : QStringLiteral("Set factory default ok."));
+    }
+
+    // The serial number of the set-ID command is the one of the same attempt's
+    // identify answer, also when the second attempt's differs.
+    void serialFromTheSameAttempt()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.FoundReader(0);
+        int identifies = 0;
+        r.SetHandler('B', [&identifies](emu::ReaderModel& m, const emu::Command&) {
+            m.serial = "1111111" + std::to_string(++identifies);
+            return std::optional<emu::Reply>(emu::Reply{m.serial});
+        });
+        r.ArmFaultFor('C', Fault::NoAnswer);
+        fx.ui()->sbID->setValue(7);
+        fx.Click(fx.ui()->btnID);
+        QCOMPARE(r.ReceivedPayloads(),
+                 (Payloads{"A01B", "A01C1111111107", "A01B", "A01C1111111207"}));
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Set reader ID ok."));
     }
 
     // After a factory default the tool still addresses the old ID at the old

@@ -97,6 +97,16 @@ private slots:
             QVERIFY2(t.elapsed() >= 300 && t.elapsed() < 450, "deadline not kept");
     }
 
+    // A failed exchange after a good one reports no length of its own, not the old one.
+    void lengthStartsAtZero()
+    {
+        QVERIFY(w().Exchange(QStringLiteral("A00B")));
+        QCOMPARE(w().ResponseLength, 16);
+        reader->ArmFault(Fault::NoAnswer);
+        QVERIFY(!w().Exchange(QStringLiteral("A00B")));
+        QCOMPARE(w().ResponseLength, 0);
+    }
+
     void answerBeforeThePurgeIsLost()
     {
         reader->InjectNow(reader->BuildAnswerFor("A00B"));

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <functional>
+#include <map>
 
 #include "beep.h"
 #include "fixture.h"
@@ -239,6 +240,119 @@ private slots:
         fx.Click(fx.window().findChild<QPushButton*>(button));
         const QString expected = button == "btnM1Read" ? QString(32, '0') : kData;
         QCOMPARE(atBeep, QStringList{expected});
+    }
+
+    // Every button of the editor, clicked once: the condition its block takes,
+    // the check marks that show it, and the captions, against the editor's
+    // pictures as written out here.
+    void everyAccessButton()
+    {
+        // The groups of a data block and of the trailer, in picture order.
+        enum G {
+            Read,
+            Write,
+            Inc,
+            Dec,
+            KeyARead,
+            KeyAWrite,
+            AccRead,
+            AccWrite,
+            KeyBRead,
+            KeyBWrite
+        };
+        struct Button
+        {
+            int number;
+            int block;
+            G group;
+            const char* caption;
+            const char* selects; // C1C2C3
+        };
+        const Button buttons[] = {
+            {1, 0, Read, "A/B", "110"},         {2, 0, Read, "B", "011"},
+            {3, 0, Read, "never", "111"},       {31, 0, Write, "A/B", "000"},
+            {32, 0, Write, "B", "100"},         {33, 0, Write, "never", "001"},
+            {7, 0, Inc, "A/B", "000"},          {11, 0, Inc, "B", "110"},
+            {9, 0, Inc, "never", "101"},        {8, 0, Dec, "A/B", "110"},
+            {10, 0, Dec, "never", "010"},       {4, 1, Read, "A/B", "110"},
+            {5, 1, Read, "B", "011"},           {6, 1, Read, "never", "111"},
+            {19, 1, Write, "A/B", "000"},       {20, 1, Write, "B", "100"},
+            {21, 1, Write, "never", "001"},     {13, 1, Inc, "A/B", "000"},
+            {15, 1, Inc, "B", "110"},           {14, 1, Inc, "never", "101"},
+            {16, 1, Dec, "A/B", "110"},         {17, 1, Dec, "never", "010"},
+            {22, 2, Read, "A/B", "110"},        {23, 2, Read, "B", "011"},
+            {24, 2, Read, "never", "111"},      {34, 2, Write, "A/B", "000"},
+            {35, 2, Write, "B", "100"},         {36, 2, Write, "never", "001"},
+            {25, 2, Inc, "A/B", "000"},         {27, 2, Inc, "B", "110"},
+            {26, 2, Inc, "never", "101"},       {28, 2, Dec, "A/B", "110"},
+            {29, 2, Dec, "never", "010"},       {38, 3, KeyARead, "never", "001"},
+            {46, 3, KeyAWrite, "A", "000"},     {47, 3, KeyAWrite, "B", "011"},
+            {12, 3, KeyAWrite, "never", "101"}, {42, 3, AccRead, "A", "010"},
+            {49, 3, AccRead, "A/B", "100"},     {43, 3, AccWrite, "A", "001"},
+            {44, 3, AccWrite, "B", "011"},      {45, 3, AccWrite, "never", "110"},
+            {48, 3, KeyBRead, "A", "001"},      {37, 3, KeyBRead, "never", "011"},
+            {39, 3, KeyBWrite, "A", "001"},     {40, 3, KeyBWrite, "B", "011"},
+            {41, 3, KeyBWrite, "never", "110"},
+        };
+        // What each condition checks: Read, Write, Increment, Decrement of a data
+        // block; key A read and write, access bits read and write, key B read and
+        // write of the trailer (110 and 111 look alike there).
+        const std::map<QString, QStringList> dataPictures = {
+            {"000", {"A/B", "A/B", "A/B", "A/B"}},
+            {"010", {"A/B", "never", "never", "never"}},
+            {"100", {"A/B", "B", "never", "never"}},
+            {"110", {"A/B", "B", "B", "A/B"}},
+            {"001", {"A/B", "never", "never", "A/B"}},
+            {"011", {"B", "B", "never", "never"}},
+            {"101", {"B", "never", "never", "never"}},
+            {"111", {"never", "never", "never", "never"}},
+        };
+        const std::map<QString, QStringList> trailerPictures = {
+            {"000", {"never", "A", "A", "never", "A", "A"}},
+            {"010", {"never", "never", "A", "never", "A", "never"}},
+            {"100", {"never", "B", "A/B", "never", "never", "B"}},
+            {"110", {"never", "never", "A/B", "never", "never", "never"}},
+            {"001", {"never", "A", "A", "A", "A", "A"}},
+            {"011", {"never", "B", "A/B", "B", "never", "B"}},
+            {"101", {"never", "never", "A/B", "B", "never", "never"}},
+        };
+        QCOMPARE(int(std::size(buttons)), 47);
+
+        Fixture fx;
+        fx.OpenWindow();
+        fx.ui()->pcReader->setCurrentIndex(2);
+        fx.ui()->pcOther->setCurrentWidget(fx.ui()->tsMifareKey);
+        QString dataCaption = "A/B"; // of the twelve "A/B" buttons of the data blocks
+        for (const Button& clicked : buttons) {
+            ClickRadio(fx, clicked.number);
+            const QString access = Access(fx);
+            const unsigned b7 = access.mid(2, 2).toUInt(nullptr, 16);
+            const unsigned b8 = access.mid(4, 2).toUInt(nullptr, 16);
+            const int bit = clicked.block;
+            const QString condition = QString::number(b7 >> (4 + bit) & 1) +
+                                      QString::number(b8 >> bit & 1) +
+                                      QString::number(b8 >> (4 + bit) & 1);
+            QVERIFY2(
+                condition == clicked.selects,
+                qPrintable(QStringLiteral("RadioButton%1: %2").arg(clicked.number).arg(condition)));
+            if (clicked.number == 42 || clicked.number == 43)
+                dataCaption = "A";
+            if (clicked.number == 49 || clicked.number == 44)
+                dataCaption = "A/B";
+            const QStringList picture = clicked.block < 3 ? dataPictures.at(clicked.selects)
+                                                          : trailerPictures.at(clicked.selects);
+            for (const Button& b : buttons) {
+                const bool shown = b.block < 3 && QString(b.caption) == "A/B";
+                QCOMPARE(Radio(fx, b.number)->text(), shown ? dataCaption : QString(b.caption));
+                if (b.block != clicked.block)
+                    continue;
+                const int column = b.block < 3 ? int(b.group) : int(b.group) - int(KeyARead);
+                QVERIFY2(Radio(fx, b.number)->isChecked() == (picture[column] == b.caption),
+                         qPrintable(QStringLiteral("RadioButton%1 after RadioButton%2")
+                                        .arg(b.number)
+                                        .arg(clicked.number)));
+            }
+        }
     }
 
     void panels()

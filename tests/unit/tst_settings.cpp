@@ -83,6 +83,13 @@ private slots:
             QCOMPARE(loaded.scanBaudRateNo, 4);
             QCOMPARE(loaded.scanBaudRate, QStringLiteral("19200,n,8,1"));
         }
+        // Saved machine-wide: the older per-user copies are gone, so they cannot
+        // come back should the machine-wide store become unwritable.
+        if (systemWritable && userWritable) {
+            const QSettings stale(StoreFile(user), QSettings::IniFormat);
+            QVERIFY(!stale.contains(QStringLiteral("ScanCommNo")));
+            QVERIFY(!stale.contains(QStringLiteral("LanguageFlag")));
+        }
         // A store that could not be written is left exactly as it was.
         if (!systemWritable)
             QCOMPARE(Bytes(StoreFile(system)), systemBefore);
