@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QFont>
 #include <QString>
-#include <QStringList>
 
 #include <array>
 #include <cstddef>
@@ -137,20 +135,6 @@ QString CatalogText(MsgKey key, int column);
 // Run-time lookup for texts not known at compile time. A miss is logged as a
 // critical message (tests fail on it) and yields the English key, never "".
 QString CatalogLookup(std::string_view english, int column);
-
-struct LanguageFontInfo
-{
-    QString face;
-    int pointSize;
-    int charset; // 0 ANSI, 134 GB2312, 136 Chinese Big5
-    QStringList fallbacks;
-};
-
-const LanguageFontInfo& LanguageFont(int column);
-// The window font of a language, with installed fallbacks for missing faces.
-QFont MakeLanguageFont(int column);
-// Fonts of the access-bits group, which keeps its own narrow face.
-QFont MakeAccessBitsFont();
 
 inline constexpr const char* kLanguageNames[3] = {"English", "ChineseGB", "ChineseBIG5"};
 // Captions of the language menu items, the same in every language.

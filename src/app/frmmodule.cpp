@@ -10,7 +10,9 @@
 #include <QShowEvent>
 #include <QValidator>
 
+#include "fonts.h"
 #include "link/modelist.h"
+#include "link/payload.h"
 #include "settings.h"
 #include "ui_frmmodule.h"
 
@@ -82,6 +84,9 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
 
     centralWidget()->setFixedSize(771, 613);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    link_.SetObserver(&commPanels_);
+    link_.SetEventHook([] { QCoreApplication::processEvents(); });
 
     ConnectHandlers();
     FormCreate();
@@ -454,6 +459,18 @@ void TfrmModule::sbM1CardSectorChange()
 }
 
 // --- traffic display -------------------------------------------------------------
+
+void TfrmModule::CommPanels::FrameSent(const std::string& display)
+{
+    w_.SetCommPanel(0, link::PayloadText(display));
+}
+
+void TfrmModule::CommPanels::BytesReceived(const std::string& display, link::Outcome outcome, int)
+{
+    // A payload refused before sending leaves both panels as they were.
+    if (outcome != link::Outcome::Refused)
+        w_.SetCommPanel(1, QString::fromStdString(display));
+}
 
 void TfrmModule::SetCommPanel(int index, const QString& text)
 {

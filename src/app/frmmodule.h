@@ -14,8 +14,7 @@
 
 #include "catalog.h"
 #include "link/commandlink.h"
-#include "link/responsecollector.h"
-#include "link/serialport.h"
+#include "link/link.h"
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
 
@@ -43,8 +42,6 @@ public:
     Ui::frmModule* form() const { return ui.get(); }
 
     // --- state fields -------------------------------------------------------
-    std::string LastResponse;
-    int ResponseLength = 0;
     bool ReaderFound = false;
     int ScanCommNo = 0;
     QString ScanBaudRate = QStringLiteral("19200,e,8,1");
@@ -101,14 +98,15 @@ public:
     void sbM1CardSectorChange();
 
     // --- link (src/link) ----------------------------------------------------
-    bool OpenPort(int n, const QString& mode);
-    void ClosePort();
-    bool WriteByte(uint8_t b);
-    bool WriteBuffer(const uint8_t* data, size_t count);
-    void PurgePort();
-    bool ReadByte(uint8_t& b);
-    bool PortIsOpen() const { return Port.IsOpen(); }
-    bool Exchange(const QString& payload);
+    // The window's link: its traffic goes to the status bar, and it lets window
+    // events through while it waits.
+    link::Link& Link() { return link_; }
+    bool OpenPort(int n, const QString& mode) { return link_.OpenPort(n, mode); }
+    void ClosePort() { link_.ClosePort(); }
+    bool PortIsOpen() const { return link_.PortIsOpen(); }
+    bool Exchange(const QString& payload) { return link_.Exchange(payload); }
+    const std::string& LastResponse() const { return link_.LastResponse(); }
+    int ResponseLength() const { return link_.ResponseLength(); }
     void SetCommPanel(int index, const QString& text);
     QString CommPanel(int index) const;
 
@@ -177,7 +175,10 @@ public:
     void UpdateAccessBits();
 
     // Pauses between commands; process events meanwhile so the window repaints.
-    void Pause(int ms);
+    void Pause(int ms)
+    {
+        link_.Pause(ms);
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -193,9 +194,21 @@ private:
         return accessRadios_[size_t(number)];
     }
 
+    // Shows the link's traffic in the status bar's two panels.
+    class CommPanels final : public link::LinkObserver
+    {
+    public:
+        explicit CommPanels(TfrmModule& w) : w_(w) {}
+        void FrameSent(const std::string& display) override;
+        void BytesReceived(const std::string& display, link::Outcome outcome, int count) override;
+
+    private:
+        TfrmModule& w_;
+    };
+
     std::unique_ptr<Ui::frmModule> ui;
-    link::SerialPort Port;
-    link::ResponseCollector Receive;
+    link::Link link_;
+    CommPanels commPanels_{*this};
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
     bool cardReadStopping_ = false;                // the run was asked to stop and is ending

@@ -187,6 +187,25 @@ std::optional<LineSetting> ParseMode(std::string_view mode)
     return s;
 }
 
+const char* OpenErrorText(OpenError error)
+{
+    switch (error) {
+    case OpenError::None:
+        return "";
+    case OpenError::Missing:
+        return "missing";
+    case OpenError::NotATerminal:
+        return "not a terminal";
+    case OpenError::Busy:
+        return "busy";
+    case OpenError::PermissionDenied:
+        return "permission denied";
+    case OpenError::Other:
+        break;
+    }
+    return "failed";
+}
+
 std::string PortDevicePath(int n)
 {
     if (n < 1 || n > 16)
@@ -214,8 +233,10 @@ SerialPort::~SerialPort()
 bool SerialPort::Open(int n, std::string_view mode)
 {
     const std::string path = PortDevicePath(n);
-    if (path.empty())
+    if (path.empty()) {
+        openError_ = OpenError::Missing;
         return false;
+    }
     return OpenPath(path, mode);
 }
 
@@ -225,13 +246,19 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
         Close();
 
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        openError_ = errno == ENOENT || errno == ENXIO || errno == ENODEV ? OpenError::Missing
+                     : errno == EACCES || errno == EPERM ? OpenError::PermissionDenied
+                     : errno == EBUSY                    ? OpenError::Busy
+                                                         : OpenError::Other;
         return false;
+    }
     // flock holds against every other opener, root included, and through any
     // link to the same device; TIOCEXCL adds the kernel's own refusal for
     // ordinary accounts.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        openError_ = OpenError::Busy;
         return false;
     }
     termios saved{};
@@ -239,10 +266,12 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
     // could open it past TIOCEXCL, and must not.
     int exclusive = 0;
     if (tcgetattr(fd, &saved) != 0 || ::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0) {
+        openError_ = exclusive != 0 ? OpenError::Busy : OpenError::NotATerminal;
         ::flock(fd, LOCK_UN);
         ::close(fd);
         return false;
     }
+    openError_ = OpenError::None;
     setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 
     fd_ = fd;

@@ -36,6 +36,11 @@ bool ApplyLineSetting(termios& t, const LineSetting& s);
 // Empty when n has no device.
 std::string PortDevicePath(int n);
 
+// Why a port did not open.
+enum class OpenError { None, Missing, NotATerminal, Busy, PermissionDenied, Other };
+// "missing", "not a terminal", "busy", "permission denied", "failed"; "" for None.
+const char* OpenErrorText(OpenError error);
+
 // A serial port opened exclusively in raw mode. The line settings found at
 // open time are restored on close.
 class SerialPort
@@ -50,6 +55,8 @@ public:
     bool OpenPath(const std::string& path, std::string_view mode);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // Why the last Open or OpenPath failed; None after one that succeeded.
+    OpenError LastOpenError() const { return openError_; }
 
     bool WriteByte(uint8_t b);
     bool WriteBuffer(const uint8_t* data, size_t count);
@@ -63,6 +70,7 @@ private:
     termios saved_{};
     bool haveSaved_ = false;
     bool setExclusive_ = false; // this open set TIOCEXCL
+    OpenError openError_ = OpenError::None;
 };
 
 } // namespace link

@@ -29,20 +29,23 @@ bool KeyAnswer(std::string_view response)
     return response.size() > kKeyOffset && response[kKeyOffset] == 'K';
 }
 
-std::optional<QString> KeyText(std::string_view response, int length)
+void KeyText(CardShown& shown, std::string_view response, int length)
 {
     if (length == kShortest)
-        return std::nullopt;
-    return QStringLiteral("KEY : ") + Tail(response, length, 7);
+        return;
+    shown.kind = CardShown::Kind::Key;
+    shown.keys = Tail(response, length, 7);
+    shown.text = QStringLiteral("KEY : ") + shown.keys;
 }
 
 // The 8 hexadecimal characters at `from`, with their decimal part. Read as an
 // unsigned value: a card number is never negative.
-QString Card8(std::string_view response, size_t from, const QString& cardId)
+QString Card8(CardShown& shown, std::string_view response, size_t from, const QString& cardId)
 {
-    const QString hex = Field(response, from, 8);
-    const auto value = static_cast<uint32_t>(link::HexText8ToNumber(response.substr(from, 8)));
-    return cardId + DecimalPart(value) + hex + QStringLiteral("(H)");
+    shown.kind = CardShown::Kind::Card;
+    shown.hex = Field(response, from, 8);
+    shown.value = static_cast<uint32_t>(link::HexText8ToNumber(response.substr(from, 8)));
+    return cardId + DecimalPart(*shown.value) + shown.hex + QStringLiteral("(H)");
 }
 
 } // namespace
@@ -60,18 +63,21 @@ CardShown DecodeReadCard(std::string_view response, int length, const QString& c
     if (length < kShortest || response.size() < static_cast<size_t>(length))
         return shown;
     shown.light = true;
-    if (length == 17)
-        shown.text = Card8(response, 6, cardId);
-    else if (KeyAnswer(response))
-        shown.text = KeyText(response, length);
-    else if (length == 18)
-        shown.text = Card8(response, 7, cardId);
-    else if (length == 26)
-        shown.text =
-            cardId + QStringLiteral(" : ") + Field(response, 7, 16) + QStringLiteral("(H)");
-    else if ((length >= 20 && length <= 25) || length >= 27)
-        shown.text =
-            Card8(response, 7, cardId) + QStringLiteral("  KEY:") + Tail(response, length, 16);
+    if (length == 17) {
+        shown.text = Card8(shown, response, 6, cardId);
+    } else if (KeyAnswer(response)) {
+        KeyText(shown, response, length);
+    } else if (length == 18) {
+        shown.text = Card8(shown, response, 7, cardId);
+    } else if (length == 26) {
+        shown.kind = CardShown::Kind::Card;
+        shown.hex = Field(response, 7, 16);
+        shown.text = cardId + QStringLiteral(" : ") + shown.hex + QStringLiteral("(H)");
+    } else if ((length >= 20 && length <= 25) || length >= 27) {
+        shown.text = Card8(shown, response, 7, cardId);
+        shown.keys = Tail(response, length, 16);
+        *shown.text += QStringLiteral("  KEY:") + shown.keys;
+    }
     return shown;
 }
 
@@ -82,7 +88,7 @@ CardShown DecodeTwoWay(std::string_view response, int length, const QString& car
         return shown;
     shown.light = true;
     if (KeyAnswer(response)) {
-        shown.text = KeyText(response, length);
+        KeyText(shown, response, length);
         return shown;
     }
     // Every answer without "K" is acknowledged: the reader may wait for it.
@@ -92,11 +98,14 @@ CardShown DecodeTwoWay(std::string_view response, int length, const QString& car
     if (length < 26)
         return shown;
     const std::string unscrambled = link::UnscrambleHex16(response.substr(7, 16));
-    const uint64_t value = std::stoull(unscrambled, nullptr, 16);
-    QString text = cardId + DecimalPart(value) + QString::fromLatin1(unscrambled.c_str()) +
-                   QStringLiteral("(H)");
-    if (length > 26)
-        text += QStringLiteral("  KEY:") + Tail(response, length, 24);
+    shown.kind = CardShown::Kind::Card;
+    shown.hex = QString::fromLatin1(unscrambled.c_str());
+    shown.value = std::stoull(unscrambled, nullptr, 16);
+    QString text = cardId + DecimalPart(*shown.value) + shown.hex + QStringLiteral("(H)");
+    if (length > 26) {
+        shown.keys = Tail(response, length, 24);
+        text += QStringLiteral("  KEY:") + shown.keys;
+    }
     shown.text = text;
     return shown;
 }

@@ -13,6 +13,12 @@ namespace reader {
 
 struct CardShown
 {
+    // What the answer carried, for front ends that show it their own way.
+    enum class Kind { Nothing, Card, Key } kind = Kind::Nothing;
+    QString hex;                   // Card: the hexadecimal digits as shown
+    std::optional<uint64_t> value; // Card: the decimal part's value, when it has one
+    QString keys;                  // Key, or the keypad text sent with a card
+
     bool light = false;          // the card indicator turns yellow
     std::optional<QString> text; // the message panel's new text; none: unchanged
     bool acknowledge = false;    // two-way: answer it with "J" (every answer without "K")

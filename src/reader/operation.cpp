@@ -8,20 +8,6 @@
 
 namespace {
 
-// The window's link as the command sequences see it.
-class WindowLink final : public link::CommandLink
-{
-public:
-    explicit WindowLink(TfrmModule& window) : window_(window) {}
-    bool Exchange(const QString& payload) override { return window_.Exchange(payload); }
-    const std::string& LastResponse() const override { return window_.LastResponse; }
-    int ResponseLength() const override { return window_.ResponseLength; }
-    void Pause(int ms) override { window_.Pause(ms); }
-
-private:
-    TfrmModule& window_;
-};
-
 // Puts everything back however the operation ends, an escaping error included.
 struct OperationGuard
 {
@@ -55,8 +41,7 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
     if (!prepare || prepare()) {
         form()->pnMsg->setText(Msg(texts.title));
         if (OpenPort(ScanCommNo, ScanBaudRate)) {
-            WindowLink link(*this);
-            ok = commands(link, link::Addressee{CommandPrefix, ReaderIdText});
+            ok = commands(Link(), link::Addressee{CommandPrefix, ReaderIdText});
             ClosePort();
         }
     }

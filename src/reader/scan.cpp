@@ -1,25 +1,18 @@
-// The reader scan: find a reader on COM1..COM16, identify it, and read the
-// settings of the selected reader type into the window.
-#include <QApplication>
+#include "scan.h"
 
-#include "beep.h"
-#include "frmmodule.h"
 #include "link/answers.h"
 #include "link/decimal.h"
 #include "link/modelist.h"
 #include "link/payload.h"
-#include "readertypes.h"
 #include "scanfields.h"
-#include "ui_frmmodule.h"
+
+namespace reader {
 
 namespace {
 
 constexpr int kStoredPortTries = 3;
 constexpr int kSearchTries = 2;
 constexpr int kSettingsTries = 2;
-constexpr int kCommandPauseMs = 100;
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 16;
 
 // A character that does not convert ends the reads of the type.
 struct ConversionError
@@ -28,7 +21,7 @@ struct ConversionError
 
 int Decimal(const std::string& response, size_t offset, size_t count)
 {
-    std::string field = AnswerField(response, offset, count);
+    const std::string field = AnswerField(response, offset, count);
     if (auto v = link::ParseDecimal(field); v && field.size() == count)
         return *v;
     throw ConversionError{};
@@ -36,211 +29,174 @@ int Decimal(const std::string& response, size_t offset, size_t count)
 
 int Hex(const std::string& response, size_t offset, size_t count)
 {
-    std::string field = AnswerField(response, offset, count);
+    const std::string field = AnswerField(response, offset, count);
     if (auto v = HexField(field); v && field.size() == count)
         return *v;
     throw ConversionError{};
 }
 
-// Puts everything back however the scan ends, an escaping error included.
-struct ScanGuard
+QString Text(const std::string& response, size_t offset, size_t count)
 {
-    TfrmModule* window;
-    ~ScanGuard()
-    {
-        window->OperationRunning = false;
-        window->ClosePort();
-        if (window->tmrBusy->isActive())
-            window->SetBusy(false);
-        QApplication::restoreOverrideCursor();
+    return link::PayloadText(AnswerField(response, offset, count));
+}
+
+bool IdentifyAt00(link::Link& link, const QString& prefix)
+{
+    const bool ok = link.Exchange(prefix + QStringLiteral("00B"));
+    return link::IdentifyAccepted(ok, link.ResponseLength());
+}
+
+// The settings of the type, in their order, into `s` as they come. False when
+// the interface goes unanswered; a field that does not convert throws, the
+// fields before it keeping their values.
+bool ReadSettings(link::Link& link, const QString& prefix, const QString& id,
+                  const ReaderTypeRow& row, ReaderSettings& s, ScanProgress& progress)
+{
+    auto command = [&](const char* letters) {
+        link.Pause(kCommandPauseMs);
+        return link.Exchange(prefix + id + QLatin1String(letters));
+    };
+    const std::string& r = link.LastResponse();
+    for (ScanRead read : row.reads) {
+        switch (read) {
+        case ScanRead::Interface:
+            if (!command("A"))
+                return false;
+            s.interfaceMode = Decimal(r, 5, 1);
+            s.wiegand = Decimal(r, 6, 1);
+            s.rs485 = Decimal(r, 7, 1);
+            if (row.interfaceHasCardType)
+                s.cardType = link.ResponseLength() == 12 ? Decimal(r, 8, 1) : 0;
+            break;
+        case ScanRead::KeyNumber:
+            if (command("L"))
+                s.keyNumber = Decimal(r, 5, 2);
+            break;
+        case ScanRead::KeyParity:
+            s.keyParity = command("M") ? Decimal(r, 5, 1) : 1;
+            break;
+        case ScanRead::KeyStatus:
+            if (command("N")) {
+                s.keyStatus = Decimal(r, 5, 2);
+                s.keyDelay = Decimal(r, 7, 2);
+            } else {
+                s.keyStatus = 0;
+                s.keyDelay = 3;
+            }
+            break;
+        case ScanRead::IdLocation:
+            if (command("a")) {
+                s.idSector = Hex(r, 7, 2);
+                s.idBlock = Hex(r, 9, 2);
+                s.idByte = Hex(r, 11, 2);
+                s.idKeyB = Hex(r, 13, 2) != 0;
+                s.idKeyErr = Hex(r, 15, 2);
+            } else {
+                // The ID location a reader has from the factory.
+                s.idSector = s.idBlock = s.idByte = 0;
+                s.idKeyB = false;
+                s.idKeyErr = 1;
+            }
+            break;
+        }
+        progress.SettingsRead(s);
     }
-};
+    return true;
+}
 
 } // namespace
 
-void TfrmModule::ShowDefaultIdLocation()
+std::optional<Identity> IdentifyAnyId(link::Link& link, const QString& prefix, int tries)
 {
-    Ui::frmModule* f = form();
-    f->sbM1IDSector->setValue(0);
-    f->sbM1IDBlock->setValue(0);
-    f->sbM1IDByte->setValue(0);
-    f->rbM1IDKeyA->setChecked(true);
-    f->cmbM1IDKeyErr->setCurrentIndex(1);
+    for (int t = 0; t < tries; ++t) {
+        if (IdentifyAt00(link, prefix)) {
+            const std::string& r = link.LastResponse();
+            return Identity{Text(r, 2, 2), Text(r, 5, 8)};
+        }
+    }
+    return std::nullopt;
 }
 
-void TfrmModule::btnScanClick()
+ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& progress)
 {
-    Ui::frmModule* f = form();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    SetBusy(true);
-    OperationRunning = true;
-    ScanGuard guard{this};
-
-    f->pnMsg->setText(Msg("Scan reader") + QStringLiteral(" ...."));
-    ShowReaderPlaceholders();
-    f->pnID->setText(QStringLiteral("__"));
-    QCoreApplication::processEvents();
+    ScanResult result;
     bool found = false;
-    ReaderFound = false;
-
-    auto scanMessage = [this](int port) {
-        form()->pnMsg->setText(Msg("Scan COM") + QStringLiteral(" : #") + QString::number(port));
-    };
-    auto identify = [this]() {
-        bool ok = Exchange(CommandPrefix + QStringLiteral("00B"));
-        return link::IdentifyAccepted(ok, ResponseLength);
-    };
 
     // The stored port first, so that a known reader is found again at once.
-    if (ScanCommNo > 0) {
-        SelectBaudRateItem(ScanBaudRateNo);
-        if (OpenPort(ScanCommNo, ScanBaudRate)) {
-            scanMessage(ScanCommNo);
+    if (request.storedPort > 0) {
+        progress.ModeSelected(request.storedModeIndex);
+        if (link.OpenPort(request.storedPort, request.storedMode)) {
+            progress.PortTried(request.storedPort);
             for (int t = 0; t < kStoredPortTries && !found; ++t)
-                found = identify();
-            ClosePort();
+                found = IdentifyAt00(link, request.prefix);
+            link.ClosePort();
+        }
+        if (found) {
+            result.port = request.storedPort;
+            result.modeIndex = request.storedModeIndex;
+            result.mode = request.storedMode;
         }
     }
 
-    if (!found) {
-        for (int port = kFirstPort; port <= kLastPort && !found; ++port) {
-            for (int i = 0; i < kSearchedModeCount; ++i) {
-                const bool locked = f->chkLock->isChecked();
-                // A stored index outside the list has no line setting of its
-                // own; the lock then holds the search to the default one.
-                const bool valid = ScanBaudRateNo >= 0 && ScanBaudRateNo < kModeCount;
-                const int index = locked ? (valid ? ScanBaudRateNo : kDefaultModeIndex) : i;
-                SelectBaudRateItem(index);
-                const QString mode =
-                    link::PayloadText(std::string(kModeList[static_cast<size_t>(index)]));
-                if (!OpenPort(port, mode))
-                    break;
-                scanMessage(port);
-                for (int t = 0; t < kSearchTries && !found; ++t) {
-                    if (identify()) {
-                        ScanCommNo = port;
-                        ScanBaudRate = mode;
-                        ScanBaudRateNo = index;
-                        SaveScanSettings();
-                        found = true;
-                    }
+    for (int port = request.firstPort; port <= request.lastPort && !found; ++port) {
+        for (int i = 0; i < kSearchedModeCount; ++i) {
+            // A stored index outside the list has no line setting of its own;
+            // the lock then holds the search to the default one.
+            const bool valid = request.storedModeIndex >= 0 && request.storedModeIndex < kModeCount;
+            const int index =
+                request.locked ? (valid ? request.storedModeIndex : kDefaultModeIndex) : i;
+            progress.ModeSelected(index);
+            const QString mode =
+                link::PayloadText(std::string(kModeList[static_cast<size_t>(index)]));
+            if (!link.OpenPort(port, mode))
+                break;
+            progress.PortTried(port);
+            for (int t = 0; t < kSearchTries && !found; ++t) {
+                if (IdentifyAt00(link, request.prefix)) {
+                    result.port = port;
+                    result.mode = mode;
+                    result.modeIndex = index;
+                    result.foundBySearch = true;
+                    progress.FoundBySearch(port, index, mode);
+                    found = true;
                 }
-                ClosePort();
-                if (found || locked)
-                    break;
             }
+            link.ClosePort();
+            if (found || request.locked)
+                break;
         }
     }
-
-    if (!found) {
-        SelectBaudRateItem(kDefaultModeIndex);
-        f->pnMsg->setText(Msg("Reader not find"));
-        SetBusy(false);
-        SetCommColor(kColorRed);
-        Beep(300, 300);
-        return;
-    }
+    if (!found)
+        return result;
 
     // Identity, from the accepted 16-byte identify answer.
-    SelectBaudRateItem(ScanBaudRateNo);
-    f->pnSerial->setText(Msg("S/N") + QStringLiteral(" : ") +
-                         link::PayloadText(AnswerField(LastResponse, 5, 8)));
-    const std::string id = AnswerField(LastResponse, 2, 2);
-    f->pnID->setText(link::PayloadText(id));
-    ReaderIdText = link::PayloadText(id);
-    // An ID that is not decimal keeps the scroll bar where it is; the reader
-    // is still addressed by the two characters it reported.
-    if (auto number = link::ParseDecimal(id))
-        f->sbID->setValue(*number);
+    result.identified = true;
+    result.serial = Text(link.LastResponse(), 5, 8);
+    result.id = Text(link.LastResponse(), 2, 2);
+    progress.Identified(result);
 
     // Settings phase, by the reader's own ID.
-    found = false;
-    const ReaderTypeRow& row = ReaderTypeFor(ReaderType());
-    auto command = [this](const char* letters) {
-        Pause(kCommandPauseMs);
-        return Exchange(CommandPrefix + ReaderIdText + QLatin1String(letters));
-    };
-    // The settings of the selected type, in their order. False when the
-    // interface goes unanswered; a field that does not convert throws.
-    auto readSettings = [&]() {
-        for (ScanRead read : row.reads) {
-            switch (read) {
-            case ScanRead::Interface:
-                if (!command("A"))
-                    return false;
-                f->cmbMode->setCurrentIndex(Decimal(LastResponse, 5, 1));
-                f->cmbWiegand->setCurrentIndex(Decimal(LastResponse, 6, 1));
-                f->cmbRS485->setCurrentIndex(Decimal(LastResponse, 7, 1));
-                if (row.interfaceHasCardType)
-                    f->cmbCardType->setCurrentIndex(
-                        ResponseLength == 12 ? Decimal(LastResponse, 8, 1) : 0);
-                break;
-            case ScanRead::KeyNumber:
-                if (command("L"))
-                    f->sbKeyNumber->setValue(Decimal(LastResponse, 5, 2));
-                break;
-            case ScanRead::KeyParity:
-                if (command("M"))
-                    f->cmbKeyParity->setCurrentIndex(Decimal(LastResponse, 5, 1));
-                else
-                    f->cmbKeyParity->setCurrentIndex(1);
-                break;
-            case ScanRead::KeyStatus:
-                if (command("N")) {
-                    f->sbKeyStatusNumber->setValue(Decimal(LastResponse, 5, 2));
-                    f->sbKeyDelayTime->setValue(Decimal(LastResponse, 7, 2));
-                } else {
-                    f->sbKeyStatusNumber->setValue(0);
-                    f->sbKeyDelayTime->setValue(3);
-                }
-                break;
-            case ScanRead::IdLocation:
-                if (command("a")) {
-                    f->sbM1IDSector->setValue(Hex(LastResponse, 7, 2));
-                    f->sbM1IDBlock->setValue(Hex(LastResponse, 9, 2));
-                    f->sbM1IDByte->setValue(Hex(LastResponse, 11, 2));
-                    if (Hex(LastResponse, 13, 2) == 0)
-                        f->rbM1IDKeyA->setChecked(true);
-                    else
-                        f->rbM1IDKeyB->setChecked(true);
-                    f->cmbM1IDKeyErr->setCurrentIndex(Hex(LastResponse, 15, 2));
-                } else {
-                    ShowDefaultIdLocation();
-                }
-                break;
-            }
-        }
-        return true;
-    };
-    if (OpenPort(ScanCommNo, ScanBaudRate)) {
+    const ReaderTypeRow& row = ReaderTypeFor(request.readerType);
+    if (link.OpenPort(result.port, result.mode)) {
         for (int t = 0; t < kSettingsTries; ++t) {
-            if (!command("V")) {
-                if (t + 1 < kSettingsTries)
-                    continue;
-                break;
-            }
-            f->pnVersion->setText(Msg("VER") + QStringLiteral(" : ") +
-                                  link::PayloadText(AnswerField(LastResponse, 5, 8)));
+            link.Pause(kCommandPauseMs);
+            if (!link.Exchange(request.prefix + result.id + QStringLiteral("V")))
+                continue;
+            result.version = Text(link.LastResponse(), 5, 8);
+            progress.VersionRead(*result.version);
             try {
-                found = readSettings();
+                result.complete =
+                    ReadSettings(link, request.prefix, result.id, row, result.settings, progress);
             } catch (const ConversionError&) {
+                progress.SettingsRead(result.settings); // what converted before it
             }
-            ReaderFound = true;
-            SetBusy(false);
-            SetCommColor(kColorYellow);
+            result.reached = true;
+            progress.Reached();
             break;
         }
-        ClosePort();
+        link.ClosePort();
     }
-
-    const QString port = QStringLiteral(" : #") + QString::number(ScanCommNo) + QStringLiteral(")");
-    if (found) {
-        f->pnMsg->setText(Msg("Reader find ok. (COM") + port);
-        Beep(1000, 300);
-    } else {
-        f->pnMsg->setText(Msg("Reader data error! (COM") + port);
-        SetBusy(false);
-        SetCommColor(kColorRed);
-        Beep(300, 300);
-    }
+    return result;
 }
+
+} // namespace reader

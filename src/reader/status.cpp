@@ -3,9 +3,6 @@
 #include <QApplication>
 #include <QThread>
 
-#include <chrono>
-#include <thread>
-
 #include "frmmodule.h"
 #include "readertypes.h"
 #include "ui_frmmodule.h"
@@ -78,18 +75,4 @@ void TfrmModule::SetCommColor(uint32_t color)
 uint32_t TfrmModule::CommColor() const
 {
     return form()->shComm->brushColor();
-}
-
-void TfrmModule::Pause(int ms)
-{
-    // Window events go on meanwhile, so the indicator keeps blinking.
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        auto now = std::chrono::steady_clock::now();
-        if (now >= until)
-            break;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            until - now, std::chrono::milliseconds(1)));
-    }
 }

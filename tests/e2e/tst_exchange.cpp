@@ -51,8 +51,8 @@ private slots:
     void identifyRoundTrip()
     {
         QVERIFY(w().Exchange(QStringLiteral("A00B")));
-        QCOMPARE(w().ResponseLength, 16);
-        QCOMPARE(w().LastResponse, reader->BuildAnswerFor("A00B"));
+        QCOMPARE(w().ResponseLength(), 16);
+        QCOMPARE(w().LastResponse(), reader->BuildAnswerFor("A00B"));
         QCOMPARE(w().CommPanel(0), QStringLiteral("[09]A00B0A[0D]"));
         QCOMPARE(w().CommPanel(1), QStringLiteral("[0A]A01B1234567800[0D]"));
         QCOMPARE(reader->ReceivedPayloads(), std::vector<std::string>{"A00B"});
@@ -82,17 +82,17 @@ private slots:
         QFETCH(bool, ok);
         QFETCH(int, length);
         QFETCH(QString, panel);
-        w().LastResponse = "previous";
+        QVERIFY(w().Exchange(QStringLiteral("A00B")));
+        const QByteArray previous = QByteArray::fromStdString(w().LastResponse());
         reader->SetNextRawAnswer(answer.toStdString());
         QElapsedTimer t;
         t.start();
         QCOMPARE(w().Exchange(QStringLiteral("A01X")), ok);
-        QCOMPARE(w().ResponseLength, length);
+        QCOMPARE(w().ResponseLength(), length);
         QCOMPARE(w().CommPanel(1), panel);
         const bool complete = answer.startsWith('\n');
         // A complete frame is kept even when its checksum is then rejected.
-        QCOMPARE(QByteArray::fromStdString(w().LastResponse),
-                 complete ? answer : QByteArray("previous"));
+        QCOMPARE(QByteArray::fromStdString(w().LastResponse()), complete ? answer : previous);
         if (!complete)
             QVERIFY2(t.elapsed() >= 300 && t.elapsed() < 450, "deadline not kept");
     }
@@ -101,10 +101,10 @@ private slots:
     void lengthStartsAtZero()
     {
         QVERIFY(w().Exchange(QStringLiteral("A00B")));
-        QCOMPARE(w().ResponseLength, 16);
+        QCOMPARE(w().ResponseLength(), 16);
         reader->ArmFault(Fault::NoAnswer);
         QVERIFY(!w().Exchange(QStringLiteral("A00B")));
-        QCOMPARE(w().ResponseLength, 0);
+        QCOMPARE(w().ResponseLength(), 0);
     }
 
     void answerBeforeThePurgeIsLost()
@@ -125,7 +125,7 @@ private slots:
     {
         QTimer::singleShot(0, [] { QThread::msleep(40); });
         QVERIFY(w().Exchange(QStringLiteral("A00B")));
-        QCOMPARE(w().ResponseLength, 16);
+        QCOMPARE(w().ResponseLength(), 16);
     }
 
     void faults_data()
@@ -150,7 +150,7 @@ private slots:
         QVERIFY(t.elapsed() < 450);
         // The next exchange starts clean.
         QVERIFY(w().Exchange(QStringLiteral("A00B")));
-        QCOMPARE(w().ResponseLength, 16);
+        QCOMPARE(w().ResponseLength(), 16);
     }
 
     void oversizedPayloadIsRefused()
@@ -197,7 +197,7 @@ private slots:
         t.start();
         QVERIFY(!w().Exchange(QStringLiteral("A01X")));
         QVERIFY2(t.elapsed() < 450, qPrintable(QString::number(t.elapsed())));
-        QVERIFY(w().ResponseLength > 0);
+        QVERIFY(w().ResponseLength() > 0);
     }
 
     // Random bytes as answers never crash and never run past the buffer.
@@ -213,8 +213,8 @@ private slots:
                 bytes.insert(bytes.begin(), '\n');
             reader->SetNextRawAnswer(bytes);
             w().Exchange(QStringLiteral("A01X"));
-            QVERIFY(w().ResponseLength >= 0 && w().ResponseLength < 1024);
-            QVERIFY(w().LastResponse.size() < 1024);
+            QVERIFY(w().ResponseLength() >= 0 && w().ResponseLength() < 1024);
+            QVERIFY(w().LastResponse().size() < 1024);
         }
     }
 };

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "catalog.h"
+#include "fonts.h"
 
 class TestCatalog : public QObject
 {

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+
+#include "link/commandlink.h"
+#include "link/responsecollector.h"
+#include "link/serialport.h"
+
+inline namespace tesmora {
+namespace link {
+
+// How one exchange ended.
+enum class Outcome {
+    Accepted,    // a complete frame with a valid checksum
+    BadChecksum, // a complete frame whose checksum is wrong
+    Deadline,    // no complete frame within the deadline
+    Overflow,    // the answer filled the receive buffer without ending
+    Refused,     // a payload no frame can carry: nothing was sent
+};
+const char* OutcomeText(Outcome outcome);
+
+// What the link reports: frames sent, bytes received with the exchange's
+// outcome, and what became of the port. Called on the link's own thread.
+class LinkObserver
+{
+public:
+    virtual ~LinkObserver() = default;
+    // The frame as the status bar shows it: "[09]A00B0A[0D]".
+    virtual void FrameSent(const std::string& display) { (void)display; }
+    // The bytes that came ("" when none), and how the exchange ended; `count`
+    // is the number of bytes received.
+    virtual void BytesReceived(const std::string& display, Outcome outcome, int count)
+    {
+        (void)display, (void)outcome, (void)count;
+    }
+    virtual void PortOpened(int port, const std::string& mode, const std::string& path)
+    {
+        (void)port, (void)mode, (void)path;
+    }
+    virtual void PortFailed(int port, const std::string& mode, const std::string& path,
+                            OpenError error)
+    {
+        (void)port, (void)mode, (void)path, (void)error;
+    }
+    virtual void PortClosed(int port) { (void)port; }
+};
+
+// The port, the response collector and the framed exchange with its 300 ms
+// deadline. While it waits it runs the event hook (the window's one pass of
+// window events; nothing for the command-line tool), so that a front end stays
+// alive. One link per thread.
+class Link final : public CommandLink
+{
+public:
+    Link() = default;
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+    ~Link() override;
+
+    void SetObserver(LinkObserver* observer) { observer_ = observer; }
+    void SetEventHook(std::function<void()> hook) { hook_ = std::move(hook); }
+    // One pass of the front end's events.
+    void ProcessEvents() const;
+
+    // Opens "COMn" exclusively with a line setting; false when it cannot be opened.
+    bool OpenPort(int n, const QString& mode);
+    void ClosePort();
+    bool PortIsOpen() const { return port_.IsOpen(); }
+    OpenError LastOpenError() const { return port_.LastOpenError(); }
+    int PortNumber() const { return portNumber_; }
+
+    bool Exchange(const QString& payload) override;
+    const std::string& LastResponse() const override { return lastResponse_; }
+    int ResponseLength() const override { return responseLength_; }
+    Outcome LastOutcome() const { return lastOutcome_; }
+    // Waits, running the event hook about every millisecond.
+    void Pause(int ms) override;
+
+private:
+    SerialPort port_;
+    ResponseCollector receive_;
+    std::string lastResponse_;
+    int responseLength_ = 0;
+    Outcome lastOutcome_ = Outcome::Deadline;
+    int portNumber_ = 0;
+    LinkObserver* observer_ = nullptr;
+    std::function<void()> hook_;
+};
+
+} // namespace link
+} // namespace tesmora
