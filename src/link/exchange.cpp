@@ -82,9 +82,13 @@ bool TfrmModule::Exchange(const QString& payload)
     for (;;) {
         uint8_t b = 0;
         if (ReadByte(b)) {
-            const bool complete = Receive.Feed(b);
+            const auto fed = Receive.Feed(b);
             ResponseLength = Receive.Length();
-            if (complete) {
+            // A full buffer holds no frame that could still end: the answer is
+            // refused as it stands, and the panel shows what came.
+            if (fed == link::Fed::Full)
+                break;
+            if (fed == link::Fed::Complete) {
                 LastResponse = Receive.Text();
                 result = link::ResponseChecksumValid(Receive.Data(),
                                                      static_cast<size_t>(ResponseLength));
