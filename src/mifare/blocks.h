@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace mifare {
 
 constexpr int kSectors = 40;
@@ -17,6 +19,10 @@ int TrailerBlock(int sector);
 bool IsTrailer(int sector, int block);
 // Two upper-case hexadecimal digits, as block numbers and sectors are sent.
 QString Hex2(int value);
+
+// Whether access bytes 6, 7 and 8 hold each of C1, C2 and C3 once plain and once
+// inverted, as a card requires: exactly the 8^4 encodings of four conditions.
+bool AccessBytesConsistent(uint8_t b6, uint8_t b7, uint8_t b8);
 
 // Whether a trailer can be written without blocking its sector for good: both
 // keys 12 hexadecimal digits, and access bits of 8 hexadecimal digits whose
