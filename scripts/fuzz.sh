@@ -3,6 +3,7 @@
 # FUZZ_SECONDS (30) on a copy of its seed corpus. Exits non-zero when a target
 # crashes or breaks a property; the input is kept under build-fuzz/artifacts/.
 # Takes no build lock itself: scripts/test.sh calls it, and callers lock that.
+EXTRA_PACKAGES=(clang-14 libclang-rt-14-dev)
 source "$(dirname "$0")/setup.sh"
 seconds=${FUZZ_SECONDS:-30}
 werror=OFF
