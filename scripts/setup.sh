@@ -5,6 +5,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev
           fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
           x11-utils)
+# A script may ask for more before sourcing this (scripts/fuzz.sh: clang and libFuzzer).
+PACKAGES+=(${EXTRA_PACKAGES[@]+"${EXTRA_PACKAGES[@]}"})
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -15,13 +15,15 @@ std::optional<int> ParseDecimal(std::string_view text)
     }
     if (i == text.size())
         return std::nullopt;
+    // The magnitude may reach one past INT_MAX: INT_MIN has no positive twin.
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
     long long value = 0;
     for (; i < text.size(); ++i) {
         const char c = text[i];
         if (c < '0' || c > '9')
             return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > INT_MAX)
+        if (value > limit)
             return std::nullopt;
     }
     return static_cast<int>(negative ? -value : value);

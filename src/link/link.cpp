@@ -118,7 +118,13 @@ bool Link::Exchange(const QString& payload)
         if (const auto b = port_.ReadByte()) {
             const auto fed = receive_.Feed(*b);
             responseLength_ = receive_.Length();
-            if (fed) {
+            // A full buffer holds no frame that could still end: the answer is
+            // refused as it stands, and the panel shows what came.
+            if (fed == Fed::Full) {
+                outcome = Outcome::Overflow;
+                break;
+            }
+            if (fed == Fed::Complete) {
                 lastResponse_ = receive_.Text();
                 outcome =
                     ResponseChecksumValid(receive_.Data(), static_cast<size_t>(responseLength_))

@@ -9,14 +9,15 @@ void ResponseCollector::Clear()
     length_ = 0;
 }
 
-bool ResponseCollector::Feed(uint8_t b)
+Fed ResponseCollector::Feed(uint8_t b)
 {
+    if (length_ >= kReceiveBufferSize)
+        return Fed::Full;
     buffer_[static_cast<size_t>(length_)] = b;
     ++length_;
-    // Oversized answers do not occur; storing simply starts over at the front.
-    if (length_ >= kReceiveBufferSize)
-        length_ = 0;
-    return b == 0x0D && buffer_[0] == 0x0A;
+    if (length_ == kReceiveBufferSize)
+        return Fed::Full;
+    return b == 0x0D && buffer_[0] == 0x0A ? Fed::Complete : Fed::More;
 }
 
 std::string ResponseCollector::Text() const

@@ -12,15 +12,22 @@ namespace link {
 
 constexpr int kReceiveBufferSize = 1024;
 
-// Collects the bytes of one response in the 1024-byte receive buffer. The
-// count wraps to 0 when it reaches the buffer size, so storing continues at the
-// start. A frame is complete when a 0x0D arrives and the first byte is 0x0A.
+// What one byte fed to the collector did.
+enum class Fed {
+    More,     // stored; the frame goes on
+    Complete, // stored a 0x0D that ends a frame starting with 0x0A
+    Full,     // the buffer is full: this byte took the last slot, or nothing was stored
+};
+
+// Collects the bytes of one response in the 1024-byte receive buffer. A frame
+// is complete when a 0x0D arrives and the first byte is 0x0A. The buffer never
+// wraps: once its last slot is taken it is full and takes nothing more, so an
+// over-long answer cannot pass for a short one.
 class ResponseCollector
 {
 public:
     void Clear();
-    // Stores one byte; true when it completed a frame.
-    bool Feed(uint8_t b);
+    Fed Feed(uint8_t b);
     int Length() const { return length_; }
     const uint8_t* Data() const { return buffer_.data(); }
     std::string Text() const; // the first Length() bytes

@@ -51,16 +51,23 @@ TrailerFault CheckTrailerBlock(const QString& block)
     return CheckTrailer(block.mid(0, 12), block.mid(12, 8), block.mid(20));
 }
 
+bool AccessBytesConsistent(uint8_t b6, uint8_t b7, uint8_t b8)
+{
+    // Byte 6: NOT C2 | NOT C1; byte 7: C1 | NOT C3; byte 8: C3 | C2 (high | low nibble).
+    const unsigned notC1 = b6 & 0x0Fu, notC2 = b6 >> 4;
+    const unsigned c1 = b7 >> 4, notC3 = b7 & 0x0Fu;
+    const unsigned c3 = b8 >> 4, c2 = b8 & 0x0Fu;
+    return (notC1 ^ c1) == 0x0F && (notC2 ^ c2) == 0x0F && (notC3 ^ c3) == 0x0F;
+}
+
 bool TrailerSound(const QString& keyA, const QString& accessBits, const QString& keyB)
 {
     if (!HexDigits(keyA, 12) || !HexDigits(keyB, 12) || !HexDigits(accessBits, 8))
         return false;
-    const unsigned b6 = accessBits.mid(0, 2).toUInt(nullptr, 16);
-    const unsigned b7 = accessBits.mid(2, 2).toUInt(nullptr, 16);
-    const unsigned b8 = accessBits.mid(4, 2).toUInt(nullptr, 16);
-    // Byte 6: NOT C2 | NOT C1; byte 7: C1 | NOT C3; byte 8: C3 | C2 (high | low nibble).
-    return (b6 & 0x0F) == (~b7 >> 4 & 0x0F) && (b6 >> 4) == (~b8 & 0x0F) &&
-           (b7 & 0x0F) == (~b8 >> 4 & 0x0F);
+    const auto byte = [&](int i) {
+        return static_cast<uint8_t>(accessBits.mid(2 * i, 2).toUInt(nullptr, 16));
+    };
+    return AccessBytesConsistent(byte(0), byte(1), byte(2));
 }
 
 bool TrailerBlockSound(const QString& block)

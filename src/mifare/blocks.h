@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace mifare {
 
 constexpr int kSectors = 40;
@@ -28,6 +30,9 @@ enum class TrailerFault {
 TrailerFault CheckTrailer(const QString& keyA, const QString& accessBits, const QString& keyB);
 // The same for the 32 digits of a whole trailer block: key A, access bits, key B.
 TrailerFault CheckTrailerBlock(const QString& block);
+// Whether access bytes 6, 7 and 8 hold each of C1, C2 and C3 once plain and once
+// inverted, as a card requires: exactly the 8^4 encodings of four conditions.
+bool AccessBytesConsistent(uint8_t b6, uint8_t b7, uint8_t b8);
 
 // Whether a trailer can be written without blocking its sector for good: both
 // keys 12 hexadecimal digits, and access bits of 8 hexadecimal digits whose

@@ -504,7 +504,9 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("commNo");
         QTest::addColumn<QString>("mode");
-        QTest::newRow("garbage") << QByteArray("\x01\xff[[[=\n=\n\x00zz", 14) << 0 << "19200,e,8,1";
+        // Its length from the array, not counted by hand: it holds a 0x00.
+        static constexpr char garbage[] = "\x01\xff[[[=\n=\n\x00zz";
+        QTest::newRow("garbage") << QByteArray(garbage, sizeof garbage - 1) << 0 << "19200,e,8,1";
         QTest::newRow("huge") << QByteArray("[General]\nScanCommNo=99999999999999999999\n"
                                             "ScanBaudRate=4800,n,8,1\n")
                               << 0 << "19200,e,8,1";

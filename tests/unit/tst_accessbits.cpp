@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <set>
+#include <vector>
 
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
@@ -100,6 +101,33 @@ private slots:
                 QCOMPARE(Decode(b6, b7, b8, b), c[size_t(b)]);
             QVERIFY(mifare::TrailerSound("FFFFFFFFFFFF", text, "FFFFFFFFFFFF"));
         }
+    }
+
+    // Over all 2^24 byte triples, the check accepts exactly the encodings of
+    // the 8^4 condition sets.
+    void consistentExactlyForEncodings()
+    {
+        std::vector<bool> encoded(1u << 24);
+        int distinct = 0;
+        for (int n = 0; n < 8 * 8 * 8 * 8; ++n) {
+            const QString text =
+                mifare::AccessBitsText({n & 7, n >> 3 & 7, n >> 6 & 7, n >> 9 & 7});
+            const uint32_t triple = text.left(6).toUInt(nullptr, 16);
+            distinct += encoded[triple] ? 0 : 1;
+            encoded[triple] = true;
+        }
+        QCOMPARE(distinct, 4096);
+        int wrong = 0;
+        uint32_t first = 0;
+        for (uint32_t t = 0; t < (1u << 24); ++t) {
+            const bool consistent =
+                mifare::AccessBytesConsistent(uint8_t(t >> 16), uint8_t(t >> 8), uint8_t(t));
+            if (consistent != encoded[t] && wrong++ == 0)
+                first = t;
+        }
+        QVERIFY2(wrong == 0, qPrintable(QStringLiteral("%1 triples wrong, the first %2")
+                                            .arg(wrong)
+                                            .arg(first, 6, 16, QLatin1Char('0'))));
     }
 
     void trailerCheck_data()

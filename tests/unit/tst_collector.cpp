@@ -1,25 +1,28 @@
-// The receive buffer: frame completion, the wrap at 1024 bytes, and arbitrary
-// byte streams, which must never reach outside the buffer.
+// The receive buffer: frame completion, the full buffer at 1024 bytes, and
+// arbitrary byte streams, which must never reach outside the buffer.
 #include <QByteArray>
 #include <QTest>
 
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "link/frame.h"
 #include "link/responsecollector.h"
 
 namespace {
 
-// Feeds every byte; returns the index of the byte that completed a frame, or -1.
-int FeedAll(link::ResponseCollector& c, const QByteArray& bytes)
+// Feeds bytes as the exchange does, up to the first one that is not More;
+// returns its index (-1: none) and what it did.
+std::pair<int, link::Fed> FeedAll(link::ResponseCollector& c, const QByteArray& bytes)
 {
     for (int i = 0; i < bytes.size(); ++i) {
-        if (c.Feed(static_cast<uint8_t>(bytes[i])))
-            return i;
+        const link::Fed fed = c.Feed(static_cast<uint8_t>(bytes[i]));
+        if (fed != link::Fed::More)
+            return {i, fed};
     }
-    return -1;
+    return {-1, link::Fed::More};
 }
 
 // Every byte shows as itself or as four characters "[XX]".
@@ -65,7 +68,9 @@ private slots:
         QFETCH(QByteArray, text);
         link::ResponseCollector c;
         c.Clear();
-        QCOMPARE(FeedAll(c, bytes), completedAt);
+        const auto [at, fed] = FeedAll(c, bytes);
+        QCOMPARE(at, completedAt);
+        QVERIFY(fed == (at < 0 ? link::Fed::More : link::Fed::Complete));
         QCOMPARE(c.Length(), int(text.size()));
         const std::string got = c.Text();
         QCOMPARE(QByteArray(got.data(), qsizetype(got.size())), text);
@@ -82,52 +87,44 @@ private slots:
         QCOMPARE(int(c.Data()[0]), 0);
         QCOMPARE(int(c.Data()[1]), 0);
         // The old 0x0A at the front must not complete a new frame.
-        QVERIFY(!c.Feed(0x0D));
+        QVERIFY(c.Feed(0x0D) == link::Fed::More);
     }
 
-    void wrapsAt1024()
+    // Whatever the 1024th byte is, it fills the buffer; a frame must end before it.
+    void fullAt1024_data()
     {
-        link::ResponseCollector c;
-        c.Clear();
-        QVERIFY(!c.Feed(0x0A));
-        for (int i = 1; i < 1023; ++i)
-            QVERIFY(!c.Feed('x'));
-        QCOMPARE(c.Length(), 1023);
-        // The 1024th byte fills the last slot and the count starts over.
-        QVERIFY(!c.Feed('y'));
-        QCOMPARE(c.Length(), 0);
-        QCOMPARE(int(c.Data()[1023]), int('y'));
-        // Storing continues at the front, over the 0x0A.
-        QVERIFY(!c.Feed('z'));
-        QCOMPARE(c.Length(), 1);
-        QCOMPARE(int(c.Data()[0]), int('z'));
-        QVERIFY(!c.Feed(0x0D));
-        QCOMPARE(c.Length(), 2);
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("stoppedAt");
+        QTest::addColumn<int>("fed");
+        const QByteArray body(1022, 'x');
+        QTest::newRow("frame of 1024") << "\n" + body + "\r" << 1023 << int(link::Fed::Full);
+        QTest::newRow("frame of 1023")
+            << "\n" + body.left(1021) + "\r" << 1022 << int(link::Fed::Complete);
+        QTest::newRow("1024 without an end") << "\n" + body + "y" << 1023 << int(link::Fed::Full);
+        QTest::newRow("no 0A in front") << "y" + body + "\r" << 1023 << int(link::Fed::Full);
     }
 
-    void frameEndingInTheLastSlot()
+    void fullAt1024()
     {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, stoppedAt);
+        QFETCH(int, fed);
         link::ResponseCollector c;
         c.Clear();
-        c.Feed(0x0A);
-        for (int i = 1; i < 1023; ++i)
-            c.Feed('x');
-        // The 0x0D lands at offset 1023: the frame is complete, and the count
-        // has already wrapped to 0, so the collected text is empty.
-        QVERIFY(c.Feed(0x0D));
-        QCOMPARE(c.Length(), 0);
-        QVERIFY(c.Text().empty());
-    }
-
-    void frameAfterWrap()
-    {
-        link::ResponseCollector c;
+        const auto [at, result] = FeedAll(c, bytes);
+        QCOMPARE(at, stoppedAt);
+        QCOMPARE(int(result), fed);
+        QCOMPARE(c.Length(), stoppedAt + 1);
+        QCOMPARE(c.Text(), bytes.left(stoppedAt + 1).toStdString());
+        if (result != link::Fed::Full)
+            return;
+        // A full buffer takes nothing more, not even a frame's end, until cleared.
+        QVERIFY(c.Feed(0x0D) == link::Fed::Full);
+        QVERIFY(c.Feed(0x0A) == link::Fed::Full);
+        QCOMPARE(c.Length(), link::kReceiveBufferSize);
+        QCOMPARE(c.Text(), bytes.toStdString());
         c.Clear();
-        for (int i = 0; i < 1024; ++i)
-            c.Feed('x');
-        QCOMPARE(c.Length(), 0);
-        QCOMPARE(FeedAll(c, QByteArray("\n0A\r")), 3);
-        QCOMPARE(c.Length(), 4);
+        QCOMPARE(FeedAll(c, QByteArray("\n0A\r")).first, 3);
         QCOMPARE(c.Text(), std::string("\n0A\r"));
         QVERIFY(link::ResponseChecksumValid(c.Data(), size_t(c.Length())));
     }
@@ -148,17 +145,19 @@ private slots:
             for (int i = 0; i < n; ++i) {
                 const int k = kind(rng);
                 const auto b = static_cast<uint8_t>(k == 0 ? 0x0A : k == 1 ? 0x0D : anyByte(rng));
-                const bool complete = c.Feed(b);
+                const link::Fed fed = c.Feed(b);
                 const int length = c.Length();
-                QVERIFY2(length >= 0 && length < link::kReceiveBufferSize,
+                QVERIFY2(length >= 1 && length <= link::kReceiveBufferSize,
                          qPrintable(QStringLiteral("seed %1 length %2").arg(seed).arg(length)));
-                const size_t last = length > 0 ? size_t(length - 1) : size_t(1023);
-                QCOMPARE(int(c.Data()[last]), int(b));
-                QCOMPARE(complete, b == 0x0D && c.Data()[0] == 0x0A);
-                if (complete) {
+                QCOMPARE(int(c.Data()[length - 1]), int(b));
+                QCOMPARE(fed == link::Fed::Full, length == link::kReceiveBufferSize);
+                const bool complete = fed == link::Fed::Complete;
+                QCOMPARE(complete,
+                         b == 0x0D && c.Data()[0] == 0x0A && length < link::kReceiveBufferSize);
+                if (fed != link::Fed::More) {
                     const std::string text = c.Text();
                     QCOMPARE(text.size(), size_t(length));
-                    if (length > 0) {
+                    if (complete) {
                         QCOMPARE(int(uint8_t(text.front())), 0x0A);
                         QCOMPARE(int(uint8_t(text.back())), 0x0D);
                     }
@@ -194,7 +193,7 @@ private slots:
             c.Clear();
             int completedAt = -1;
             for (size_t i = 0; i < frame.size() && completedAt < 0; ++i) {
-                if (c.Feed(uint8_t(frame[i])))
+                if (c.Feed(uint8_t(frame[i])) == link::Fed::Complete)
                     completedAt = int(i);
             }
             QCOMPARE(completedAt, int(frame.size()) - 1);

@@ -1,6 +1,8 @@
 // Conversions of the reader's answer fields.
 #include <QTest>
 
+#include <climits>
+
 #include "link/decimal.h"
 #include "reader/scanfields.h"
 
@@ -25,6 +27,13 @@ private slots:
         QTest::newRow("sign only") << "-" << std::optional<int>();
         QTest::newRow("control") << "\r" << std::optional<int>();
         QTest::newRow("overflow") << "99999999999" << std::optional<int>();
+        QTest::newRow("int max") << "2147483647" << std::optional<int>(INT_MAX);
+        QTest::newRow("int max + 1") << "2147483648" << std::optional<int>();
+        QTest::newRow("plus int max") << "+2147483647" << std::optional<int>(INT_MAX);
+        QTest::newRow("int min") << "-2147483648" << std::optional<int>(INT_MIN);
+        QTest::newRow("int min, leading zeros") << "-0002147483648" << std::optional<int>(INT_MIN);
+        QTest::newRow("int min - 1") << "-2147483649" << std::optional<int>();
+        QTest::newRow("plus int min") << "+2147483648" << std::optional<int>();
     }
 
     void decimal()
