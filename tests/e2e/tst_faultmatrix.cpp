@@ -3,8 +3,8 @@
 // from what the fault does to a frame and what the operation accepts; the operations and
 // the faults are tables, the cells their product.
 //
-// TESMORA_MATRIX_PART="k/n" keeps the operations whose row number is k modulo n, so that
-// ctest can run the matrix in parts side by side.
+// TESMORA_MATRIX_SLICE="k/n" keeps the operations whose row number is k modulo n, so that
+// ctest can run the matrix in slices side by side.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <array>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -201,12 +201,12 @@ const KnownDefect* DefectFor(const Operation& op, int point, Effect effect)
     return nullptr;
 }
 
-std::optional<std::pair<int, int>> Part()
+std::optional<std::pair<int, int>> Slice()
 {
-    const QString part = qEnvironmentVariable("TESMORA_MATRIX_PART");
-    if (part.isEmpty())
+    const QString slice = qEnvironmentVariable("TESMORA_MATRIX_SLICE");
+    if (slice.isEmpty())
         return std::nullopt;
-    return std::make_pair(part.section('/', 0, 0).toInt(), part.section('/', 1, 1).toInt());
+    return std::make_pair(slice.section('/', 0, 0).toInt(), slice.section('/', 1, 1).toInt());
 }
 
 int Count(const emu::ReaderEmulator& r, char letter)
@@ -330,6 +330,8 @@ class TestFaultMatrix : public QObject
         const Operation& op = Operations()[size_t(opIndex)];
         if (fixtureOp != opIndex) {
             fx.reset(); // one at a time: a fixture owns process-wide hooks
+            reader = nullptr;
+            fixtureOp = -1;
             fx = std::make_unique<Fixture>();
             emu::ReaderModel m;
             m.serial = op.first.payload[0] == 'H' ? kSerialH : kSerialA;
@@ -370,10 +372,10 @@ private slots:
         QTest::addColumn<int>("op");
         QTest::addColumn<int>("point");
         QTest::addColumn<int>("fault");
-        const auto part = Part();
+        const auto slice = Slice();
         const auto& ops = Operations();
         for (int o = 0; o < int(ops.size()); ++o) {
-            if (part && o % part->second != part->first)
+            if (slice && o % slice->second != slice->first)
                 continue;
             for (int p = 0; p < (ops[size_t(o)].set ? 2 : 1); ++p)
                 for (int f = 0; f < int(std::size(kFaults)); ++f)
