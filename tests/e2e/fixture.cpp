@@ -109,8 +109,11 @@ int ToolDescriptors(const emu::ReaderEmulator& r)
     const QString device = QString::fromStdString(r.SlavePath());
     int count = 0;
     const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
-        count += QFileInfo(fds.filePath(fd)).symLinkTarget() == device;
+    // A device that hung up is still held by a descriptor that names it "(deleted)".
+    for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFileInfo(fds.filePath(fd)).symLinkTarget();
+        count += target == device || target == device + QStringLiteral(" (deleted)");
+    }
     // The emulator keeps one descriptor of its own on the device until it hangs up.
     return count - (r.Running() && !r.HungUp() ? 1 : 0);
 }
