@@ -25,6 +25,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -354,6 +355,13 @@ private slots:
             QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
         }
 
+        // A path that is no device must not even be opened.
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        const bool watched = cause == "file" || cause == "folder" || cause == "fifo";
+        if (watched)
+            QVERIFY(::inotify_add_watch(watch, path.c_str(), IN_OPEN | IN_MODIFY) >= 0);
+
         link::SerialPort port;
         // A failure first, so that the success row shows it cleared.
         QVERIFY(!port.Open(0, "19200,e,8,1"));
@@ -372,6 +380,11 @@ private slots:
         QCOMPARE(port.IsOpen(), opened);
         QCOMPARE(port.LastOpenError(), error);
         QCOMPARE(QString::fromLatin1(link::OpenErrorText(port.LastOpenError())), text);
+        char events[4096];
+        const ssize_t seen = ::read(watch, events, sizeof events);
+        ::close(watch);
+        if (watched)
+            QVERIFY2(seen < 0 && errno == EAGAIN, "the path was opened");
         if (cause == "file") {
             QFile f(QString::fromStdString(path));
             QVERIFY(f.open(QIODevice::ReadOnly));

@@ -147,6 +147,9 @@ private slots:
         qputenv("TESMORA_SETTINGS_DIR", QFile::encodeName(own.path()));
         UseSettingsDirFromEnvironment();
         qunsetenv("TESMORA_SETTINGS_DIR");
+        for (const auto scope : {QSettings::SystemScope, QSettings::UserScope})
+            QCOMPARE(QSettings(QSettings::NativeFormat, scope, "VORAX", "ReaderConfig").fileName(),
+                     StoreFile(own));
         SaveStoredScanSettings(1, 3, 5, QStringLiteral("19200,e,8,1"));
         SaveStoredLanguage(QStringLiteral("ChineseBIG5"));
 
