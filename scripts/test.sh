@@ -12,4 +12,9 @@ cmake --build build-asan -j"$(nproc)" --target sanitize-tests
 status=0
 ctest --test-dir build --output-on-failure || status=1
 ctest --test-dir build-asan --output-on-failure -L sanitize || status=1
+
+# The Debian package: built with CPack from the build above, its .desktop entry
+# and AppStream file validated, its Depends read, and the executables started
+# from the extracted package (the window offscreen).
+bash scripts/package-check.sh build || status=1
 exit $status
