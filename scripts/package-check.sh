@@ -10,7 +10,9 @@ build=${1:-build}
 fail() { echo "package-check: $*" >&2; exit 1; }
 
 targets=(tesmora)
-grep -q '^tesmora-cli:' <(cmake --build "$build" --target help) && targets+=(tesmora-cli)
+# The command-line front end, where this tree has it (any generator, any folder).
+[ -n "$(find "$build" -name _CPack_Packages -prune -o -type d -name tesmora-cli.dir -print -quit)" ] &&
+    targets+=(tesmora-cli)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 rm -f "$build"/tesmora_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
