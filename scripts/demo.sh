@@ -26,6 +26,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 for _ in $(seq 50); do [ -e "$ports/COM3" ] && break; sleep 0.1; done
 
-TESMORA_PORT_DIR="$ports" build/tesmora "$@" &
+# The demo keeps its own settings (the emulated reader's COM3, the language) in
+# build/demo-settings, so that it never changes what an installed tool remembers.
+TESMORA_SETTINGS_DIR="$PWD/build/demo-settings" TESMORA_PORT_DIR="$ports" build/tesmora "$@" &
 app=$!
 wait "$app"

@@ -28,5 +28,12 @@ if [ "${CI:-}" = "true" ]; then
     bash scripts/fuzz.sh || status=1
     echo "time: fuzzing $((SECONDS - start)) s"
 fi
+
+# The Debian package: built with CPack from the build above, its .desktop entry
+# and AppStream file validated, its Depends read, and the executables started
+# from the extracted package (the window offscreen).
+start=$SECONDS
+bash scripts/package-check.sh build || status=1
+echo "time: package $((SECONDS - start)) s"
 # ----------------------------------------------------------------------------
 exit $status

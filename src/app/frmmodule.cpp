@@ -372,6 +372,8 @@ void TfrmModule::LoadSettings()
     s.language = Language;
     s.languageIndex = LanguageIndex;
     LoadStoredSettings(s);
+    // The link is told which device each COM number stands for.
+    link::SetPortMap(LoadStoredPortMap());
     loadedReaderType = s.readerType;
     ScanCommNo = s.scanCommNo;
     ScanBaudRate = s.scanBaudRate;

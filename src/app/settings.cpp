@@ -5,7 +5,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QStringList>
 #include <QVariant>
 
 #include <cerrno>
@@ -90,6 +92,20 @@ public:
                 return s->value(QLatin1String(name));
         return std::nullopt;
     }
+    // The names in `group` of either store.
+    QStringList Keys(const QString& group)
+    {
+        QStringList keys;
+        for (QSettings* s : {&first_, &second_}) {
+            if (s->status() != QSettings::NoError)
+                continue;
+            s->beginGroup(group);
+            keys += s->childKeys();
+            s->endGroup();
+        }
+        keys.removeDuplicates();
+        return keys;
+    }
 
 private:
     QSettings first_;
@@ -144,7 +160,8 @@ void Save(const std::function<void(QSettings&)>& write, std::initializer_list<co
                 continue;
         }
         const QString& other = target == stores.first ? stores.second : stores.first;
-        if (QFileInfo::exists(other) && CanWrite(other)) {
+        // Both scopes may be one file (TESMORA_SETTINGS_DIR).
+        if (other != target && QFileInfo::exists(other) && CanWrite(other)) {
             QSettings s(other, QSettings::IniFormat);
             if (s.status() == QSettings::NoError)
                 for (const char* name : names)
@@ -200,4 +217,34 @@ void SaveStoredLanguage(const QString& language)
 {
     Save([&](QSettings& s) { s.setValue(QStringLiteral("LanguageFlag"), language); },
          {"LanguageFlag"});
+}
+
+std::map<int, std::string> LoadStoredPortMap()
+{
+    Reader store(StoresInSaveOrder());
+    static const QRegularExpression comKey(QStringLiteral("^COM([0-9]{1,2})$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    std::map<int, std::string> map;
+    for (const QString& key : store.Keys(QStringLiteral("Ports"))) {
+        const auto match = comKey.match(key);
+        const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
+        QString path;
+        const QByteArray name = QStringLiteral("Ports/%1").arg(key).toLatin1();
+        if (n < 1 || n > 16 || ReadString(store, name.constData(), path) != Read::Ok)
+            continue;
+        path = path.trimmed();
+        if (!path.isEmpty())
+            map[n] = QFile::encodeName(path).toStdString();
+    }
+    return map;
+}
+
+void UseSettingsDirFromEnvironment()
+{
+    const QString value = qEnvironmentVariable("TESMORA_SETTINGS_DIR");
+    if (value.isEmpty())
+        return;
+    const QString dir = QFileInfo(value).absoluteFilePath();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, dir);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir);
 }

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <map>
+#include <string>
+
 // The five values that survive from one run to the next, under the
 // organisation "VORAX", application "ReaderConfig": the machine-wide store
 // first, with the per-user store of the same names for accounts that cannot
@@ -27,3 +30,13 @@ void SaveStoredScanSettings(int readerType, int scanCommNo, int scanBaudRateNo,
                             const QString& scanBaudRate);
 // Write LanguageFlag. Silent on failure.
 void SaveStoredLanguage(const QString& language);
+
+// The group "Ports": COMn=device path, for n in 1-16, each number read by the
+// same rule as the values above. Numbers out of range, other keys and empty
+// paths are left out.
+std::map<int, std::string> LoadStoredPortMap();
+
+// When TESMORA_SETTINGS_DIR is set, both stores are kept in that folder, so
+// that a trial run (the demo) leaves the installed tool's settings alone.
+// Call before the first store is read.
+void UseSettingsDirFromEnvironment();

@@ -1093,8 +1093,11 @@ int RunCli(int argc, char** argv)
                               .arg(QLatin1String(verb->synopsis)));
         return kExitUsage;
     }
+    UseSettingsDirFromEnvironment();
     Context c{p, *verb, positional, out, {}};
     LoadStoredSettings(c.stored);
+    // The same COM numbers as the window: the store's Ports group first.
+    link::SetPortMap(LoadStoredPortMap());
     try {
         return verb->run(c);
     } catch (const UsageError& e) {

@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 inline namespace tesmora {
@@ -91,7 +96,71 @@ void SleepUntil(Clock::time_point until)
         std::this_thread::sleep_until(until);
 }
 
+std::mutex portMapMutex;
+std::map<int, std::string> portMap;
+
+struct ErrnoReason
+{
+    int error;
+    OpenError reason;
+};
+
+// Why open() or stat() refused a path. No device behind a node (a ttyS
+// without a UART answers EIO) is as good as missing.
+constexpr ErrnoReason kErrnoReasons[] = {
+    {ENOENT, OpenError::Missing},
+    {ENOTDIR, OpenError::Missing},
+    {ENXIO, OpenError::Missing},
+    {ENODEV, OpenError::Missing},
+    {EIO, OpenError::Missing},
+    {EACCES, OpenError::PermissionDenied},
+    {EPERM, OpenError::PermissionDenied},
+    {EBUSY, OpenError::Busy},
+    {EWOULDBLOCK, OpenError::Busy},
+    {EISDIR, OpenError::NotATerminal},
+    {ENOTTY, OpenError::NotATerminal},
+};
+
+OpenError ReasonFor(int error)
+{
+    for (const auto& e : kErrnoReasons)
+        if (e.error == error)
+            return e.reason;
+    return OpenError::Other;
+}
+
+constexpr const char* kOpenErrorTexts[] = {
+    "", "missing", "not a terminal", "busy", "permission denied", "failed",
+};
+
+// The low-latency flag of a USB serial driver: the driver pushes received
+// bytes at once instead of after its latency timer (16 ms on FTDI chips).
+// True when this call changed it; false where it was so already, where the
+// driver has no such ioctl (a pty) or where it refuses the change.
+bool ChangeLowLatency(int fd, bool on)
+{
+    serial_struct ss{};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0)
+        return false;
+    if (((ss.flags & ASYNC_LOW_LATENCY) != 0) == on)
+        return false;
+    ss.flags = on ? ss.flags | ASYNC_LOW_LATENCY : ss.flags & ~ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+}
+
 } // namespace
+
+const char* OpenErrorText(OpenError e)
+{
+    const auto i = static_cast<size_t>(e);
+    return i < std::size(kOpenErrorTexts) ? kOpenErrorTexts[i] : kOpenErrorTexts[0];
+}
+
+void SetPortMap(std::map<int, std::string> map)
+{
+    std::lock_guard lock(portMapMutex);
+    portMap = std::move(map);
+}
 
 bool ApplyLineSetting(termios& t, const LineSetting& s)
 {
@@ -187,29 +256,15 @@ std::optional<LineSetting> ParseMode(std::string_view mode)
     return s;
 }
 
-const char* OpenErrorText(OpenError error)
-{
-    switch (error) {
-    case OpenError::None:
-        return "";
-    case OpenError::Missing:
-        return "missing";
-    case OpenError::NotATerminal:
-        return "not a terminal";
-    case OpenError::Busy:
-        return "busy";
-    case OpenError::PermissionDenied:
-        return "permission denied";
-    case OpenError::Other:
-        break;
-    }
-    return "failed";
-}
-
 std::string PortDevicePath(int n)
 {
     if (n < 1 || n > 16)
         return {};
+    {
+        std::lock_guard lock(portMapMutex);
+        if (const auto it = portMap.find(n); it != portMap.end() && !it->second.empty())
+            return it->second;
+    }
     const std::string name = "COM" + std::to_string(n);
     // An empty value counts as unset: it cannot name a directory.
     if (const char* dir = std::getenv("TESMORA_PORT_DIR"); dir != nullptr && *dir != '\0') {
@@ -234,7 +289,7 @@ bool SerialPort::Open(int n, std::string_view mode)
 {
     const std::string path = PortDevicePath(n);
     if (path.empty()) {
-        openError_ = OpenError::Missing;
+        lastError_ = OpenError::Missing;
         return false;
     }
     return OpenPath(path, mode);
@@ -244,41 +299,11 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
 {
     if (IsOpen())
         Close();
-
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        openError_ = errno == ENOENT || errno == ENXIO || errno == ENODEV ? OpenError::Missing
-                     : errno == EACCES || errno == EPERM ? OpenError::PermissionDenied
-                     : errno == EBUSY                    ? OpenError::Busy
-                                                         : OpenError::Other;
+    lastError_ = OpenOnly(path);
+    if (lastError_ != OpenError::None)
         return false;
-    }
-    // flock holds against every other opener, root included, and through any
-    // link to the same device; TIOCEXCL adds the kernel's own refusal for
-    // ordinary accounts.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        openError_ = OpenError::Busy;
-        return false;
-    }
-    termios saved{};
-    // Not a terminal device at all, or another program holds it exclusively: root
-    // could open it past TIOCEXCL, and must not.
-    int exclusive = 0;
-    if (tcgetattr(fd, &saved) != 0 || ::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0) {
-        openError_ = exclusive != 0 ? OpenError::Busy : OpenError::NotATerminal;
-        ::flock(fd, LOCK_UN);
-        ::close(fd);
-        return false;
-    }
-    openError_ = OpenError::None;
-    setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
 
-    fd_ = fd;
-    saved_ = saved;
-    haveSaved_ = true;
-
-    termios wanted = saved;
+    termios wanted = saved_;
     ApplyRaw(wanted);
     const termios rawOnly = wanted;
     if (const auto setting = ParseMode(mode))
@@ -286,13 +311,65 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
 
     // A refused setting does not fail the open: a pty, for one, cannot carry
     // parity. Fall back step by step and go on with what the device takes.
-    if (!SetAttributes(fd, wanted)) {
+    if (!SetAttributes(fd_, wanted)) {
         termios noParity = wanted;
         ClearParity(noParity);
-        if (!SetAttributes(fd, noParity))
-            SetAttributes(fd, rawOnly);
+        if (!SetAttributes(fd_, noParity))
+            SetAttributes(fd_, rawOnly);
     }
+    setLowLatency_ = ChangeLowLatency(fd_, true);
     return true;
+}
+
+OpenError SerialPort::OpenOnly(const std::string& path)
+{
+    // Only a character device is opened at all: a regular file, a folder or a
+    // fifo named as a port must never be touched.
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return ReasonFor(errno);
+    if (!S_ISCHR(st.st_mode))
+        return OpenError::NotATerminal;
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return ReasonFor(errno);
+    // The path may have been replaced since the stat.
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        return OpenError::NotATerminal;
+    }
+    // flock holds against every other opener, root included, and through any
+    // link to the same device; TIOCEXCL adds the kernel's own refusal for
+    // ordinary accounts.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const OpenError reason = errno == EWOULDBLOCK ? OpenError::Busy : OpenError::Other;
+        ::close(fd);
+        return reason;
+    }
+    termios saved{};
+    // Not a terminal device at all (/dev/null), or another program holds it
+    // exclusively: root could open it past TIOCEXCL, and must not.
+    int exclusive = 0;
+    OpenError reason = OpenError::None;
+    if (tcgetattr(fd, &saved) != 0)
+        reason = OpenError::NotATerminal;
+    else if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0)
+        reason = OpenError::Other;
+    else if (exclusive != 0)
+        reason = OpenError::Busy;
+    if (reason != OpenError::None) {
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+        return reason;
+    }
+    setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+    fd_ = fd;
+    saved_ = saved;
+    haveSaved_ = true;
+    return OpenError::None;
 }
 
 void SerialPort::Close()
@@ -304,6 +381,9 @@ void SerialPort::Close()
     Purge();
     if (haveSaved_)
         SetAttributes(fd_, saved_);
+    if (setLowLatency_)
+        ChangeLowLatency(fd_, false);
+    setLowLatency_ = false;
     // Only the flag this open set: another program's must stay.
     if (setExclusive_)
         ::ioctl(fd_, TIOCNXCL);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,18 +32,23 @@ std::optional<LineSetting> ParseMode(std::string_view mode);
 // CMSPAR); the rest is applied all the same.
 bool ApplyLineSetting(termios& t, const LineSetting& s);
 
-// Device path for "COMn": the entry COMn of $TESMORA_PORT_DIR when that is set,
-// otherwise the fixed table (COM1-4 ttyS0-3, COM5-12 ttyUSB0-7, COM13-16 ttyACM0-3).
-// Empty when n has no device.
+// Device path for "COMn": the port map's entry for n when it has one, else the
+// entry COMn of $TESMORA_PORT_DIR when that is set, otherwise the fixed table
+// (COM1-4 ttyS0-3, COM5-12 ttyUSB0-7, COM13-16 ttyACM0-3). Empty when n has no device.
 std::string PortDevicePath(int n);
 
-// Why a port did not open.
+// Replaces the process-wide map from COM numbers (1-16) to device paths that
+// PortDevicePath consults first. The caller fills it from its own settings.
+void SetPortMap(std::map<int, std::string> map);
+
+// Why an open failed.
 enum class OpenError { None, Missing, NotATerminal, Busy, PermissionDenied, Other };
 // "missing", "not a terminal", "busy", "permission denied", "failed"; "" for None.
-const char* OpenErrorText(OpenError error);
+const char* OpenErrorText(OpenError e);
 
 // A serial port opened exclusively in raw mode. The line settings found at
-// open time are restored on close.
+// open time are restored on close. Where the driver has it, the low-latency
+// mode is on while the port is open and as found after.
 class SerialPort
 {
 public:
@@ -55,8 +61,8 @@ public:
     bool OpenPath(const std::string& path, std::string_view mode);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
-    // Why the last Open or OpenPath failed; None after one that succeeded.
-    OpenError LastOpenError() const { return openError_; }
+    // Why the last Open or OpenPath failed; None after a success.
+    OpenError LastOpenError() const { return lastError_; }
 
     bool WriteByte(uint8_t b);
     bool WriteBuffer(const uint8_t* data, size_t count);
@@ -66,11 +72,15 @@ public:
     std::optional<uint8_t> ReadByte();
 
 private:
+    // Opens and locks the device and reads its settings; nothing is changed yet.
+    OpenError OpenOnly(const std::string& path);
+
     int fd_ = -1;
     termios saved_{};
     bool haveSaved_ = false;
-    bool setExclusive_ = false; // this open set TIOCEXCL
-    OpenError openError_ = OpenError::None;
+    bool setExclusive_ = false;  // this open set TIOCEXCL
+    bool setLowLatency_ = false; // this open set ASYNC_LOW_LATENCY
+    OpenError lastError_ = OpenError::None;
 };
 
 } // namespace link

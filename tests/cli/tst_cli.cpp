@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +81,11 @@ public:
     std::string PortPath(int com) const
     {
         return QStringLiteral("%1/COM%2").arg(ports_.path()).arg(com).toStdString();
+    }
+    void Store(const QString& key, const QString& value) const
+    {
+        QSettings(settings_.path() + "/system/VORAX/ReaderConfig.conf", QSettings::IniFormat)
+            .setValue(key, value);
     }
     QString StoredSystem() const
     {
@@ -368,6 +374,32 @@ private slots:
         QCOMPARE(run.exit, 0);
         emu::HeldPort again(r.LinkPath());
         QVERIFY2(again.Held(), "the port was not released");
+    }
+
+    // Each COM number with its device and whether it can be opened; the store's
+    // Ports group names devices anywhere.
+    void ports()
+    {
+        World world;
+        world.Add(3);
+        emu::HeldPort held((world.Add(4), world.PortPath(4)));
+        QTemporaryDir elsewhere;
+        QFile plain(elsewhere.path() + "/plain");
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        emu::ReaderEmulator& mapped = world.Add(9);
+        world.Store("Ports/COM5", QString::fromStdString(mapped.SlavePath()));
+        world.Store("Ports/COM6", plain.fileName());
+        const Run run = world.Cli({"ports", "--json"});
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines.size(), 16);
+        auto status = [&](int com) { return run.lines[com - 1]["status"].toString(); };
+        QCOMPARE(status(1), QStringLiteral("missing"));
+        QCOMPARE(status(3), QStringLiteral("present"));
+        QCOMPARE(status(4), QStringLiteral("busy"));
+        QCOMPARE(status(5), QStringLiteral("present"));
+        QCOMPARE(run.lines[4]["path"].toString(), QString::fromStdString(mapped.SlavePath()));
+        QCOMPARE(status(6), QStringLiteral("not a terminal"));
     }
 
     // A shell script sets up three readers in a row, then lists them.

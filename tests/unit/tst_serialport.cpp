@@ -1,6 +1,7 @@
-// The serial channel on a real pseudo-terminal: mode strings, port numbers,
-// exclusive opening, raw line settings and their restoration, read pacing,
-// hang-up, and a purge that keeps what was written.
+// The serial channel on a real pseudo-terminal: mode strings, port numbers and
+// the port map, why an open failed, exclusive opening, raw line settings and
+// their restoration, the low-latency flag, read pacing, hang-up, and a purge
+// that keeps what was written.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -9,24 +10,77 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "filemodes.h"
 #include "link/modelist.h"
 #include "link/serialport.h"
 
 Q_DECLARE_METATYPE(std::optional<link::LineSetting>)
+Q_DECLARE_METATYPE(link::OpenError)
+
+namespace {
+
+// A USB serial driver's TIOCGSERIAL/TIOCSSERIAL for the one device a test
+// chooses, as no real adapter exists here; every other ioctl reaches the kernel.
+struct FakeSerialDriver
+{
+    bool active = false;
+    dev_t device = 0;
+    serial_struct state{};
+    bool refuseSet = false;
+    int sets = 0;
+} fakeDriver;
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    struct stat st
+    {
+    };
+    if (fakeDriver.active && (request == TIOCGSERIAL || request == TIOCSSERIAL) &&
+        ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == fakeDriver.device) {
+        auto* ss = static_cast<serial_struct*>(arg);
+        if (request == TIOCGSERIAL) {
+            *ss = fakeDriver.state;
+            return 0;
+        }
+        if (fakeDriver.refuseSet) {
+            errno = EPERM;
+            return -1;
+        }
+        fakeDriver.state = *ss;
+        ++fakeDriver.sets;
+        return 0;
+    }
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto real = reinterpret_cast<Ioctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    return real(fd, request, arg);
+}
 
 namespace {
 
@@ -125,7 +179,12 @@ class TestSerialPort : public QObject
 
 private slots:
     void init() { qunsetenv("TESMORA_PORT_DIR"); }
-    void cleanup() { qunsetenv("TESMORA_PORT_DIR"); }
+    void cleanup()
+    {
+        qunsetenv("TESMORA_PORT_DIR");
+        link::SetPortMap({});
+        fakeDriver = {};
+    }
 
     void parseMode_data()
     {
@@ -212,6 +271,125 @@ private slots:
         if (!dir.isEmpty())
             qputenv("TESMORA_PORT_DIR", dir.toLocal8Bit());
         QCOMPARE(QString::fromStdString(link::PortDevicePath(n)), path);
+    }
+
+    // The map, filled from the settings, decides for its own numbers only.
+    void portMap_data()
+    {
+        QTest::addColumn<QString>("dir"); // empty: variable unset
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("mapped") << "" << 3 << "/dev/ttyAMA0";
+        QTest::newRow("mapped, before the folder") << "/tmp/ports" << 3 << "/dev/ttyAMA0";
+        QTest::newRow("unmapped, folder") << "/tmp/ports" << 4 << "/tmp/ports/COM4";
+        QTest::newRow("unmapped, table") << "" << 5 << "/dev/ttyUSB0";
+        QTest::newRow("empty path") << "/tmp/ports" << 6 << "/tmp/ports/COM6";
+        QTest::newRow("by-id") << "" << 16 << "/dev/serial/by-id/usb-FTDI_A1-if00-port0";
+    }
+
+    void portMap()
+    {
+        QFETCH(QString, dir);
+        QFETCH(int, n);
+        QFETCH(QString, path);
+        if (!dir.isEmpty())
+            qputenv("TESMORA_PORT_DIR", dir.toLocal8Bit());
+        link::SetPortMap(
+            {{3, "/dev/ttyAMA0"}, {6, ""}, {16, "/dev/serial/by-id/usb-FTDI_A1-if00-port0"}});
+        QCOMPARE(QString::fromStdString(link::PortDevicePath(n)), path);
+    }
+
+    // Why an open failed, each reason from a real cause; a success clears it.
+    void openErrors_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<link::OpenError>("error");
+        QTest::addColumn<QString>("text");
+        using E = link::OpenError;
+        QTest::newRow("no such path") << "missing" << E::Missing << "missing";
+        QTest::newRow("no such COM number") << "COM17" << E::Missing << "missing";
+        QTest::newRow("regular file") << "file" << E::NotATerminal << "not a terminal";
+        QTest::newRow("folder") << "folder" << E::NotATerminal << "not a terminal";
+        QTest::newRow("fifo") << "fifo" << E::NotATerminal << "not a terminal";
+        QTest::newRow("/dev/null") << "null" << E::NotATerminal << "not a terminal";
+        QTest::newRow("held by a port") << "flock" << E::Busy << "busy";
+        QTest::newRow("held with TIOCEXCL") << "excl" << E::Busy << "busy";
+        QTest::newRow("no access") << "mode" << E::PermissionDenied << "permission denied";
+        QTest::newRow("free pty") << "pty" << E::None << "";
+    }
+
+    void openErrors()
+    {
+        QFETCH(QString, cause);
+        QFETCH(link::OpenError, error);
+        QFETCH(QString, text);
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        std::string path = pty.path;
+        link::SerialPort holder;
+        int excl = -1;
+        if (cause == "missing") {
+            path = QFile::encodeName(dir.filePath("COM1")).toStdString();
+        } else if (cause == "file") {
+            QFile f(dir.filePath("COM1"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("keep");
+            f.close();
+            path = QFile::encodeName(f.fileName()).toStdString();
+        } else if (cause == "folder") {
+            path = QFile::encodeName(dir.path()).toStdString();
+        } else if (cause == "fifo") {
+            path = QFile::encodeName(dir.filePath("COM1")).toStdString();
+            QCOMPARE(::mkfifo(path.c_str(), 0600), 0);
+        } else if (cause == "null") {
+            path = "/dev/null";
+        } else if (cause == "flock") {
+            QVERIFY(holder.OpenPath(pty.path, "19200,e,8,1"));
+        } else if (cause == "excl") {
+            excl = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            QVERIFY(excl >= 0);
+            QCOMPARE(::ioctl(excl, TIOCEXCL), 0);
+        } else if (cause == "mode") {
+            QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
+        }
+
+        // A path that is no device must not even be opened.
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        const bool watched = cause == "file" || cause == "folder" || cause == "fifo";
+        if (watched)
+            QVERIFY(::inotify_add_watch(watch, path.c_str(), IN_OPEN | IN_MODIFY) >= 0);
+
+        link::SerialPort port;
+        // A failure first, so that the success row shows it cleared.
+        QVERIFY(!port.Open(0, "19200,e,8,1"));
+        QCOMPARE(port.LastOpenError(), link::OpenError::Missing);
+        bool opened = false;
+        {
+            FileModesHonoured modes;
+            opened = cause == "COM17" ? port.Open(17, "19200,e,8,1")
+                                      : port.OpenPath(path, "19200,e,8,1");
+        }
+        if (excl >= 0) {
+            ::ioctl(excl, TIOCNXCL);
+            ::close(excl);
+        }
+        QCOMPARE(opened, error == link::OpenError::None);
+        QCOMPARE(port.IsOpen(), opened);
+        QCOMPARE(port.LastOpenError(), error);
+        QCOMPARE(QString::fromLatin1(link::OpenErrorText(port.LastOpenError())), text);
+        char events[4096];
+        const ssize_t seen = ::read(watch, events, sizeof events);
+        ::close(watch);
+        if (watched)
+            QVERIFY2(seen < 0 && errno == EAGAIN, "the path was opened");
+        if (cause == "file") {
+            QFile f(QString::fromStdString(path));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("keep"));
+        }
     }
 
     void missingPort()
@@ -594,6 +772,60 @@ private slots:
         port.Purge();
         port.Close();
         QVERIFY(!port.IsOpen());
+    }
+
+    // The low-latency flag of a USB serial driver: on while the port is open,
+    // as found after. On a pty the ioctl is refused and the port works anyway.
+    void lowLatency_data()
+    {
+        QTest::addColumn<bool>("driver");    // the device answers TIOCGSERIAL
+        QTest::addColumn<int>("found");      // its flags at open time
+        QTest::addColumn<bool>("refuseSet"); // TIOCSSERIAL fails
+        QTest::addColumn<int>("during");
+        QTest::addColumn<int>("sets");
+        const int other = int(ASYNC_SKIP_TEST | ASYNC_SPD_HI); // must survive
+        const int low = int(ASYNC_LOW_LATENCY);
+        QTest::newRow("pty") << false << 0 << false << 0 << 0;
+        QTest::newRow("off as found") << true << other << false << (other | low) << 2;
+        QTest::newRow("on as found") << true << (other | low) << false << (other | low) << 0;
+        QTest::newRow("change refused") << true << other << true << other << 0;
+    }
+
+    void lowLatency()
+    {
+        QFETCH(bool, driver);
+        QFETCH(int, found);
+        QFETCH(bool, refuseSet);
+        QFETCH(int, during);
+        QFETCH(int, sets);
+        Pty pty;
+        QVERIFY(!pty.path.empty());
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(pty.path.c_str(), &st), 0);
+        fakeDriver.active = driver;
+        fakeDriver.device = st.st_rdev;
+        fakeDriver.state.flags = found;
+        fakeDriver.state.close_delay = 77;
+        fakeDriver.refuseSet = refuseSet;
+
+        link::SerialPort port;
+        QVERIFY(port.OpenPath(pty.path, "19200,e,8,1"));
+        QCOMPARE(port.LastOpenError(), link::OpenError::None);
+        QCOMPARE(fakeDriver.state.flags, during);
+        // The port works both ways.
+        QVERIFY(port.WriteByte(0x41));
+        QCOMPARE(pty.ReadMaster(1), QByteArray("A"));
+        QCOMPARE(::write(pty.master, "B", 1), ssize_t(1));
+        std::optional<uint8_t> b;
+        for (int i = 0; i < 500 && !b; ++i)
+            b = port.ReadByte();
+        QCOMPARE(b, std::optional<uint8_t>('B'));
+        port.Close();
+        QCOMPARE(fakeDriver.state.flags, found);
+        QCOMPARE(fakeDriver.state.close_delay, 77);
+        QCOMPARE(fakeDriver.sets, sets);
     }
 
     void closedPortIsInert()

@@ -1,0 +1,97 @@
+// COM numbers given any device through the store's Ports group, clicked in the
+// real window: a mapped pty is found by the scan, and a mapping to something
+// that is no terminal fails like a missing port without touching it.
+#include <QFileInfo>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include "fixture.h"
+
+namespace {
+
+struct Stamp
+{
+    qint64 size = -1;
+    qint64 mtimeNs = -1;
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp StampOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+class TestPortMap : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // COM5 is mapped; the port folder has a reader of its own on COM5 (which
+    // the map must hide) and one on COM6 (which no entry touches).
+    void mappedPort_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("foundOn");
+        QTest::addColumn<QString>("id");
+        QTest::newRow("pty elsewhere") << "pty" << 5 << "07";
+        QTest::newRow("regular file") << "file" << 6 << "06";
+        QTest::newRow("folder") << "folder" << 6 << "06";
+        QTest::newRow("/dev/null") << "/dev/null" << 6 << "06";
+    }
+
+    void mappedPort()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, foundOn);
+        QFETCH(QString, id);
+        Fixture fx;
+        emu::ReaderEmulator& hidden = fx.AddReader(5, Reader('A', 19200, "05"));
+        emu::ReaderEmulator& unmapped = fx.AddReader(6, Reader('A', 19200, "06"));
+        QTemporaryDir elsewhere;
+        QVERIFY(elsewhere.isValid());
+        emu::ReaderEmulator mapped(Reader('A', 19200, "07"));
+        QVERIFY(mapped.Start(elsewhere.path().toStdString(), 1));
+
+        QString path = target;
+        if (target == "pty") {
+            path = QString::fromStdString(mapped.SlavePath());
+        } else if (target == "file") {
+            path = elsewhere.filePath("reader");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not a reader");
+        } else if (target == "folder") {
+            path = elsewhere.path();
+        }
+        const Stamp before = StampOf(path);
+        QTest::qWait(20); // a write now would move the mtime visibly
+
+        fx.StoreSystem("Ports/COM5", path);
+        fx.StoreSystem("ScanCommNo", "5");
+        fx.StoreSystem("ScanBaudRateNo", "5");
+        fx.StoreSystem("ScanBaudRate", "19200,e,8,1");
+        TfrmModule& w = fx.OpenWindow();
+        fx.Click(fx.ui()->btnScan);
+
+        QVERIFY(w.ReaderFound);
+        QCOMPARE(w.ScanCommNo, foundOn);
+        QCOMPARE(w.ReaderIdText, id);
+        QVERIFY(hidden.ReceivedPayloads().empty());
+        QCOMPARE(unmapped.ReceivedPayloads().empty(), foundOn != 6);
+        QCOMPARE(mapped.ReceivedPayloads().empty(), foundOn != 5);
+        if (target != "pty")
+            QCOMPARE(StampOf(path), before);
+        mapped.Stop();
+    }
+};
+
+TESMORA_TEST_MAIN(TestPortMap)
+#include "tst_portmap.moc"
