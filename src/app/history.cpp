@@ -29,7 +29,8 @@ int HistoryModel::rowCount(const QModelIndex& parent) const
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    // The tip shows a line the list had to cut at its right edge.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid())
         return {};
     // A row the ring dropped since the last sync reads as empty until then.
     const auto entry = history_.At(first_ + uint64_t(index.row()));

@@ -128,7 +128,7 @@ private slots:
         // scripts/history-screenshot.sh keeps this one.
         const QString shots = qEnvironmentVariable("TESMORA_SCREENSHOT_DIR");
         if (!shots.isEmpty()) {
-            h.resize(900, 420);
+            h.resize(1280, 420);
             h.List()->scrollToTop();
             QVERIFY(h.grab().save(shots + "/history-scan.png"));
         }
