@@ -14,12 +14,14 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "beep.h"
 #include "frmmodule.h"
+#include "link/traffichistory.h"
 #include "readeremulator.h"
 #include "ui_frmmodule.h"
 
@@ -192,13 +194,43 @@ void FactoryDefaultBench(const QString& ports)
     reader.Stop();
 }
 
+// Fills a history to its bound with card polls that went unanswered.
+void FillHistory(link::TrafficHistory& history)
+{
+    link::TrafficRecorder recorder(history);
+    recorder.PortOpened(6, "19200,e,8,1", "/dev/ttyUSB1");
+    for (size_t i = 0; i < history.Capacity(); i += 2) {
+        recorder.FrameSent("[09]A01F0C[0D]");
+        recorder.BytesReceived("[02]A0100[03]", link::Outcome::Accepted, 9);
+    }
+}
+
+// The heap a full history of the default bound takes.
+void HistoryMemoryBench()
+{
+    const size_t before = mallinfo2().uordblks;
+    {
+        link::TrafficHistory history;
+        FillHistory(history);
+        const size_t full = mallinfo2().uordblks;
+        std::printf("history of %zu entries, full: %.2f MB (%.0f bytes an entry)\n",
+                    history.Capacity(), double(full - before) / 1048576.0,
+                    double(full - before) / double(history.Capacity()));
+    }
+}
+
 // Continuous reading with no card: the cycle against 80 ms of pacing plus the
-// poll's exchange timed on its own, and the CPU it costs.
-void CardReadingBench(const QString& ports)
+// poll's exchange timed on its own, and the CPU it costs; optionally with the
+// history window open over a full ring.
+void CardReadingBench(const QString& ports, bool withHistory)
 {
     emu::ReaderEmulator reader;
     reader.Start(ports.toStdString(), 6);
     TfrmModule w;
+    if (withHistory) {
+        FillHistory(w.History());
+        w.form()->mnuHistory->trigger();
+    }
     w.ReaderFound = true;
     w.ScanCommNo = 6;
     w.ReaderIdText = QStringLiteral("01");
@@ -227,9 +259,10 @@ void CardReadingBench(const QString& ports)
             polls.push_back(e.time);
     const double cycle =
         polls.size() > 1 ? Ms(polls.back() - polls.front()) / double(polls.size() - 1) : 0;
-    std::printf("read card, no card: cycle %.2f ms, floor %.2f ms (80 ms + %.2f ms exchange), "
+    std::printf("read card, no card%s: cycle %.2f ms, floor %.2f ms (80 ms + %.2f ms exchange), "
                 "ratio %.3f; CPU %.1f %% of one core over %.0f ms\n",
-                cycle, 80 + exchange, exchange, cycle / (80 + exchange), 100.0 * cpu / wall, wall);
+                withHistory ? ", history open and full" : "", cycle, 80 + exchange, exchange,
+                cycle / (80 + exchange), 100.0 * cpu / wall, wall);
     reader.Stop();
 }
 
@@ -301,7 +334,9 @@ int main(int argc, char** argv)
     ExchangeBench(ports.path());
     WireLatencyBench(ports.path());
     FactoryDefaultBench(ports.path());
-    CardReadingBench(ports.path());
+    CardReadingBench(ports.path(), false);
+    CardReadingBench(ports.path(), true);
+    HistoryMemoryBench();
     EmptyScanBench(ports.path());
     for (int dead : {1, 4, 8})
         DeadPortsScanBench(ports.path(), dead);

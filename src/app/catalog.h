@@ -106,6 +106,11 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
      "存取位元須為 8 位十六進位數字."},
     {"Access bits inconsistent: the sector would be blocked.", "存取位元不一致, 区段将被锁死.",
      "存取位元不一致, 區段將被鎖死."},
+    // The traffic history window.
+    {"&History", "通讯记录(&H)", "通訊紀錄(&H)"},
+    {"Traffic history", "通讯记录", "通訊紀錄"},
+    {"Save as...", "另存新档...", "另存新檔..."},
+    {"Clear", "清除", "清除"},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

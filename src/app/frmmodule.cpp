@@ -11,6 +11,7 @@
 #include <QValidator>
 
 #include "fonts.h"
+#include "history.h"
 #include "link/modelist.h"
 #include "link/payload.h"
 #include "settings.h"
@@ -85,7 +86,7 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     centralWidget()->setFixedSize(771, 613);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    link_.SetObserver(&commPanels_);
+    link_.SetObserver(&traffic_);
     link_.SetEventHook([] { QCoreApplication::processEvents(); });
 
     ConnectHandlers();
@@ -93,6 +94,17 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
 }
 
 TfrmModule::~TfrmModule() = default;
+
+HistoryOperation::HistoryOperation(link::TrafficHistory& history, MsgKey title)
+    : history_(history), before_(history.Operation())
+{
+    history_.SetOperation(CatalogText(title, 0));
+}
+
+HistoryOperation::~HistoryOperation()
+{
+    history_.SetOperation(before_);
+}
 
 void TfrmModule::ApplyUpperCase()
 {
@@ -107,6 +119,7 @@ void TfrmModule::ConnectHandlers()
     connect(ui->mnuEnglish, &QAction::triggered, this, &TfrmModule::mnuEnglishClick);
     connect(ui->mnuSimplified, &QAction::triggered, this, &TfrmModule::mnuSimplifiedClick);
     connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
+    connect(ui->mnuHistory, &QAction::triggered, this, &TfrmModule::mnuHistoryClick);
 
     connect(ui->pcReader, &QTabBar::currentChanged, this, &TfrmModule::pcReaderChange);
     connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
@@ -229,6 +242,9 @@ void TfrmModule::FormShow()
     ui->mnuTraditional->setText(QString::fromUtf8(kLanguageMenuCaptions[2]));
     ui->mnuFile->setTitle(Msg("&File"));
     ui->mnuExit->setText(Msg("E&xit"));
+    ui->mnuHistory->setText(Msg("&History"));
+    if (historyWindow_)
+        historyWindow_->ApplyLanguage(LanguageIndex);
 
     ui->pnMsg->setText(Msg("Start select reader type."));
     ShowReaderPlaceholders();
@@ -300,10 +316,13 @@ void TfrmModule::FormShow()
 
 void TfrmModule::closeEvent(QCloseEvent* event)
 {
-    if (FormClose())
-        event->accept();
-    else
+    if (!FormClose()) {
         event->ignore();
+        return;
+    }
+    event->accept();
+    if (historyWindow_)
+        historyWindow_->close();
 }
 
 bool TfrmModule::FormClose()
@@ -319,6 +338,17 @@ bool TfrmModule::FormClose()
 void TfrmModule::mnuExitClick()
 {
     close();
+}
+
+void TfrmModule::mnuHistoryClick()
+{
+    if (!historyWindow_) {
+        historyWindow_ = std::make_unique<TfrmHistory>(history_);
+        historyWindow_->ApplyLanguage(LanguageIndex);
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
 }
 
 void TfrmModule::keyPressEvent(QKeyEvent* event)

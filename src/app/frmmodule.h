@@ -15,6 +15,7 @@
 #include "catalog.h"
 #include "link/commandlink.h"
 #include "link/link.h"
+#include "link/traffichistory.h"
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
 
@@ -27,6 +28,22 @@ class QPushButton;
 class QRadioButton;
 class QShowEvent;
 class QKeyEvent;
+class TfrmHistory;
+
+// Names the operation that the history's entries of a scope belong to, by the
+// English text of its title; the one before comes back at the end of the scope.
+class HistoryOperation
+{
+public:
+    HistoryOperation(link::TrafficHistory& history, MsgKey title);
+    ~HistoryOperation();
+    HistoryOperation(const HistoryOperation&) = delete;
+    HistoryOperation& operator=(const HistoryOperation&) = delete;
+
+private:
+    link::TrafficHistory& history_;
+    QString before_;
+};
 
 // The one window of the program. It owns the whole state: the link state found
 // by the scan, the command prefix, the last response and the language. The
@@ -70,6 +87,10 @@ public:
     void mnuEnglishClick();
     void mnuSimplifiedClick();
     void mnuTraditionalClick();
+    // Shows the traffic history window, created on first use.
+    void mnuHistoryClick();
+    link::TrafficHistory& History() { return history_; }
+    TfrmHistory* HistoryWindow() const { return historyWindow_.get(); }
     void SetLanguage(int index); // the three menu handlers' common steps
     // Text of a catalogue entry (named by its English text) in the current language.
     QString Msg(MsgKey key) const;
@@ -207,8 +228,14 @@ private:
     };
 
     std::unique_ptr<Ui::frmModule> ui;
-    link::Link link_;
+    // The link's observers outlive it: closing the port on destruction reports.
+    link::TrafficHistory history_;
+    link::TrafficRecorder recorder_{history_};
     CommPanels commPanels_{*this};
+    link::ObserverFanOut traffic_{{&commPanels_, &recorder_}};
+    link::Link link_;
+    // No parent: it stays usable while an operation disables the main window.
+    std::unique_ptr<TfrmHistory> historyWindow_;
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
     bool cardReadStopping_ = false;                // the run was asked to stop and is ending

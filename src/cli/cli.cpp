@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -19,6 +20,7 @@
 #include "link/modelist.h"
 #include "link/payload.h"
 #include "link/serialport.h"
+#include "link/traffichistory.h"
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
 #include "mifare/operations.h"
@@ -85,39 +87,6 @@ private:
     std::mutex mu_;
 };
 
-// -v: the traffic of one link on stderr, each line naming its port.
-class TrafficLog final : public link::LinkObserver
-{
-public:
-    TrafficLog(Output& out, const link::Link& link) : out_(out), link_(link) {}
-    void FrameSent(const std::string& display) override
-    {
-        out_.Traffic(Port(link_.PortNumber()) + " > " + link::PayloadText(display));
-    }
-    void BytesReceived(const std::string& display, link::Outcome outcome, int) override
-    {
-        out_.Traffic(Port(link_.PortNumber()) + " < " + QString::fromStdString(display) + "  " +
-                     link::OutcomeText(outcome));
-    }
-    void PortOpened(int port, const std::string& mode, const std::string& path) override
-    {
-        out_.Traffic(Port(port) + " opened " + QString::fromStdString(path) + " at " +
-                     QString::fromStdString(mode));
-    }
-    void PortFailed(int port, const std::string&, const std::string& path,
-                    link::OpenError error) override
-    {
-        out_.Traffic(Port(port) + " not opened " + QString::fromStdString(path) + ": " +
-                     link::OpenErrorText(error));
-    }
-    void PortClosed(int port) override { out_.Traffic(Port(port) + " closed"); }
-
-private:
-    static QString Port(int n) { return QStringLiteral("COM%1").arg(n); }
-    Output& out_;
-    const link::Link& link_;
-};
-
 QString OpenReason(link::OpenError error)
 {
     QString reason = QString::fromLatin1(link::OpenErrorText(error));
@@ -145,6 +114,7 @@ const OptionDef kOptions[] = {
     {"id", "NN", "the reader's ID (default: asked of the reader, as the scan does)"},
     {"json", nullptr, "one JSON object per line"},
     {"verbose", nullptr, "the traffic on stderr"},
+    {"log", "FILE", "the traffic appended to FILE, one entry a line"},
     {"save", nullptr, "remember the port, line setting and type found"},
     {"lock", nullptr, "try only the stored or given line setting on each port"},
     {"all", nullptr, "every reader on every port, the ports probed at the same time"},
@@ -166,7 +136,7 @@ const OptionDef kOptions[] = {
 };
 
 const std::vector<const char*> kCommonOptions = {"port", "mode",    "type", "id",
-                                                 "json", "verbose", "help"};
+                                                 "json", "verbose", "log",  "help"};
 
 QCommandLineOption MakeOption(const OptionDef& d)
 {
@@ -209,6 +179,8 @@ struct Context
     QStringList args; // the positional arguments after the verb
     Output& out;
     StoredSettings stored;
+    // Every link's traffic goes here; it writes it out for -v and --log.
+    link::TrafficHistory& history;
 
     QString Name() const { return QString::fromLatin1(verb.name); }
 
@@ -313,9 +285,8 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     const std::optional<QString> givenId =
         c.Flag("id") ? std::optional<QString>(ReaderIdOption(c)) : std::nullopt;
     link::Link link;
-    TrafficLog traffic(c.out, link);
-    if (c.Flag("verbose"))
-        link.SetObserver(&traffic);
+    link::TrafficRecorder traffic(c.history);
+    link.SetObserver(&traffic);
     if (!link.OpenPort(t.port, t.mode)) {
         c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(t.port),
                       OpenReason(link.LastOpenError()));
@@ -458,9 +429,8 @@ int ScanAll(Context& c, int type)
             reader::ScanRequest r = Request(c, type);
             r.firstPort = r.lastPort = ports[i];
             link::Link link;
-            TrafficLog traffic(c.out, link);
-            if (c.Flag("verbose"))
-                link.SetObserver(&traffic);
+            link::TrafficRecorder traffic(c.history);
+            link.SetObserver(&traffic);
             reader::ScanProgress quiet;
             results[i] = reader::Scan(link, r, quiet);
         });
@@ -494,8 +464,8 @@ int Scan(Context& c)
         r.storedPort = c.stored.scanCommNo;
     }
     link::Link link;
-    TrafficLog traffic(c.out, link);
-    OpenFailures failures(c.Flag("verbose") ? &traffic : nullptr);
+    link::TrafficRecorder traffic(c.history);
+    OpenFailures failures(&traffic);
     link.SetObserver(&failures);
     reader::ScanProgress quiet;
     const reader::ScanResult result = reader::Scan(link, r, quiet);
@@ -1094,7 +1064,28 @@ int RunCli(int argc, char** argv)
         return kExitUsage;
     }
     UseSettingsDirFromEnvironment();
-    Context c{p, *verb, positional, out, {}};
+    // The entries are written out as they come; none need be kept.
+    link::TrafficHistory history(1);
+    history.SetOperation(name);
+    QFile log(p.value(QStringLiteral("log")));
+    if (p.isSet(QStringLiteral("log")) && !log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        out.Failure(name, QStringLiteral("cannot write the log %1").arg(log.fileName()),
+                    log.errorString());
+        return kExitUsage;
+    }
+    const bool verbose = p.isSet(QStringLiteral("verbose"));
+    if (verbose || log.isOpen()) {
+        history.SetListener([&](const link::TrafficEntry& e) {
+            const QString line = link::EntryLine(e);
+            if (verbose)
+                out.Traffic(line);
+            if (log.isOpen()) {
+                log.write(line.toUtf8() + '\n');
+                log.flush();
+            }
+        });
+    }
+    Context c{p, *verb, positional, out, {}, history};
     LoadStoredSettings(c.stored);
     // The same COM numbers as the window: the store's Ports group first.
     link::SetPortMap(LoadStoredPortMap());

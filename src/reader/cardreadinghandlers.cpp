@@ -69,6 +69,7 @@ void TfrmModule::ReadCards(bool twoWay)
     for (QWidget* w : LockedControls(f))
         w->setEnabled(false);
 
+    HistoryOperation named(History(), twoWay ? MsgKey("Read card two-way") : MsgKey("Read card"));
     // Everything comes back however the run ends, an escaping error included.
     struct Restore
     {

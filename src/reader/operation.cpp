@@ -30,6 +30,7 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
     setEnabled(false);
     OperationRunning = true;
     refusalReason_.reset();
+    HistoryOperation named(history_, texts.title);
     OperationGuard guard{*this};
 
     if (!ReaderFound) {

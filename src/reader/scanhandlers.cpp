@@ -114,6 +114,8 @@ void TfrmModule::btnScanClick()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetBusy(true);
     OperationRunning = true;
+    // Declared before the guard: the port it closes still belongs to the scan.
+    HistoryOperation named(History(), "Scan reader");
     ScanGuard guard{this};
 
     f->pnMsg->setText(Msg("Scan reader") + QStringLiteral(" ...."));

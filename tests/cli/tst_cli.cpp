@@ -242,6 +242,43 @@ private slots:
         QCOMPARE(got.isBool() ? QString(got.toBool() ? "true" : "false") : got.toString(), value);
     }
 
+    // --log: one operation's traffic, one entry a line, appended run after run;
+    // -v shows the same lines.
+    void logFile()
+    {
+        World world;
+        world.Add(3, Type4());
+        QTemporaryDir dir;
+        const QString path = dir.filePath("traffic.log");
+        const QStringList args{"set-card-type", "1",  "--port", "3",  "--mode", "5", "--type", "4",
+                               "--id",          "01", "--log",  path, "-v"};
+        const Run first = world.Cli(args);
+        QCOMPARE(first.exit, 0);
+        QFile log(path);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        log.close();
+        QCOMPARE(first.err, text);
+        QStringList events;
+        for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+            QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ")
+                         .match(line)
+                         .hasMatch(),
+                     qPrintable(line));
+            events << line.section(' ', 2);
+        }
+        const QString at = "COM3 19200,e,8,1 (set-card-type) ";
+        QCOMPARE(events, (QStringList{at + "opened " + QString::fromStdString(world.PortPath(3)),
+                                      at + "sent [09]H01B02[0D]",
+                                      at + "received [0A]H01B1234567809[0D] - accepted",
+                                      at + "sent [09]H01A130[0D]",
+                                      at + "received [0A]H01A0002[0D] - accepted", at + "closed"}));
+
+        QCOMPARE(world.Cli(args).exit, 0);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(log.readAll()).count('\n'), 12);
+    }
+
     // The scan: the reader with its type's settings, saved only with --save;
     // a port that does not open exits 3 with its reason.
     void scan()

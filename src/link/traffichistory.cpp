@@ -1,0 +1,261 @@
+#include "link/traffichistory.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+#include "link/payload.h"
+
+inline namespace tesmora {
+namespace link {
+
+QString OpenFailureText(OpenError error)
+{
+    QString text = QString::fromLatin1(OpenErrorText(error));
+    if (error == OpenError::Busy)
+        text += QStringLiteral(": held by another program");
+    if (error == OpenError::PermissionDenied)
+        text += QStringLiteral(": add the account to the dialout group (adduser $USER dialout),"
+                               " then log in again");
+    return text;
+}
+
+namespace {
+
+QString Received(const TrafficEntry& e)
+{
+    if (e.outcome == Outcome::Refused)
+        return QStringLiteral("refused before sending");
+    const QString bytes = e.count > 0 ? e.text : QStringLiteral("nothing");
+    QString line = QStringLiteral("received ") + bytes + QStringLiteral(" - ") +
+                   QString::fromLatin1(OutcomeText(e.outcome));
+    if (e.outcome == Outcome::Deadline && e.count > 0)
+        line += QStringLiteral(", %1 byte(s) had come").arg(e.count);
+    return line;
+}
+
+QString Event(const TrafficEntry& e)
+{
+    switch (e.kind) {
+    case TrafficEntry::Kind::Sent:
+        return QStringLiteral("sent ") + e.text;
+    case TrafficEntry::Kind::Received:
+        return Received(e);
+    case TrafficEntry::Kind::Opened:
+        return QStringLiteral("opened ") + e.text;
+    case TrafficEntry::Kind::Failed:
+        return QStringLiteral("not opened ") + e.text + QStringLiteral(": ") +
+               OpenFailureText(e.error);
+    case TrafficEntry::Kind::Closed:
+        return QStringLiteral("closed");
+    }
+    return {};
+}
+
+} // namespace
+
+QString EntryLine(const TrafficEntry& e)
+{
+    QString line =
+        QDateTime::fromMSecsSinceEpoch(e.msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    line += e.port > 0 ? QStringLiteral(" COM%1").arg(e.port) : QStringLiteral(" COM-");
+    line += QLatin1Char(' ') + (e.mode.isEmpty() ? QStringLiteral("-") : e.mode);
+    if (!e.operation.isEmpty())
+        line += QStringLiteral(" (") + e.operation + QLatin1Char(')');
+    return line + QLatin1Char(' ') + Event(e);
+}
+
+// --- the ring ---------------------------------------------------------------------
+
+TrafficHistory::TrafficHistory(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+
+void TrafficHistory::SetOperation(const QString& operation)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    operation_ = operation;
+}
+
+QString TrafficHistory::Operation() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return operation_;
+}
+
+void TrafficHistory::SetListener(std::function<void(const TrafficEntry&)> listener)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    listener_ = std::move(listener);
+}
+
+void TrafficHistory::Add(TrafficEntry entry)
+{
+    entry.msecs = QDateTime::currentMSecsSinceEpoch();
+    std::lock_guard<std::mutex> lock(mu_);
+    entry.operation = operation_;
+    if (listener_)
+        listener_(entry);
+    // Slot of a sequence number: counted from the oldest kept, which the ring
+    // held at its slot 0 when it was last emptied.
+    if (ring_.size() < capacity_)
+        ring_.push_back(std::move(entry));
+    else
+        ring_[(end_ - base_) % capacity_] = std::move(entry);
+    ++end_;
+    if (end_ - first_ > capacity_)
+        ++first_;
+}
+
+uint64_t TrafficHistory::FirstSequence() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return first_;
+}
+
+uint64_t TrafficHistory::EndSequence() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return end_;
+}
+
+std::optional<TrafficEntry> TrafficHistory::At(uint64_t sequence) const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (sequence < first_ || sequence >= end_)
+        return std::nullopt;
+    return ring_[(sequence - base_) % capacity_];
+}
+
+std::vector<TrafficEntry> TrafficHistory::Entries() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    std::vector<TrafficEntry> out;
+    out.reserve(end_ - first_);
+    for (uint64_t s = first_; s < end_; ++s)
+        out.push_back(ring_[(s - base_) % capacity_]);
+    return out;
+}
+
+size_t TrafficHistory::Capacity() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return capacity_;
+}
+
+void TrafficHistory::SetCapacity(size_t capacity)
+{
+    std::vector<TrafficEntry> kept = Entries();
+    std::lock_guard<std::mutex> lock(mu_);
+    capacity_ = std::max<size_t>(capacity, 1);
+    const size_t drop = kept.size() > capacity_ ? kept.size() - capacity_ : 0;
+    first_ = end_ - (kept.size() - drop);
+    base_ = first_;
+    ring_.assign(std::make_move_iterator(kept.begin() + ptrdiff_t(drop)),
+                 std::make_move_iterator(kept.end()));
+}
+
+void TrafficHistory::Clear()
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    ring_.clear();
+    first_ = base_ = end_;
+}
+
+QString TrafficHistory::Text() const
+{
+    QString text;
+    for (const TrafficEntry& e : Entries())
+        text += EntryLine(e) + QLatin1Char('\n');
+    return text;
+}
+
+// --- the recorder ----------------------------------------------------------------
+
+void TrafficRecorder::Add(TrafficEntry::Kind kind, QString text)
+{
+    TrafficEntry e;
+    e.kind = kind;
+    e.port = port_;
+    e.mode = mode_;
+    e.text = std::move(text);
+    history_.Add(std::move(e));
+}
+
+void TrafficRecorder::FrameSent(const std::string& display)
+{
+    Add(TrafficEntry::Kind::Sent, PayloadText(display));
+}
+
+void TrafficRecorder::BytesReceived(const std::string& display, Outcome outcome, int count)
+{
+    TrafficEntry e;
+    e.kind = TrafficEntry::Kind::Received;
+    e.port = port_;
+    e.mode = mode_;
+    e.text = QString::fromStdString(display);
+    e.outcome = outcome;
+    e.count = count;
+    history_.Add(std::move(e));
+}
+
+void TrafficRecorder::PortOpened(int port, const std::string& mode, const std::string& path)
+{
+    port_ = port;
+    mode_ = QString::fromStdString(mode);
+    Add(TrafficEntry::Kind::Opened, QString::fromStdString(path));
+}
+
+void TrafficRecorder::PortFailed(int port, const std::string& mode, const std::string& path,
+                                 OpenError error)
+{
+    port_ = port;
+    mode_ = QString::fromStdString(mode);
+    TrafficEntry e;
+    e.kind = TrafficEntry::Kind::Failed;
+    e.port = port;
+    e.mode = mode_;
+    e.text = QString::fromStdString(path);
+    e.error = error;
+    history_.Add(std::move(e));
+}
+
+void TrafficRecorder::PortClosed(int port)
+{
+    port_ = port;
+    Add(TrafficEntry::Kind::Closed, {});
+}
+
+// --- the fan-out -------------------------------------------------------------------
+
+void ObserverFanOut::FrameSent(const std::string& display)
+{
+    for (LinkObserver* o : observers_)
+        o->FrameSent(display);
+}
+
+void ObserverFanOut::BytesReceived(const std::string& display, Outcome outcome, int count)
+{
+    for (LinkObserver* o : observers_)
+        o->BytesReceived(display, outcome, count);
+}
+
+void ObserverFanOut::PortOpened(int port, const std::string& mode, const std::string& path)
+{
+    for (LinkObserver* o : observers_)
+        o->PortOpened(port, mode, path);
+}
+
+void ObserverFanOut::PortFailed(int port, const std::string& mode, const std::string& path,
+                                OpenError error)
+{
+    for (LinkObserver* o : observers_)
+        o->PortFailed(port, mode, path, error);
+}
+
+void ObserverFanOut::PortClosed(int port)
+{
+    for (LinkObserver* o : observers_)
+        o->PortClosed(port);
+}
+
+} // namespace link
+} // namespace tesmora
