@@ -236,7 +236,8 @@ private slots:
     {
         Fixture fx;
         emu::ReaderModel m;
-        for (int i = 0; i < 16; ++i)
+        // Long enough for two periods of the indicator, also on a loaded machine.
+        for (int i = 0; i < 32; ++i)
             m.cards.Card("00BC614E");
         emu::ReaderEmulator& r = fx.FoundReader(0, m);
         int whiteAfterLit = 0;
