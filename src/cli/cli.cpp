@@ -214,10 +214,7 @@ struct Context
         const QString text = p.value(QString::fromLatin1(option)).toUpper();
         if (!p.isSet(QString::fromLatin1(option)))
             throw UsageError{QStringLiteral("--%1 is required").arg(option)};
-        bool hex = text.size() == digits;
-        for (QChar c : text)
-            hex = hex && ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'));
-        if (!hex)
+        if (!mifare::HexDigits(text, digits))
             throw UsageError{QStringLiteral("--%1 takes %2 hexadecimal digits, not \"%3\"")
                                  .arg(option)
                                  .arg(digits)
@@ -362,46 +359,6 @@ void PrintReader(Context& c, const reader::ScanResult& r, int type)
                          {"settings", settings}});
 }
 
-// Records why ports did not open, for a scan of one port.
-class OpenFailures final : public link::LinkObserver
-{
-public:
-    explicit OpenFailures(link::LinkObserver* next) : next_(next) {}
-    void FrameSent(const std::string& d) override
-    {
-        if (next_)
-            next_->FrameSent(d);
-    }
-    void BytesReceived(const std::string& d, link::Outcome o, int n) override
-    {
-        if (next_)
-            next_->BytesReceived(d, o, n);
-    }
-    void PortOpened(int port, const std::string& mode, const std::string& path) override
-    {
-        opened = true;
-        if (next_)
-            next_->PortOpened(port, mode, path);
-    }
-    void PortFailed(int port, const std::string& mode, const std::string& path,
-                    link::OpenError e) override
-    {
-        error = e;
-        if (next_)
-            next_->PortFailed(port, mode, path, e);
-    }
-    void PortClosed(int port) override
-    {
-        if (next_)
-            next_->PortClosed(port);
-    }
-    bool opened = false;
-    link::OpenError error = link::OpenError::None;
-
-private:
-    link::LinkObserver* next_;
-};
-
 reader::ScanRequest Request(const Context& c, int type)
 {
     reader::ScanRequest r;
@@ -465,14 +422,14 @@ int Scan(Context& c)
     }
     link::Link link;
     link::TrafficRecorder traffic(c.history);
-    OpenFailures failures(&traffic);
-    link.SetObserver(&failures);
+    link.SetObserver(&traffic);
     reader::ScanProgress quiet;
     const reader::ScanResult result = reader::Scan(link, r, quiet);
     if (!result.identified) {
-        if (port && !failures.opened) {
+        // One port searched: its last open failing means it never opened.
+        if (port && link.LastOpenError() != link::OpenError::None) {
             c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*port),
-                          OpenReason(failures.error));
+                          OpenReason(link.LastOpenError()));
             return kExitPort;
         }
         c.out.Failure(c.Name(), QStringLiteral("no reader found"));
@@ -822,10 +779,7 @@ int AccessEncode(Context& c)
 int AccessDecode(Context& c)
 {
     const QString text = c.args[0].toUpper();
-    bool hex = text.size() == 8;
-    for (QChar ch : text)
-        hex = hex && ((ch >= u'0' && ch <= u'9') || (ch >= u'A' && ch <= u'F'));
-    if (!hex)
+    if (!mifare::HexDigits(text, 8))
         throw UsageError{
             QStringLiteral("access bits are 8 hexadecimal digits, not \"%1\"").arg(text)};
     const unsigned b6 = text.mid(0, 2).toUInt(nullptr, 16);

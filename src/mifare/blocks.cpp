@@ -2,8 +2,6 @@
 
 namespace mifare {
 
-namespace {
-
 bool HexDigits(const QString& text, int count)
 {
     if (text.size() != count)
@@ -13,8 +11,6 @@ bool HexDigits(const QString& text, int count)
             return false;
     return true;
 }
-
-} // namespace
 
 int AbsoluteBlock(int sector, int block)
 {

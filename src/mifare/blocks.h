@@ -17,6 +17,8 @@ int AbsoluteBlock(int sector, int block);
 int TrailerBlock(int sector);
 // Whether block b of sector s is the sector's trailer.
 bool IsTrailer(int sector, int block);
+// Whether a text is exactly `count` upper-case hexadecimal digits.
+bool HexDigits(const QString& text, int count);
 // Two upper-case hexadecimal digits, as block numbers and sectors are sent.
 QString Hex2(int value);
 
