@@ -19,8 +19,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "beep.h"
-#include "frmmodule.h"
+#include "gui/beep.h"
+#include "gui/frmmodule.h"
 #include "link/traffichistory.h"
 #include "readeremulator.h"
 #include "ui_frmmodule.h"

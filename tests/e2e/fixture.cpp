@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "beep.h"
+#include "gui/beep.h"
 #include "link/serialport.h"
 
 #include <QApplication>

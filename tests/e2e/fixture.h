@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "application.h"
-#include "frmmodule.h"
+#include "gui/application.h"
+#include "gui/frmmodule.h"
 #include "readeremulator.h"
 #include "ui_frmmodule.h"
 

@@ -10,7 +10,7 @@
 
 #include "filemodes.h"
 #include "fixture.h"
-#include "history.h"
+#include "gui/history.h"
 
 namespace {
 

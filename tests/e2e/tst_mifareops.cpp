@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 
-#include "beep.h"
 #include "fixture.h"
+#include "gui/beep.h"
 
 using emu::Fault;
 using Payloads = std::vector<std::string>;

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "beep.h"
+#include "gui/beep.h"
 
 class TestBeep : public QObject
 {

@@ -4,8 +4,8 @@
 #include <QSet>
 #include <QTest>
 
-#include "catalog.h"
-#include "fonts.h"
+#include "catalog/catalog.h"
+#include "gui/fonts.h"
 
 class TestCatalog : public QObject
 {

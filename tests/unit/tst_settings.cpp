@@ -11,7 +11,7 @@
 #include <string>
 
 #include "filemodes.h"
-#include "settings.h"
+#include "store/settings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "beep.h"
 #include "frmmodule.h"
-#include "readertypes.h"
+#include "reader/readertypes.h"
 #include "ui_frmmodule.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "frmmodule.h"
 #include "link/decimal.h"
 #include "link/modelist.h"
-#include "readertypes.h"
-#include "scan.h"
+#include "reader/readertypes.h"
+#include "reader/scan.h"
 #include "ui_frmmodule.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "history.h"
 #include "link/modelist.h"
 #include "link/payload.h"
-#include "settings.h"
+#include "store/settings.h"
 #include "ui_frmmodule.h"
 
 namespace {

@@ -1,31 +1,13 @@
-// The MIFARE buttons: each reads its controls, runs its command sequence in the
-// operation frame, and shows what came back.
-#include "blocks.h"
+// The "MIFARE" page: the reader's key store and card-ID location, and block
+// reads and writes; each runs its command sequence in the operation frame and
+// shows what came back.
 #include "frmmodule.h"
-#include "operations.h"
+#include "mifare/blocks.h"
+#include "mifare/operations.h"
 #include "ui_frmmodule.h"
 
 using link::Addressee;
 using link::CommandLink;
-
-bool TfrmModule::TrailerAllowed(mifare::TrailerFault fault)
-{
-    struct Reason
-    {
-        mifare::TrailerFault fault;
-        MsgKey text;
-    };
-    static constexpr Reason kReasons[] = {
-        {mifare::TrailerFault::Keys, "Keys must be 12 hexadecimal digits."},
-        {mifare::TrailerFault::AccessLength, "Access bits must be 8 hexadecimal digits."},
-        {mifare::TrailerFault::Inconsistent,
-         "Access bits inconsistent: the sector would be blocked."},
-    };
-    for (const auto& [f, reason] : kReasons)
-        if (f == fault)
-            refusalReason_ = reason;
-    return fault == mifare::TrailerFault::None;
-}
 
 std::function<void(const QString&)> TfrmModule::ShowBlock()
 {
@@ -93,21 +75,4 @@ void TfrmModule::btnM1WriteClick()
             return !mifare::IsTrailer(sector, block) ||
                    TrailerAllowed(mifare::CheckTrailerBlock(data));
         });
-}
-
-void TfrmModule::btnM1CardKeyClick()
-{
-    Ui::frmModule* f = form();
-    const bool oldKeyB = f->rbM1CardKeyB->isChecked();
-    const QString oldKey = f->edM1CardOldKey->text();
-    const int trailer = mifare::TrailerBlock(f->sbM1CardSector->value());
-    const QString keyA = f->edM1CardKeyA->text();
-    const QString access = f->edM1CardKeyAccess->text();
-    const QString keyB = f->edM1CardKeyB->text();
-    RunOperation(
-        {"Set card key", "Set card key ok.", "Set card key error!"},
-        [&](CommandLink& link, const Addressee& to) {
-            return mifare::WriteTrailer(link, to, oldKeyB, oldKey, trailer, keyA + access + keyB);
-        },
-        [&] { return TrailerAllowed(mifare::CheckTrailer(keyA, access, keyB)); });
 }

@@ -1,6 +1,6 @@
 #include "application.h"
 #include "frmmodule.h"
-#include "settings.h"
+#include "store/settings.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,10 +1,15 @@
-// The access bits editor in the window: the radio buttons are its model and
-// edM1CardKeyAccess its output.
+// The "MIFARE key" page: the sector trailer write, and the access bits editor,
+// whose radio buttons are its model and edM1CardKeyAccess its output.
 #include <QCoreApplication>
 #include <QRadioButton>
 
 #include "frmmodule.h"
+#include "mifare/blocks.h"
+#include "mifare/operations.h"
 #include "ui_frmmodule.h"
+
+using link::Addressee;
+using link::CommandLink;
 
 namespace {
 
@@ -76,4 +81,40 @@ void TfrmModule::UpdateAccessBits()
     AccessByte7 = text.mid(2, 2).toUInt(nullptr, 16);
     AccessByte8 = text.mid(4, 2).toUInt(nullptr, 16);
     form()->edM1CardKeyAccess->setText(text);
+}
+
+bool TfrmModule::TrailerAllowed(mifare::TrailerFault fault)
+{
+    struct Reason
+    {
+        mifare::TrailerFault fault;
+        MsgKey text;
+    };
+    static constexpr Reason kReasons[] = {
+        {mifare::TrailerFault::Keys, "Keys must be 12 hexadecimal digits."},
+        {mifare::TrailerFault::AccessLength, "Access bits must be 8 hexadecimal digits."},
+        {mifare::TrailerFault::Inconsistent,
+         "Access bits inconsistent: the sector would be blocked."},
+    };
+    for (const auto& [f, reason] : kReasons)
+        if (f == fault)
+            refusalReason_ = reason;
+    return fault == mifare::TrailerFault::None;
+}
+
+void TfrmModule::btnM1CardKeyClick()
+{
+    Ui::frmModule* f = form();
+    const bool oldKeyB = f->rbM1CardKeyB->isChecked();
+    const QString oldKey = f->edM1CardOldKey->text();
+    const int trailer = mifare::TrailerBlock(f->sbM1CardSector->value());
+    const QString keyA = f->edM1CardKeyA->text();
+    const QString access = f->edM1CardKeyAccess->text();
+    const QString keyB = f->edM1CardKeyB->text();
+    RunOperation(
+        {"Set card key", "Set card key ok.", "Set card key error!"},
+        [&](CommandLink& link, const Addressee& to) {
+            return mifare::WriteTrailer(link, to, oldKeyB, oldKey, trailer, keyA + access + keyB);
+        },
+        [&] { return TrailerAllowed(mifare::CheckTrailer(keyA, access, keyB)); });
 }

@@ -4,30 +4,29 @@
 
 namespace {
 
-QString Text(size_t index, int column)
+QString EntryText(size_t index, int column)
 {
     if (column < 0 || column > 2)
         column = 0;
-    std::string_view t = kMessageCatalog[index].text[column];
-    return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    return QUtf8StringView(kMessageCatalog[index].text[column]).toString();
 }
 
 } // namespace
 
 QString CatalogText(MsgKey key, int column)
 {
-    return Text(static_cast<size_t>(key.index), column);
+    return EntryText(static_cast<size_t>(key.index), column);
 }
 
 QString CatalogLookup(std::string_view english, int column)
 {
     int index = CatalogIndex(english);
     if (index < 0) {
-        QString key = QString::fromUtf8(english.data(), static_cast<qsizetype>(english.size()));
+        QString key = QUtf8StringView(english).toString();
         qCritical("missing catalogue entry: \"%s\"", qPrintable(key));
         return key;
     }
-    return Text(static_cast<size_t>(index), column);
+    return EntryText(static_cast<size_t>(index), column);
 }
 
 int LanguageIndexOf(const QString& language)

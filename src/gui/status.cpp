@@ -4,7 +4,7 @@
 #include <QThread>
 
 #include "frmmodule.h"
-#include "readertypes.h"
+#include "reader/readertypes.h"
 #include "ui_frmmodule.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 #include "fonts.h"
 
 HistoryModel::HistoryModel(const link::TrafficHistory& history, QObject* parent)

@@ -4,9 +4,9 @@
 #include <QPushButton>
 
 #include "beep.h"
-#include "cardreading.h"
 #include "frmmodule.h"
-#include "readertypes.h"
+#include "reader/cardreading.h"
+#include "reader/readertypes.h"
 #include "ui_frmmodule.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 #include "link/commandlink.h"
 #include "link/link.h"
 #include "link/traffichistory.h"

@@ -1,6 +1,6 @@
 #include "settings.h"
 
-#include "catalog.h"
+#include "catalog/catalog.h"
 #include "link/decimal.h"
 
 #include <QFile>

@@ -1,0 +1,78 @@
+// read-card: cards and keys as the reader reads them, until a count, a time or
+// Ctrl-C.
+#include <QElapsedTimer>
+#include <QJsonObject>
+
+#include <atomic>
+#include <csignal>
+
+#include "cli.h"
+#include "reader/cardreading.h"
+#include "verb.h"
+
+namespace cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int)
+{
+    gInterrupted = true;
+}
+
+} // namespace
+
+int ReadCard(Context& c)
+{
+    const bool twoWay = c.Flag("two-way");
+    const auto count = c.Int("count", 1, 1000000000);
+    const auto seconds = c.Int("seconds", 1, 1000000000);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnInterrupt; // no SA_RESTART: a wait ends at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    int seen = 0;
+    bool stopped = false;
+    const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
+        stopped = reader::ReadCards(
+            l, to, twoWay, [] { return QStringLiteral("Card ID"); },
+            [&] {
+                return gInterrupted || (count && seen >= *count) ||
+                       (seconds && clock.elapsed() >= qint64(*seconds) * 1000);
+            },
+            [&](const reader::CardShown& s) {
+                using K = reader::CardShown::Kind;
+                if (s.kind == K::Nothing)
+                    return;
+                ++seen;
+                if (s.kind == K::Key) {
+                    c.out.Result(QStringLiteral("key ") + s.keys,
+                                 {{"kind", "key"}, {"text", s.keys}});
+                    return;
+                }
+                QJsonObject o{{"kind", "card"}, {"hex", s.hex}};
+                QString plain = QStringLiteral("card ") + s.hex;
+                if (s.value) {
+                    const QString decimal =
+                        QString::asprintf("%010llu", (unsigned long long)*s.value);
+                    o.insert("decimal", decimal);
+                    plain += QStringLiteral(" ") + decimal;
+                }
+                if (!s.keys.isEmpty()) {
+                    o.insert("keys", s.keys);
+                    plain += QStringLiteral(" keys ") + s.keys;
+                }
+                c.out.Result(plain, o);
+            },
+            {});
+        return stopped;
+    });
+    return code;
+}
+
+} // namespace cli

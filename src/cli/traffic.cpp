@@ -1,0 +1,16 @@
+#include "traffic.h"
+
+namespace cli {
+
+void TrafficPrinter::Print(const link::TrafficEntry& e)
+{
+    const QString line = link::EntryLine(e);
+    if (verbose_)
+        out_.Traffic(line);
+    if (log_.isOpen()) {
+        log_.write(line.toUtf8() + '\n');
+        log_.flush();
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,140 @@
+#pragma once
+
+// What every verb shares: its table entry, the parsed command line it runs
+// on, and the port, line setting and type it addresses.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "link/link.h"
+#include "link/traffichistory.h"
+#include "mifare/blocks.h"
+#include "output.h"
+#include "store/settings.h"
+
+namespace cli {
+
+using link::Addressee;
+
+// A usage error: reported, exit 2, nothing sent.
+struct UsageError
+{
+    QString message;
+};
+
+// Everything written to stdout and stderr goes through here, one line at a
+
+struct Context;
+using VerbRun = int (*)(Context&);
+
+struct Verb
+{
+    const char* name;     // "scan", "mifare read", ...
+    const char* synopsis; // positional arguments
+    const char* summary;
+    std::vector<const char*> options; // beyond the common ones
+    int positionals;                  // exactly this many
+    VerbRun run;
+};
+
+struct Context
+{
+    QCommandLineParser& p;
+    const Verb& verb;
+    QStringList args; // the positional arguments after the verb
+    Output& out;
+    StoredSettings stored;
+    // Every link's traffic goes here; it writes it out for -v and --log.
+    link::TrafficHistory& history;
+
+    QString Name() const { return QString::fromLatin1(verb.name); }
+
+    std::optional<int> Int(const char* option, int lo, int hi) const
+    {
+        if (!p.isSet(QString::fromLatin1(option)))
+            return std::nullopt;
+        return Number(p.value(QString::fromLatin1(option)), QStringLiteral("--") + option, lo, hi);
+    }
+    int RequiredInt(const char* option, int lo, int hi) const
+    {
+        const auto v = Int(option, lo, hi);
+        if (!v)
+            throw UsageError{QStringLiteral("--%1 is required").arg(option)};
+        return *v;
+    }
+    static int Number(const QString& text, const QString& what, int lo, int hi)
+    {
+        bool ok = false;
+        const int v = text.toInt(&ok);
+        if (!ok || v < lo || v > hi || text.trimmed() != text)
+            throw UsageError{QStringLiteral("%1 takes %2 to %3, not \"%4\"")
+                                 .arg(what)
+                                 .arg(lo)
+                                 .arg(hi)
+                                 .arg(text)};
+        return v;
+    }
+    QString Hex(const char* option, int digits) const
+    {
+        const QString text = p.value(QString::fromLatin1(option)).toUpper();
+        if (!p.isSet(QString::fromLatin1(option)))
+            throw UsageError{QStringLiteral("--%1 is required").arg(option)};
+        if (!mifare::HexDigits(text, digits))
+            throw UsageError{QStringLiteral("--%1 takes %2 hexadecimal digits, not \"%3\"")
+                                 .arg(option)
+                                 .arg(digits)
+                                 .arg(text)};
+        return text;
+    }
+    bool Flag(const char* option) const { return p.isSet(QString::fromLatin1(option)); }
+};
+
+// The port, line setting and type an operation addresses.
+struct Target
+{
+    int port = 0;
+    int modeIndex = 0;
+    QString mode;
+    int type = 0; // 0-7
+    QString prefix;
+};
+
+int ResolveType(const Context& c);
+// The line setting: --mode, else the stored one.
+std::pair<int, QString> ResolveMode(const Context& c);
+Target ResolveTarget(const Context& c);
+QString ReaderIdOption(const Context& c);
+// Opens the target's port, learns the reader's ID unless given, runs the
+// sequence and closes the port again. `command` false: the reader refused.
+int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
+// A set operation that prints only its success.
+int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
+
+// The verbs, by group.
+int Scan(Context& c);
+int Ports(Context& c);
+int SetId(Context& c);
+int SetBaud(Context& c);
+int SetInterface(Context& c);
+int SetCardType(Context& c);
+int SetKeyParity(Context& c);
+int SetKeyNumber(Context& c);
+int SetKeyStatus(Context& c);
+int FactoryDefault(Context& c);
+int CommandTest(Context& c);
+int ReadCard(Context& c);
+int MifareEepromKey(Context& c);
+int MifareIdLocation(Context& c);
+int MifareRead(Context& c);
+int MifareWrite(Context& c);
+int MifareTrailer(Context& c);
+int AccessEncode(Context& c);
+int AccessDecode(Context& c);
+
+} // namespace cli
