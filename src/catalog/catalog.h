@@ -111,6 +111,11 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"Traffic history", "通讯记录", "通訊紀錄"},
     {"Save as...", "另存新档...", "另存新檔..."},
     {"Clear", "清除", "清除"},
+    // Why no reader was reached: ports this account may not open, or that
+    // another program holds.
+    {"Permission denied: add your account to the dialout group.",
+     "没有权限: 请将帐号加入 dialout 群组.", "沒有權限: 請將帳號加入 dialout 群組."},
+    {"Busy: held by another program.", "忙碌: 已被其他程式占用.", "忙碌: 已被其他程式佔用."},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

@@ -2,17 +2,20 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
 
+#include <csignal>
 #include <cstdio>
-#include <vector>
 
-#include "link/modelist.h"
-#include "link/payload.h"
-#include "link/serialport.h"
+#include <unistd.h>
+
+#include "help.h"
+#include "link/interrupt.h"
 #include "link/traffichistory.h"
 #include "output.h"
 #include "store/settings.h"
+#include "table.h"
 #include "traffic.h"
 #include "verb.h"
 
@@ -20,284 +23,219 @@ namespace {
 
 using namespace cli;
 
-// --- options -------------------------------------------------------------------
+// Every signal that would end the process without a word: each asks the links
+// to stop, so that what runs ends, its guards restore and close the port, and
+// the tool then ends as the signal would have ended it. SIGPIPE is caught too:
+// a write to a closed pipe then fails, and the run ends the same way.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-struct OptionDef
+void OnStopSignal(int signal)
 {
-    const char* name;
-    const char* valueName; // nullptr: a flag
-    const char* help;
-};
-
-const OptionDef kOptions[] = {
-    {"port", "N", "COM number 1-16 (default: the stored port)"},
-    {"mode", "IDX", "line setting 0-13, see tesmora-cli --help (default: the stored one)"},
-    {"type", "N", "reader type 1-8 (default: the stored one)"},
-    {"id", "NN", "the reader's ID (default: asked of the reader, as the scan does)"},
-    {"json", nullptr, "one JSON object per line"},
-    {"verbose", nullptr, "the traffic on stderr"},
-    {"log", "FILE", "the traffic appended to FILE, one entry a line"},
-    {"save", nullptr, "remember the port, line setting and type found"},
-    {"lock", nullptr, "try only the stored or given line setting on each port"},
-    {"all", nullptr, "every reader on every port, the ports probed at the same time"},
-    {"two-way", nullptr, "two-way reading"},
-    {"count", "N", "stop after N cards or keys"},
-    {"seconds", "S", "stop after S seconds"},
-    {"sector", "S", "sector 0-39"},
-    {"block", "B", "block 0-3 of the sector"},
-    {"byte", "N", "byte 0-31 of the block"},
-    {"key-error", "IDX", "key error signal: 0 none, 1 LED, 2 beep, 3 beep and LED"},
-    {"key", "HEX12", "the key, 12 hexadecimal digits"},
-    {"use-key-b", nullptr, "the key is key B (default key A)"},
-    {"data", "HEX32", "the block, 32 hexadecimal digits"},
-    {"new-key-a", "HEX12", "the trailer's new key A"},
-    {"new-key-b", "HEX12", "the trailer's new key B"},
-    {"access", "HEX8", "the trailer's access bits, 8 hexadecimal digits"},
-    {"help", nullptr, "this help"},
-    {"version", nullptr, "the version"},
-};
-
-const std::vector<const char*> kCommonOptions = {"port", "mode",    "type", "id",
-                                                 "json", "verbose", "log",  "help"};
-
-QCommandLineOption MakeOption(const OptionDef& d)
-{
-    QStringList names{QString::fromLatin1(d.name)};
-    if (QLatin1String(d.name) == QLatin1String("verbose"))
-        names.prepend(QStringLiteral("v"));
-    QCommandLineOption o(names, QString::fromLatin1(d.help));
-    if (d.valueName)
-        o.setValueName(QString::fromLatin1(d.valueName));
-    return o;
+    link::RequestStop(signal);
 }
 
-const OptionDef& Def(const char* name)
+void CatchStopSignals()
 {
-    for (const OptionDef& d : kOptions)
-        if (qstrcmp(d.name, name) == 0)
-            return d;
-    return kOptions[0];
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnStopSignal; // no SA_RESTART: a wait ends at once
+    sigemptyset(&action.sa_mask);
+    for (int signal : kStopSignals)
+        sigaction(signal, &action, nullptr);
 }
 
-// --- the verbs -----------------------------------------------------------------
-
-const Verb kVerbs[] = {
-    {"scan",
-     "",
-     "find a reader (the stored port first) and print its settings",
-     {"lock", "save", "all"},
-     0,
-     Scan},
-    {"set-id", "NN", "set the reader's ID (1-99)", {}, 1, SetId},
-    {"set-baud", "IDX", "set the reader's line setting (0-13)", {"save"}, 1, SetBaud},
-    {"set-interface",
-     "MODE WIEGAND RS485",
-     "set the output interface: MODE 0 Wiegand, 1 RS485; WIEGAND 0-2 (26, 34, 42); RS485 0-3 "
-     "(24, 32, 40, 64)",
-     {},
-     3,
-     SetInterface},
-    {"set-card-type", "N", "set the card type: 0 EM, 1 VORAX, 2 SECURITY", {}, 1, SetCardType},
-    {"set-key-parity",
-     "N",
-     "set the Wiegand key format: 0 no parity (4 bits), 1 with parity",
-     {},
-     1,
-     SetKeyParity},
-    {"set-key-number", "N", "set the key number (0-16)", {}, 1, SetKeyNumber},
-    {"set-key-status",
-     "N DELAY",
-     "set the key status code (0-8) and its delay (0-99 s)",
-     {},
-     2,
-     SetKeyStatus},
-    {"factory-default", "", "return the reader to its factory settings", {}, 0, FactoryDefault},
-    {"test",
-     "TEXT",
-     "send TEXT after the prefix and ID once; any valid answer passes",
-     {},
-     1,
-     CommandTest},
-    {"read-card",
-     "",
-     "print each card and key until the count, the time or Ctrl-C",
-     {"two-way", "count", "seconds"},
-     0,
-     ReadCard},
-    {"mifare eeprom-key",
-     "",
-     "store a sector key in the reader's EEPROM",
-     {"sector", "key", "use-key-b"},
-     0,
-     MifareEepromKey},
-    {"mifare id-location",
-     "",
-     "set where on the card the reader takes the card ID",
-     {"sector", "block", "byte", "key-error", "use-key-b"},
-     0,
-     MifareIdLocation},
-    {"mifare read",
-     "",
-     "read a block: its 32 hexadecimal digits",
-     {"sector", "block", "key", "use-key-b"},
-     0,
-     MifareRead},
-    {"mifare write",
-     "",
-     "write a block; a trailer block only if it is consistent",
-     {"sector", "block", "key", "use-key-b", "data"},
-     0,
-     MifareWrite},
-    {"mifare trailer",
-     "",
-     "write a sector trailer with new keys and access bits",
-     {"sector", "key", "use-key-b", "new-key-a", "new-key-b", "access"},
-     0,
-     MifareTrailer},
-    {"access-bits encode",
-     "B0 B1 B2 T",
-     "the access bits of four conditions C1C2C3 (blocks 0-2, trailer)",
-     {},
-     4,
-     AccessEncode},
-    {"access-bits decode",
-     "HEX8",
-     "the four conditions of access bits, in words",
-     {},
-     1,
-     AccessDecode},
-    {"ports", "", "each COM number, its device and whether it can be opened", {}, 0, Ports},
-};
-
-bool NeedsSecondWord(const QString& word)
+// Ends the process as the signal that stopped it would have: the port is
+// closed by now, since every link of the run has gone.
+[[noreturn]] void EndBySignal(int signal)
 {
-    return word == QLatin1String("mifare") || word == QLatin1String("access-bits");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = SIG_DFL;
+    sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(signal);
+    std::_Exit(128 + signal);
 }
 
-const Verb* FindVerb(const QString& name)
+// A log that cannot be written is a usage error before anything is sent, but
+// the file is made only when the first entry comes: a run refused for its
+// arguments leaves nothing behind.
+bool LogWritable(const QString& path)
 {
-    for (const Verb& v : kVerbs)
-        if (name == QLatin1String(v.name))
-            return &v;
-    return nullptr;
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.isFile() && info.isWritable();
+    const QFileInfo folder(info.absolutePath());
+    return folder.isDir() && folder.isWritable();
 }
 
-QString ToolHelp()
+int Usage(Output& out, const QString& verb, const QString& message)
 {
-    QString h = QStringLiteral("Usage: tesmora-cli [options] VERB [arguments]\n"
-                               "Every reader operation of Tesmora from a shell.\n\nVerbs:\n");
-    for (const Verb& v : kVerbs)
-        h += QStringLiteral("  %1 %2\n      %3\n")
-                 .arg(QLatin1String(v.name), QLatin1String(v.synopsis), QLatin1String(v.summary));
-    h += QStringLiteral("\nOptions of every verb:\n");
-    for (const char* o : kCommonOptions)
-        h += QStringLiteral("  --%1 %2\n      %3\n")
-                 .arg(QLatin1String(o), QLatin1String(Def(o).valueName ? Def(o).valueName : ""),
-                      QLatin1String(Def(o).help));
-    h += QStringLiteral("  --version\n      the version\n\nLine settings:");
-    for (int i = 0; i < kModeCount; ++i)
-        h += QStringLiteral(" %1 %2%3")
-                 .arg(i)
-                 .arg(link::PayloadText(std::string(kModeList[size_t(i)])))
-                 .arg(i + 1 < kModeCount ? "," : "");
-    h += QStringLiteral(
-        "\n\nExit codes: 0 done; 1 the reader refused, did not answer or answered wrongly, or no "
-        "reader was found; 2 usage error, nothing sent; 3 the port could not be opened.\n"
-        "'tesmora-cli VERB --help' describes a verb.\n");
-    return h;
+    out.Failure(verb, message);
+    return kExitUsage;
+}
+
+// The verb named by the first words, the longest name that fits: "mifare read".
+const Verb* TakeVerb(QStringList& words, QString& name)
+{
+    const Verb* found = nullptr;
+    int taken = 0;
+    for (int n = 1; n <= std::min<int>(3, int(words.size())); ++n) {
+        const QString candidate = words.mid(0, n).join(QLatin1Char(' '));
+        if (const Verb* v = FindVerb(candidate)) {
+            found = v;
+            taken = n;
+        }
+        if (!found)
+            name = candidate;
+    }
+    if (found) {
+        name = QLatin1String(found->name);
+        words.remove(0, taken);
+    }
+    return found;
+}
+
+// The longest group named by the first words: "mifare".
+QString GroupOf(const QStringList& words)
+{
+    QString group;
+    for (int n = 1; n <= std::min<int>(2, int(words.size())); ++n)
+        if (const QString candidate = words.mid(0, n).join(QLatin1Char(' ')); IsGroup(candidate))
+            group = candidate;
+    return group;
+}
+
+void Print(const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+
+int Dispatch(Output& out, QString& verbName)
+{
+    const QStringList args = QCoreApplication::arguments();
+    // Known before anything is parsed, so that even a malformed command line
+    // is answered in JSON when JSON was asked for.
+    out.json = args.mid(1).contains(QStringLiteral("--json"));
+
+    // First pass with every option, to find the verb.
+    QCommandLineParser all;
+    for (const OptionDef& d : Options())
+        all.addOption(MakeOption(d));
+    if (!all.parse(args))
+        return Usage(out, QStringLiteral("usage"), all.errorText());
+    QStringList positional = all.positionalArguments();
+    const bool help = all.isSet(QStringLiteral("help"));
+    if (positional.isEmpty()) {
+        if (all.isSet(QStringLiteral("version")) && !help) {
+            std::printf("tesmora-cli %s\n", TESMORA_VERSION);
+            return kExitOk;
+        }
+        if (help && out.json) {
+            Print(QString::fromUtf8(QJsonDocument(HelpJson()).toJson(QJsonDocument::Compact)) +
+                  '\n');
+            return kExitOk;
+        }
+        if (help) {
+            Print(ToolHelp(HelpWidth()));
+            return kExitOk;
+        }
+        return Usage(out, QStringLiteral("usage"),
+                     QStringLiteral("no verb; see tesmora-cli --help"));
+    }
+    QString name;
+    const Verb* verb = TakeVerb(positional, name);
+    if (!verb) {
+        const QString group = GroupOf(positional);
+        if (!group.isEmpty() && help) {
+            Print(GroupHelp(group, HelpWidth()));
+            return kExitOk;
+        }
+        if (!group.isEmpty()) {
+            const int code = Usage(out, group,
+                                   name == group ? QStringLiteral("which one? see below")
+                                                 : QStringLiteral("unknown verb \"%1\"").arg(name));
+            if (!out.json)
+                std::fputs(GroupHelp(group, HelpWidth()).toUtf8().constData(), stderr);
+            return code;
+        }
+        return Usage(out, QStringLiteral("usage"),
+                     QStringLiteral("unknown verb \"%1\"; see tesmora-cli --help").arg(name));
+    }
+
+    verbName = name;
+    // Second pass with the verb's own options only: any other is refused.
+    QCommandLineParser p;
+    for (const char* o : verb->options)
+        p.addOption(MakeOption(*FindOption(o)));
+    p.addOption(MakeOption(*FindOption("json")));
+    p.addOption(MakeOption(*FindOption("help")));
+    if (!p.parse(args))
+        return Usage(out, name,
+                     p.errorText() +
+                         QStringLiteral(" See tesmora-cli %1 --help for what it takes.").arg(name));
+    if (p.isSet(QStringLiteral("help"))) {
+        Print(VerbHelp(*verb, HelpWidth()));
+        return kExitOk;
+    }
+    if (positional.size() != verb->positionals)
+        return Usage(out, name,
+                     QStringLiteral("takes %1 argument(s)%2%3, not %4")
+                         .arg(verb->positionals)
+                         .arg(*verb->synopsis ? QStringLiteral(": ") : QString(),
+                              QLatin1String(verb->synopsis))
+                         .arg(positional.size()));
+    const bool verbose = p.isSet(QStringLiteral("verbose"));
+    const QString logPath = p.isSet(QStringLiteral("log")) ? p.value(QStringLiteral("log")) : "";
+    if (!logPath.isEmpty() && !LogWritable(logPath))
+        return Usage(out, name, QStringLiteral("cannot write the log %1").arg(logPath));
+    out.progress =
+        !out.json && !verbose && !p.isSet(QStringLiteral("quiet")) && ::isatty(STDERR_FILENO);
+
+    UseSettingsDirFromEnvironment();
+    // The entries are written out as they come; none need be kept.
+    link::TrafficHistory history(1);
+    history.SetOperation(name);
+    TrafficPrinter printer(out, verbose, logPath);
+    if (printer.Wanted())
+        history.SetListener([&](const link::TrafficEntry& e) { printer.Print(e); });
+    Context c{p, *verb, positional, out, {}, history};
+    LoadStoredSettings(c.stored);
+    // The same COM numbers as the window: the store's Ports group first.
+    ApplyStoredPortMap();
+    try {
+        return verb->run(c);
+    } catch (const UsageError& e) {
+        return Usage(out, name, e.message);
+    }
 }
 
 } // namespace
 
 int RunCli(int argc, char** argv)
 {
-    using namespace cli;
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tesmora-cli"));
-    Output out;
-    QStringList args = QCoreApplication::arguments();
-
-    // First pass with every option, to find the verb.
-    QCommandLineParser all;
-    for (const OptionDef& d : kOptions)
-        all.addOption(MakeOption(d));
-    if (!all.parse(args)) {
-        out.Failure(QStringLiteral("usage"), all.errorText());
-        return kExitUsage;
+    int code;
+    QString verb;
+    {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("tesmora-cli"));
+        CatchStopSignals();
+        Output out;
+        code = Dispatch(out, verb);
     }
-    out.json = all.isSet(QStringLiteral("json"));
-    QStringList positional = all.positionalArguments();
-    if (all.isSet(QStringLiteral("version"))) {
-        std::printf("tesmora-cli %s\n", TESMORA_VERSION);
+    const int signal = link::StopSignal();
+    if (signal == 0)
+        return code;
+    // Ctrl-C is how a reading run is meant to end, and a reader of its output
+    // may stop when it has seen enough.
+    if (verb == QLatin1String("read-card") && (signal == SIGINT || signal == SIGPIPE))
         return kExitOk;
-    }
-    if (positional.isEmpty()) {
-        if (all.isSet(QStringLiteral("help"))) {
-            std::fputs(ToolHelp().toUtf8().constData(), stdout);
-            return kExitOk;
-        }
-        out.Failure(QStringLiteral("usage"), QStringLiteral("no verb; see tesmora-cli --help"));
-        return kExitUsage;
-    }
-    QString name = positional.takeFirst();
-    if (NeedsSecondWord(name) && !positional.isEmpty())
-        name += QLatin1Char(' ') + positional.takeFirst();
-    const Verb* verb = FindVerb(name);
-    if (!verb && all.isSet(QStringLiteral("help"))) {
-        std::fputs(ToolHelp().toUtf8().constData(), stdout);
-        return kExitOk;
-    }
-    if (!verb) {
-        out.Failure(QStringLiteral("usage"),
-                    QStringLiteral("unknown verb \"%1\"; see tesmora-cli --help").arg(name));
-        return kExitUsage;
-    }
-
-    // Second pass with the verb's own options only.
-    QCommandLineParser p;
-    p.setApplicationDescription(QLatin1String(verb->summary));
-    for (const char* o : kCommonOptions)
-        p.addOption(MakeOption(Def(o)));
-    for (const char* o : verb->options)
-        p.addOption(MakeOption(Def(o)));
-    p.addPositionalArgument(QLatin1String(verb->name), QStringLiteral("the verb"));
-    if (*verb->synopsis)
-        p.addPositionalArgument(QLatin1String(verb->synopsis), QStringLiteral("its arguments"));
-    if (!p.parse(args)) {
-        out.Failure(name, p.errorText());
-        return kExitUsage;
-    }
-    if (p.isSet(QStringLiteral("help"))) {
-        std::fputs(p.helpText().toUtf8().constData(), stdout);
-        return kExitOk;
-    }
-    if (positional.size() != verb->positionals) {
-        out.Failure(name, QStringLiteral("takes %1 argument(s): %2")
-                              .arg(verb->positionals)
-                              .arg(QLatin1String(verb->synopsis)));
-        return kExitUsage;
-    }
-    UseSettingsDirFromEnvironment();
-    // The entries are written out as they come; none need be kept.
-    link::TrafficHistory history(1);
-    history.SetOperation(name);
-    QFile log(p.value(QStringLiteral("log")));
-    if (p.isSet(QStringLiteral("log")) && !log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        out.Failure(name, QStringLiteral("cannot write the log %1").arg(log.fileName()),
-                    log.errorString());
-        return kExitUsage;
-    }
-    TrafficPrinter printer(out, p.isSet(QStringLiteral("verbose")), log);
-    if (printer.Wanted())
-        history.SetListener([&](const link::TrafficEntry& e) { printer.Print(e); });
-    Context c{p, *verb, positional, out, {}, history};
-    LoadStoredSettings(c.stored);
-    // The same COM numbers as the window: the store's Ports group first.
-    link::SetPortMap(LoadStoredPortMap());
-    try {
-        return verb->run(c);
-    } catch (const UsageError& e) {
-        out.Failure(name, e.message);
-        return kExitUsage;
-    }
+    EndBySignal(signal);
 }

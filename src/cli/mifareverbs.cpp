@@ -23,7 +23,7 @@ int PrintBlock(Context& c,
         return data.has_value();
     });
     if (code == kExitOk)
-        c.out.Result(*data, {{"verb", c.Name()}, {"data", *data}});
+        c.out.Result(ReaderText(*data), {{"verb", c.Name()}, {"data", *data}});
     return code;
 }
 

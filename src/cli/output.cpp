@@ -4,15 +4,116 @@
 
 namespace cli {
 
-QString OpenReason(link::OpenError error)
+namespace {
+
+QString Json(const QJsonObject& o)
 {
-    QString reason = QString::fromLatin1(link::OpenErrorText(error));
-    if (error == link::OpenError::Busy)
-        reason += QStringLiteral(" (held by another program)");
-    if (error == link::OpenError::PermissionDenied)
-        reason += QStringLiteral(" (add the account to the dialout group: adduser $USER dialout,"
-                                 " then log in again)");
-    return reason;
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString Escaped(const QString& text, bool (*escape)(char16_t))
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (escape(c.unicode()))
+            out += QStringLiteral("[%1]").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+void Output::Result(const QString& plain, const QJsonObject& object)
+{
+    Write(stdout, json ? Json(object) : plain);
+}
+
+void Output::Failure(const QString& verb, const QString& error, const QString& reason,
+                     const QJsonObject& extra)
+{
+    if (json) {
+        QJsonObject o{{"verb", verb}, {"error", error}};
+        if (!reason.isEmpty())
+            o.insert("reason", reason);
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            o.insert(it.key(), it.value());
+        Write(stdout, Json(o));
+    } else {
+        Write(stderr, QStringLiteral("tesmora-cli: %1: %2%3")
+                          .arg(verb, error, reason.isEmpty() ? QString() : ": " + reason));
+    }
+}
+
+void Output::Traffic(const QString& line)
+{
+    Write(stderr, ControlsEscaped(line));
+}
+
+void Output::Progress(const QString& text)
+{
+    if (!progress)
+        return;
+    std::lock_guard<std::mutex> lock(mu_);
+    // Back to the line's start, the old text erased, the new one without a line end.
+    const QByteArray bytes = "\r\033[K" + text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void Output::ClearProgressLocked()
+{
+    if (!progressShown_)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    progressShown_ = false;
+}
+
+void Output::Write(FILE* to, const QString& line)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    ClearProgressLocked();
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+QString ReaderText(const QString& text)
+{
+    return Escaped(text, [](char16_t c) { return c < 0x20 || c > 0x7F; });
+}
+
+QString ControlsEscaped(const QString& text)
+{
+    return Escaped(text, [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); });
+}
+
+QString OpenHint(link::OpenError error, int port)
+{
+    switch (error) {
+    case link::OpenError::Busy:
+        return QStringLiteral("held by another program");
+    case link::OpenError::PermissionDenied:
+        return QStringLiteral("add the account to the dialout group: adduser $USER dialout, then "
+                              "log in again");
+    case link::OpenError::BadEntry:
+        return QString::fromStdString(link::PortEntryRefusal(port));
+    default:
+        return {};
+    }
+}
+
+QString OpenReason(link::OpenError error, int port)
+{
+    const QString hint = OpenHint(error, port);
+    if (error == link::OpenError::BadEntry && !hint.isEmpty())
+        return hint;
+    const QString text = QString::fromLatin1(link::OpenErrorText(error));
+    return hint.isEmpty() ? text : text + QStringLiteral(" (") + hint + ')';
 }
 
 } // namespace cli

@@ -1,9 +1,9 @@
 #pragma once
 
 // What the command-line tool writes: results on stdout, failures on stderr, or
-// both as JSON Lines on stdout; and why a port did not open.
+// both as JSON Lines on stdout; progress on a terminal; and why a port did not
+// open.
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -20,40 +20,35 @@ class Output
 {
 public:
     bool json = false;
+    // Progress is shown on stderr while this is true (a terminal, plain output).
+    bool progress = false;
 
-    void Result(const QString& plain, const QJsonObject& object)
-    {
-        Write(stdout, json ? Json(object) : plain);
-    }
-    void Failure(const QString& verb, const QString& error, const QString& reason = {})
-    {
-        if (json) {
-            QJsonObject o{{"verb", verb}, {"error", error}};
-            if (!reason.isEmpty())
-                o.insert("reason", reason);
-            Write(stdout, Json(o));
-        } else {
-            Write(stderr, QStringLiteral("tesmora-cli: %1: %2%3")
-                              .arg(verb, error, reason.isEmpty() ? QString() : ": " + reason));
-        }
-    }
-    void Traffic(const QString& line) { Write(stderr, line); }
+    void Result(const QString& plain, const QJsonObject& object);
+    // `extra` adds keys to the JSON object (a port, say); plain output shows
+    // only the error and the reason.
+    void Failure(const QString& verb, const QString& error, const QString& reason = {},
+                 const QJsonObject& extra = {});
+    void Traffic(const QString& line);
+    // One line of progress on the terminal, replaced by the next and cleared
+    // before anything else is written.
+    void Progress(const QString& text);
 
 private:
-    static QString Json(const QJsonObject& o)
-    {
-        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    }
-    void Write(FILE* to, const QString& line)
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        const QByteArray bytes = line.toUtf8() + '\n';
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
-        std::fflush(to);
-    }
+    void Write(FILE* to, const QString& line);
+    void ClearProgressLocked();
     std::mutex mu_;
+    bool progressShown_ = false;
 };
 
-QString OpenReason(link::OpenError error);
+// A text that came from a reader, as the status bar renders it: bytes outside
+// 0x20-0x7F as "[1B]", so that a reader cannot drive the terminal.
+QString ReaderText(const QString& text);
+// Control characters (C0, DEL, C1) of any text as "[1B]"; the rest as it is.
+QString ControlsEscaped(const QString& text);
+
+// What to do about a port that did not open, where there is something; "" else.
+QString OpenHint(link::OpenError error, int port);
+// Why COMn did not open, with what to do about it where there is something.
+QString OpenReason(link::OpenError error, int port = 0);
 
 } // namespace cli

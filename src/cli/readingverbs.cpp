@@ -3,37 +3,17 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 
-#include <atomic>
-#include <csignal>
-
 #include "cli.h"
 #include "reader/cardreading.h"
 #include "verb.h"
 
 namespace cli {
 
-namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-void OnInterrupt(int)
-{
-    gInterrupted = true;
-}
-
-} // namespace
-
 int ReadCard(Context& c)
 {
     const bool twoWay = c.Flag("two-way");
     const auto count = c.Int("count", 1, 1000000000);
     const auto seconds = c.Int("seconds", 1, 1000000000);
-    struct sigaction action
-    {
-    };
-    action.sa_handler = OnInterrupt; // no SA_RESTART: a wait ends at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
     QElapsedTimer clock;
     clock.start();
     int seen = 0;
@@ -42,7 +22,9 @@ int ReadCard(Context& c)
         stopped = reader::ReadCards(
             l, to, twoWay, [] { return QStringLiteral("Card ID"); },
             [&] {
-                return gInterrupted || (count && seen >= *count) ||
+                // Ctrl-C, a closed pipe or the end of the session stops the
+                // run in the core, as the user's stop does.
+                return (count && seen >= *count) ||
                        (seconds && clock.elapsed() >= qint64(*seconds) * 1000);
             },
             [&](const reader::CardShown& s) {
@@ -51,12 +33,12 @@ int ReadCard(Context& c)
                     return;
                 ++seen;
                 if (s.kind == K::Key) {
-                    c.out.Result(QStringLiteral("key ") + s.keys,
+                    c.out.Result(QStringLiteral("key ") + ReaderText(s.keys),
                                  {{"kind", "key"}, {"text", s.keys}});
                     return;
                 }
                 QJsonObject o{{"kind", "card"}, {"hex", s.hex}};
-                QString plain = QStringLiteral("card ") + s.hex;
+                QString plain = QStringLiteral("card ") + ReaderText(s.hex);
                 if (s.value) {
                     const QString decimal =
                         QString::asprintf("%010llu", (unsigned long long)*s.value);
@@ -65,7 +47,7 @@ int ReadCard(Context& c)
                 }
                 if (!s.keys.isEmpty()) {
                     o.insert("keys", s.keys);
-                    plain += QStringLiteral(" keys ") + s.keys;
+                    plain += QStringLiteral(" keys ") + ReaderText(s.keys);
                 }
                 c.out.Result(plain, o);
             },

@@ -1,10 +1,18 @@
 // scan and ports: finding readers, and what each COM number stands for.
+#include <QJsonArray>
 #include <QJsonObject>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
 
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli.h"
+#include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/serialport.h"
 #include "reader/readertypes.h"
@@ -32,24 +40,72 @@ QJsonObject SettingsObject(const reader::ReaderSettings& s)
     return o;
 }
 
-void PrintReader(Context& c, const reader::ScanResult& r, int type)
+// "COM3" or, for a device reached through several numbers, "COM3 (also COM7)".
+QString PortsText(const std::vector<int>& ports)
+{
+    QString text = QStringLiteral("COM%1").arg(ports.front());
+    QStringList also;
+    for (size_t i = 1; i < ports.size(); ++i)
+        also << QStringLiteral("COM%1").arg(ports[i]);
+    if (!also.isEmpty())
+        text += QStringLiteral(" (also %1)").arg(also.join(QStringLiteral(", ")));
+    return text;
+}
+
+void PrintReader(Context& c, const reader::ScanResult& r, int type,
+                 const std::vector<int>& ports = {})
 {
     const QJsonObject settings = SettingsObject(r.settings);
-    QString plain = QStringLiteral("COM%1 %2 id %3 serial %4 version %5 type %6")
-                        .arg(r.port)
-                        .arg(r.mode, r.id, r.serial, r.version.value_or(QStringLiteral("-")))
+    const std::vector<int> names = ports.empty() ? std::vector<int>{r.port} : ports;
+    QString plain = QStringLiteral("%1 %2 id %3 serial %4 version %5 type %6")
+                        .arg(PortsText(names), r.mode, ReaderText(r.id), ReaderText(r.serial),
+                             ReaderText(r.version.value_or(QStringLiteral("-"))))
                         .arg(type + 1);
     for (auto it = settings.begin(); it != settings.end(); ++it)
         plain += QStringLiteral(" %1 %2").arg(it.key(), it.value().isString()
                                                             ? it.value().toString()
                                                             : QString::number(it.value().toInt()));
-    c.out.Result(plain, {{"port", r.port},
-                         {"mode", r.mode},
-                         {"id", r.id},
-                         {"serial", r.serial},
-                         {"version", r.version.value_or(QString())},
-                         {"type", type + 1},
-                         {"settings", settings}});
+    QJsonObject o{{"port", r.port},
+                  {"mode", r.mode},
+                  {"id", r.id},
+                  {"serial", r.serial},
+                  {"version", r.version.value_or(QString())},
+                  {"type", type + 1},
+                  {"settings", settings}};
+    if (names.size() > 1) {
+        QJsonArray all;
+        for (int p : names)
+            all.append(p);
+        o.insert("ports", all);
+    }
+    c.out.Result(plain, o);
+}
+
+// Why a reader was found but not read completely.
+QString DataErrorReason(const reader::ScanResult& r)
+{
+    if (r.settingsOpenError != link::OpenError::None)
+        return QStringLiteral("COM%1 did not open again for its settings: %2")
+            .arg(r.port)
+            .arg(OpenReason(r.settingsOpenError, r.port));
+    return r.reached ? QStringLiteral("the settings were not read")
+                     : QStringLiteral("the version was not answered");
+}
+
+void PrintDataError(Context& c, const reader::ScanResult& r)
+{
+    c.out.Failure(c.Name(), QStringLiteral("reader data error on COM%1").arg(r.port),
+                  DataErrorReason(r), {{"port", r.port}});
+}
+
+// No reader: where ports were refused, which and what to do, since that is
+// the one cause the user can mend.
+QString RefusedReason(const std::vector<std::pair<int, link::OpenError>>& refused)
+{
+    QStringList parts;
+    for (const auto& [port, error] : refused)
+        parts << QStringLiteral("COM%1 %2").arg(port).arg(OpenReason(error, port));
+    return parts.join(QStringLiteral("; "));
 }
 
 reader::ScanRequest Request(const Context& c, int type)
@@ -62,43 +118,139 @@ reader::ScanRequest Request(const Context& c, int type)
     return r;
 }
 
+// The scan's progress on the terminal: the port and line setting tried.
+class TerminalProgress final : public reader::ScanProgress
+{
+public:
+    explicit TerminalProgress(Output& out) : out_(out) {}
+    void ModeSelected(int index) override { mode_ = index; }
+    void PortTried(int port) override
+    {
+        out_.Progress(QStringLiteral("scan: COM%1 at %2 ...")
+                          .arg(port)
+                          .arg(QLatin1String(kModeList[size_t(mode_)])));
+    }
+
+private:
+    Output& out_;
+    int mode_ = kDefaultModeIndex;
+};
+
+// What a device is, whatever its COM numbers: two numbers that lead to one
+// device must not be probed at once, as each would take the other's answers.
+struct Device
+{
+    std::vector<int> ports; // ascending; the first one is probed
+    reader::ScanResult result;
+    link::OpenError openError = link::OpenError::None;
+    QString failure; // a worker that could not run its port says why
+};
+
+std::vector<Device> Devices(const std::vector<int>& ports)
+{
+    std::vector<Device> devices;
+    std::vector<std::pair<dev_t, size_t>> seen; // a character device's number, its entry
+    for (int port : ports) {
+        struct stat st
+        {
+        };
+        const std::string path = link::PortDevicePath(port);
+        if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            const auto same = std::find_if(seen.begin(), seen.end(),
+                                           [&](const auto& s) { return s.first == st.st_rdev; });
+            if (same != seen.end()) {
+                devices[same->second].ports.push_back(port);
+                continue;
+            }
+            seen.emplace_back(st.st_rdev, devices.size());
+        }
+        devices.push_back(Device{{port}, {}, {}, {}});
+    }
+    return devices;
+}
+
 int ScanAll(Context& c, int type)
 {
+    // Everything is checked before any worker starts: a usage error is reported
+    // once, and nothing has been sent.
+    if (c.Flag("save"))
+        throw UsageError{QStringLiteral("--save and --all do not go together: which reader "
+                                        "would be remembered?")};
+    const reader::ScanRequest request = Request(c, type);
     std::vector<int> ports;
-    if (const auto p = c.Int("port", 1, 16))
-        ports.push_back(*p);
+    const auto given = c.Int("port", 1, 16);
+    if (given)
+        ports.push_back(*given);
     else
         for (int p = 1; p <= 16; ++p)
             ports.push_back(p);
-    std::vector<reader::ScanResult> results(ports.size());
+    std::vector<Device> devices = Devices(ports);
+
+    // One worker per device, each with its own link; a port's line settings are
+    // tried in the window's order. Nothing may escape a worker.
+    std::atomic<int> done{0};
     std::vector<std::thread> workers;
-    // One worker per port, each with its own link; a port's line settings are
-    // tried in the window's order.
-    for (size_t i = 0; i < ports.size(); ++i) {
-        workers.emplace_back([&, i] {
-            reader::ScanRequest r = Request(c, type);
-            r.firstPort = r.lastPort = ports[i];
-            link::Link link;
-            link::TrafficRecorder traffic(c.history);
-            link.SetObserver(&traffic);
-            reader::ScanProgress quiet;
-            results[i] = reader::Scan(link, r, quiet);
+    for (Device& d : devices) {
+        workers.emplace_back([&] {
+            try {
+                reader::ScanRequest r = request;
+                r.firstPort = r.lastPort = d.ports.front();
+                link::TrafficRecorder traffic(c.history);
+                link::Link link;
+                link.SetObserver(&traffic);
+                reader::ScanProgress quiet;
+                d.result = reader::Scan(link, r, quiet);
+                d.openError = link.LastOpenError();
+            } catch (const std::exception& e) {
+                d.failure = QString::fromLocal8Bit(e.what());
+            } catch (...) {
+                d.failure = QStringLiteral("the port's scan failed");
+            }
+            c.out.Progress(
+                QStringLiteral("scan: %1 of %2 ports done").arg(++done).arg(devices.size()));
         });
     }
     for (std::thread& w : workers)
         w.join();
+    if (link::StopRequested())
+        return Interrupted(c);
+
     int found = 0;
-    for (const reader::ScanResult& r : results) {
-        if (!r.identified)
-            continue;
-        ++found;
-        PrintReader(c, r, type);
+    int code = kExitOk;
+    std::vector<std::pair<int, link::OpenError>> refused;
+    for (const Device& d : devices) {
+        const reader::ScanResult& r = d.result;
+        if (!d.failure.isEmpty()) {
+            c.out.Failure(c.Name(), QStringLiteral("cannot scan %1").arg(PortsText(d.ports)),
+                          d.failure, {{"port", d.ports.front()}});
+            code = kExitReader;
+        } else if (r.identified) {
+            ++found;
+            PrintReader(c, r, type, d.ports);
+            if (!r.complete) {
+                PrintDataError(c, r);
+                code = kExitReader;
+            }
+        } else if (d.openError != link::OpenError::None &&
+                   d.openError != link::OpenError::Missing) {
+            // A port that is there but would not open: said, without changing
+            // the outcome of the scan.
+            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortsText(d.ports)),
+                          OpenReason(d.openError, d.ports.front()), {{"port", d.ports.front()}});
+            refused.insert(refused.end(), r.refused.begin(), r.refused.end());
+            if (given)
+                return kExitPort;
+        } else if (given && d.openError == link::OpenError::Missing) {
+            c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*given),
+                          OpenReason(d.openError, *given));
+            return kExitPort;
+        }
     }
     if (found == 0) {
-        c.out.Failure(c.Name(), QStringLiteral("no reader found"));
+        c.out.Failure(c.Name(), QStringLiteral("no reader found"), RefusedReason(refused));
         return kExitReader;
     }
-    return kExitOk;
+    return code;
 }
 
 } // namespace
@@ -115,28 +267,28 @@ int Scan(Context& c)
     } else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16) {
         r.storedPort = c.stored.scanCommNo;
     }
-    link::Link link;
     link::TrafficRecorder traffic(c.history);
+    link::Link link;
     link.SetObserver(&traffic);
-    reader::ScanProgress quiet;
-    const reader::ScanResult result = reader::Scan(link, r, quiet);
+    TerminalProgress progress(c.out);
+    const reader::ScanResult result = reader::Scan(link, r, progress);
+    if (link::StopRequested())
+        return Interrupted(c);
     if (!result.identified) {
         // One port searched: its last open failing means it never opened.
         if (port && link.LastOpenError() != link::OpenError::None) {
             c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*port),
-                          OpenReason(link.LastOpenError()));
+                          OpenReason(link.LastOpenError(), *port));
             return kExitPort;
         }
-        c.out.Failure(c.Name(), QStringLiteral("no reader found"));
+        c.out.Failure(c.Name(), QStringLiteral("no reader found"), RefusedReason(result.refused));
         return kExitReader;
     }
     if (c.Flag("save"))
         SaveStoredScanSettings(type, result.port, result.modeIndex, result.mode);
     PrintReader(c, result, type);
     if (!result.complete) {
-        c.out.Failure(c.Name(), QStringLiteral("reader data error on COM%1").arg(result.port),
-                      result.reached ? QStringLiteral("the settings were not read")
-                                     : QStringLiteral("the version was not answered"));
+        PrintDataError(c, result);
         return kExitReader;
     }
     return kExitOk;
@@ -148,14 +300,25 @@ int Ports(Context& c)
         const std::string path = link::PortDevicePath(n);
         link::SerialPort port;
         QString status = QStringLiteral("present");
-        if (port.Open(n, kModeList[kDefaultModeIndex]))
+        QString hint;
+        if (port.Open(n, kModeList[kDefaultModeIndex])) {
             port.Close();
-        else
-            status = QString::fromLatin1(port.LastOpenError() == link::OpenError::PermissionDenied
-                                             ? "not permitted"
-                                             : link::OpenErrorText(port.LastOpenError()));
-        c.out.Result(QStringLiteral("COM%1 %2 %3").arg(n).arg(QString::fromStdString(path), status),
-                     {{"port", n}, {"path", QString::fromStdString(path)}, {"status", status}});
+        } else {
+            const link::OpenError e = port.LastOpenError();
+            status = e == link::OpenError::PermissionDenied ? QStringLiteral("not permitted")
+                                                            : QLatin1String(link::OpenErrorText(e));
+            hint = OpenHint(e, n);
+        }
+        QJsonObject o{{"port", n}, {"path", QString::fromStdString(path)}, {"status", status}};
+        QString plain =
+            QStringLiteral("COM%1 %2 %3")
+                .arg(n)
+                .arg(path.empty() ? QStringLiteral("-") : QString::fromStdString(path), status);
+        if (!hint.isEmpty()) {
+            o.insert("hint", hint);
+            plain += QStringLiteral(" (%1)").arg(hint);
+        }
+        c.out.Result(plain, o);
     }
     return kExitOk;
 }

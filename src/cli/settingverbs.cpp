@@ -1,6 +1,9 @@
 // The reader's own settings: ID, line setting, interface, card type, keypad,
 // the factory default and the command test.
+#include <QJsonObject>
+
 #include "cli.h"
+#include "link/frame.h"
 #include "link/modelist.h"
 #include "link/payload.h"
 #include "reader/configuration.h"
@@ -22,13 +25,24 @@ int SetBaud(Context& c)
 {
     const int index =
         Context::Number(c.args[0], QStringLiteral("the line setting"), 0, kModeCount - 1);
-    const int code = Setting(
+    const Target t = ResolveTarget(c);
+    const QString mode = link::PayloadText(std::string(kModeList[size_t(index)]));
+    const int code = WithReader(
         c, [&](link::Link& l, const Addressee& to) { return reader::SetBaudRate(l, to, index); });
-    if (code == kExitOk && c.Flag("save")) {
-        const Target t = ResolveTarget(c);
-        SaveStoredScanSettings(t.type, t.port, index,
-                               link::PayloadText(std::string(kModeList[size_t(index)])));
+    if (code != kExitOk)
+        return code;
+    QJsonObject o{{"verb", c.Name()}, {"ok", true}};
+    QString plain = c.Name() + QStringLiteral(": ok");
+    // The stored line setting must not point at one the reader no longer has:
+    // where the store pointed at this reader, it follows; --save stores it anyway.
+    const bool stored = c.stored.scanCommNo == t.port;
+    if (c.Flag("save") || stored) {
+        SaveStoredScanSettings(c.Flag("save") ? t.type : c.stored.readerType, t.port, index, mode);
+        o.insert("stored", mode);
+        plain +=
+            QStringLiteral(", the stored line setting of COM%1 is now %2").arg(t.port).arg(mode);
     }
+    c.out.Result(plain, o);
     return code;
 }
 
@@ -89,8 +103,19 @@ int CommandTest(Context& c)
     if (!link::PayloadBytes(QStringLiteral("A00") + text))
         throw UsageError{QStringLiteral("the text is longer than 252 characters or has characters "
                                         "without a single-byte form")};
-    return Setting(
-        c, [&](link::Link& l, const Addressee& to) { return reader::CommandTest(l, to, text); });
+    QString answer;
+    const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
+        const bool ok = reader::CommandTest(l, to, text);
+        const std::string& r = l.LastResponse();
+        answer = QString::fromStdString(
+            link::ReceivedDisplay(reinterpret_cast<const uint8_t*>(r.data()), r.size()));
+        return ok;
+    });
+    // The answer as the status bar shows it: control bytes as "[0D]".
+    if (code == kExitOk)
+        c.out.Result(c.Name() + QStringLiteral(": ok, answer ") + answer,
+                     {{"verb", c.Name()}, {"ok", true}, {"answer", answer}});
+    return code;
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "verb.h"
 
 #include "cli.h"
+#include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/payload.h"
 #include "reader/readertypes.h"
@@ -52,12 +53,15 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     const Target t = ResolveTarget(c);
     const std::optional<QString> givenId =
         c.Flag("id") ? std::optional<QString>(ReaderIdOption(c)) : std::nullopt;
-    link::Link link;
+    // The recorder outlives the link it observes: the link reports its close.
     link::TrafficRecorder traffic(c.history);
+    link::Link link;
     link.SetObserver(&traffic);
     if (!link.OpenPort(t.port, t.mode)) {
+        if (link.LastOpenError() == link::OpenError::Interrupted)
+            return Interrupted(c);
         c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(t.port),
-                      OpenReason(link.LastOpenError()));
+                      OpenReason(link.LastOpenError(), t.port));
         return kExitPort;
     }
     QString id;
@@ -67,6 +71,8 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
         id = identity->id;
     } else {
         link.ClosePort();
+        if (link::StopRequested())
+            return Interrupted(c);
         c.out.Failure(c.Name(),
                       QStringLiteral("no reader answered on COM%1 at %2").arg(t.port).arg(t.mode));
         return kExitReader;
@@ -74,12 +80,21 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     const bool ok = command(link, Addressee{t.prefix, id});
     const link::Outcome last = link.LastOutcome();
     link.ClosePort();
+    if (link::StopRequested() && !ok)
+        return Interrupted(c);
     if (!ok) {
         c.out.Failure(c.Name(), QStringLiteral("the reader did not accept it"),
                       QStringLiteral("last answer: ") + link::OutcomeText(last));
         return kExitReader;
     }
     return kExitOk;
+}
+
+int Interrupted(Context& c)
+{
+    c.out.Failure(c.Name(), QStringLiteral("interrupted"),
+                  QStringLiteral("signal %1, the port restored").arg(link::StopSignal()));
+    return kExitReader;
 }
 
 int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command)

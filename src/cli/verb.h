@@ -28,8 +28,6 @@ struct UsageError
     QString message;
 };
 
-// Everything written to stdout and stderr goes through here, one line at a
-
 struct Context;
 using VerbRun = int (*)(Context&);
 
@@ -38,8 +36,9 @@ struct Verb
     const char* name;     // "scan", "mifare read", ...
     const char* synopsis; // positional arguments
     const char* summary;
-    std::vector<const char*> options; // beyond the common ones
-    int positionals;                  // exactly this many
+    // Every option it takes besides --json and --help: it accepts no other.
+    std::vector<const char*> options;
+    int positionals; // exactly this many
     VerbRun run;
 };
 
@@ -112,9 +111,12 @@ Target ResolveTarget(const Context& c);
 QString ReaderIdOption(const Context& c);
 // Opens the target's port, learns the reader's ID unless given, runs the
 // sequence and closes the port again. `command` false: the reader refused.
+// A stop requested by a signal ends it with a line that says so.
 int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
 // A set operation that prints only its success.
 int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
+// The failure line of a run that a signal stopped.
+int Interrupted(Context& c);
 
 // The verbs, by group.
 int Scan(Context& c);

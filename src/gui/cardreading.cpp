@@ -101,8 +101,10 @@ void TfrmModule::ReadCards(bool twoWay)
         f->pnMsg->clear();
     if (!OpenPort(ScanCommNo, ScanBaudRate)) {
         SetCommColor(kColorRed);
+        const QString refused = RefusedPortsLine({{ScanCommNo, Link().LastOpenError()}});
         f->pnMsg->setText(Msg("Open COM") + QStringLiteral(" : ") + QString::number(ScanCommNo) +
-                          QStringLiteral(" ") + Msg("Error"));
+                          QStringLiteral(" ") + Msg("Error") +
+                          (refused.isEmpty() ? QString() : QLatin1Char('\n') + refused));
         Beep(300, 300);
         return;
     }

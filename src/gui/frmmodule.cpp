@@ -403,7 +403,7 @@ void TfrmModule::LoadSettings()
     s.languageIndex = LanguageIndex;
     LoadStoredSettings(s);
     // The link is told which device each COM number stands for.
-    link::SetPortMap(LoadStoredPortMap());
+    ApplyStoredPortMap();
     loadedReaderType = s.readerType;
     ScanCommNo = s.scanCommNo;
     ScanBaudRate = s.scanBaudRate;
@@ -499,8 +499,8 @@ void TfrmModule::CommPanels::FrameSent(const std::string& display)
 
 void TfrmModule::CommPanels::BytesReceived(const std::string& display, link::Outcome outcome, int)
 {
-    // A payload refused before sending leaves both panels as they were.
-    if (outcome != link::Outcome::Refused)
+    // A payload refused or interrupted before sending leaves both panels as they were.
+    if (outcome != link::Outcome::Refused && outcome != link::Outcome::Interrupted)
         w_.SetCommPanel(1, QString::fromStdString(display));
 }
 

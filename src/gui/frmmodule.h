@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "catalog/catalog.h"
 #include "link/commandlink.h"
@@ -137,6 +139,9 @@ public:
     void tmrBusyTimer();
     void SetCommColor(uint32_t color);
     uint32_t CommColor() const;
+    // The line that follows "no reader" where ports were refused: which ports,
+    // and what to do about it; "" when none was.
+    QString RefusedPortsLine(const std::vector<std::pair<int, link::OpenError>>& refused) const;
     void btnScanClick();
     // The ID location a reader has from the factory: sector, block and byte 0,
     // key A, the LED on a key error.

@@ -1,7 +1,9 @@
 #include "application.h"
 #include "frmmodule.h"
+#include "stopsignals.h"
 #include "store/settings.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -45,8 +47,22 @@ int main(int argc, char* argv[])
                 return 0;
             }
     UseSettingsDirFromEnvironment();
-    TApplication app(argc, argv);
-    TfrmModule window;
-    window.show();
-    return app.exec();
+    int code = 0;
+    {
+        TApplication app(argc, argv);
+        StopSignals::Catch();
+        TfrmModule window;
+        window.show();
+        code = app.exec();
+        // A signal ended it: the settings are kept as a close would keep them.
+        if (StopSignals::Received() != 0)
+            window.SaveScanSettings();
+    }
+    // The port is closed and restored by now; the process ends as the signal
+    // would have ended it.
+    if (const int signal = StopSignals::Received()) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+    return code;
 }

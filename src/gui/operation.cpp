@@ -39,17 +39,22 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
         return false;
     }
     bool ok = false;
+    QString refusedPort;
     if (!prepare || prepare()) {
         form()->pnMsg->setText(Msg(texts.title));
         if (OpenPort(ScanCommNo, ScanBaudRate)) {
             ok = commands(Link(), link::Addressee{CommandPrefix, ReaderIdText});
             ClosePort();
+        } else {
+            refusedPort = RefusedPortsLine({{ScanCommNo, Link().LastOpenError()}});
         }
     }
     SetCommColor(ok ? kColorYellow : kColorRed);
     QString message = Msg(ok ? texts.ok : texts.error);
     if (refusalReason_)
         message += QStringLiteral(" ") + Msg(*refusalReason_);
+    if (!refusedPort.isEmpty())
+        message += QLatin1Char('\n') + refusedPort;
     form()->pnMsg->setText(message);
     Beep(ok ? 1000 : 300, 300);
     return ok;

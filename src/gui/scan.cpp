@@ -136,7 +136,9 @@ void TfrmModule::btnScanClick()
 
     if (!result.identified) {
         SelectBaudRateItem(kDefaultModeIndex);
-        f->pnMsg->setText(Msg("Reader not find"));
+        const QString refused = RefusedPortsLine(result.refused);
+        f->pnMsg->setText(Msg("Reader not find") +
+                          (refused.isEmpty() ? QString() : QLatin1Char('\n') + refused));
         SetBusy(false);
         SetCommColor(kColorRed);
         Beep(300, 300);

@@ -76,3 +76,29 @@ uint32_t TfrmModule::CommColor() const
 {
     return form()->shComm->brushColor();
 }
+
+QString
+TfrmModule::RefusedPortsLine(const std::vector<std::pair<int, link::OpenError>>& refused) const
+{
+    struct Kind
+    {
+        link::OpenError error;
+        MsgKey text;
+    };
+    static constexpr Kind kKinds[] = {
+        {link::OpenError::PermissionDenied,
+         "Permission denied: add your account to the dialout group."},
+        {link::OpenError::Busy, "Busy: held by another program."},
+    };
+    QStringList parts;
+    for (const auto& [error, text] : kKinds) {
+        QStringList ports;
+        for (const auto& [port, e] : refused)
+            if (e == error)
+                ports << QStringLiteral("#%1").arg(port);
+        if (!ports.isEmpty())
+            parts << Msg(text) + QStringLiteral(" (COM : ") + ports.join(QStringLiteral(", ")) +
+                         QLatin1Char(')');
+    }
+    return parts.join(QStringLiteral("  "));
+}

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "link/frame.h"
+#include "link/interrupt.h"
 #include "link/payload.h"
 #include "link/ticks.h"
 
@@ -24,6 +25,8 @@ const char* OutcomeText(Outcome outcome)
         return "too long";
     case Outcome::Refused:
         return "refused before sending";
+    case Outcome::Interrupted:
+        return "interrupted";
     }
     return "";
 }
@@ -43,9 +46,13 @@ bool Link::OpenPort(int n, const QString& mode)
 {
     ClosePort();
     const std::string m = mode.toStdString();
-    if (!port_.Open(n, m)) {
+    // After a stop request no port is opened: what runs is to end, not go on.
+    lastOpenError_ = StopRequested()    ? OpenError::Interrupted
+                     : port_.Open(n, m) ? OpenError::None
+                                        : port_.LastOpenError();
+    if (lastOpenError_ != OpenError::None) {
         if (observer_)
-            observer_->PortFailed(n, m, PortDevicePath(n), port_.LastOpenError());
+            observer_->PortFailed(n, m, PortDevicePath(n), lastOpenError_);
         return false;
     }
     portNumber_ = n;
@@ -69,7 +76,7 @@ void Link::Pause(int ms)
     for (;;) {
         ProcessEvents();
         const auto now = std::chrono::steady_clock::now();
-        if (now >= until)
+        if (now >= until || StopRequested())
             break;
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             until - now, std::chrono::milliseconds(1)));
@@ -82,10 +89,11 @@ bool Link::Exchange(const QString& payload)
     // single-byte form) is refused before anything is sent or shown.
     const auto bytes = PayloadBytes(payload);
     const auto frame = bytes ? BuildCommandFrame(*bytes) : std::nullopt;
-    if (!frame) {
-        lastOutcome_ = Outcome::Refused;
+    // After a stop request nothing more is sent; the exchange in flight ends as usual.
+    if (!frame || StopRequested()) {
+        lastOutcome_ = frame ? Outcome::Interrupted : Outcome::Refused;
         if (observer_)
-            observer_->BytesReceived({}, Outcome::Refused, 0);
+            observer_->BytesReceived({}, lastOutcome_, 0);
         return false;
     }
     const std::string_view text(*bytes);
@@ -101,13 +109,15 @@ bool Link::Exchange(const QString& payload)
     port_.WriteByte(frameBytes[n + 2]);
     port_.WriteByte(frameBytes[n + 3]);
 
+    // Whatever arrived before this point is not an answer to this command.
+    // Nothing may run between the write and the purge: the observer and the
+    // front end get their turn after it, as a repaint or a slow log could take
+    // longer than the reader's turnaround, and its answer would be purged too.
+    // Their time is not the reader's: the deadline starts after them, and the
+    // answer waits in the driver meanwhile.
+    port_.Purge();
     if (observer_)
         observer_->FrameSent(SentDisplay(text));
-
-    // Whatever arrived before this point is not an answer to this command. The
-    // front end gets its turn only after the purge: a repaint before it could
-    // take longer than the reader's turnaround, and its answer would be purged too.
-    port_.Purge();
     ProcessEvents();
     std::this_thread::yield();
     responseLength_ = 0;

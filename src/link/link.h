@@ -19,6 +19,7 @@ enum class Outcome {
     Deadline,    // no complete frame within the deadline
     Overflow,    // the answer filled the receive buffer without ending
     Refused,     // a payload no frame can carry: nothing was sent
+    Interrupted, // a stop was requested (a signal): nothing was sent
 };
 const char* OutcomeText(Outcome outcome);
 
@@ -69,7 +70,7 @@ public:
     bool OpenPort(int n, const QString& mode);
     void ClosePort();
     bool PortIsOpen() const { return port_.IsOpen(); }
-    OpenError LastOpenError() const { return port_.LastOpenError(); }
+    OpenError LastOpenError() const { return lastOpenError_; }
     int PortNumber() const { return portNumber_; }
 
     bool Exchange(const QString& payload) override;
@@ -85,6 +86,7 @@ private:
     std::string lastResponse_;
     int responseLength_ = 0;
     Outcome lastOutcome_ = Outcome::Deadline;
+    OpenError lastOpenError_ = OpenError::None;
     int portNumber_ = 0;
     LinkObserver* observer_ = nullptr;
     std::function<void()> hook_;

@@ -98,6 +98,7 @@ void SleepUntil(Clock::time_point until)
 
 std::mutex portMapMutex;
 std::map<int, std::string> portMap;
+std::map<int, std::string> portMapRefusals;
 
 struct ErrnoReason
 {
@@ -130,7 +131,8 @@ OpenError ReasonFor(int error)
 }
 
 constexpr const char* kOpenErrorTexts[] = {
-    "", "missing", "not a terminal", "busy", "permission denied", "failed",
+    "",       "missing",     "not a terminal",      "busy", "permission denied",
+    "failed", "interrupted", "refused Ports entry",
 };
 
 // The low-latency flag of a USB serial driver: the driver pushes received
@@ -156,10 +158,18 @@ const char* OpenErrorText(OpenError e)
     return i < std::size(kOpenErrorTexts) ? kOpenErrorTexts[i] : kOpenErrorTexts[0];
 }
 
-void SetPortMap(std::map<int, std::string> map)
+void SetPortMap(std::map<int, std::string> map, std::map<int, std::string> refused)
 {
     std::lock_guard lock(portMapMutex);
     portMap = std::move(map);
+    portMapRefusals = std::move(refused);
+}
+
+std::string PortEntryRefusal(int n)
+{
+    std::lock_guard lock(portMapMutex);
+    const auto it = portMapRefusals.find(n);
+    return it != portMapRefusals.end() ? it->second : std::string();
 }
 
 bool ApplyLineSetting(termios& t, const LineSetting& s)
@@ -262,6 +272,10 @@ std::string PortDevicePath(int n)
         return {};
     {
         std::lock_guard lock(portMapMutex);
+        // A refused entry still claims its number: its path is never opened,
+        // and no other device stands in for it.
+        if (portMapRefusals.count(n) != 0)
+            return {};
         if (const auto it = portMap.find(n); it != portMap.end() && !it->second.empty())
             return it->second;
     }
@@ -289,7 +303,7 @@ bool SerialPort::Open(int n, std::string_view mode)
 {
     const std::string path = PortDevicePath(n);
     if (path.empty()) {
-        lastError_ = OpenError::Missing;
+        lastError_ = PortEntryRefusal(n).empty() ? OpenError::Missing : OpenError::BadEntry;
         return false;
     }
     return OpenPath(path, mode);

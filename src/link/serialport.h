@@ -39,11 +39,26 @@ std::string PortDevicePath(int n);
 
 // Replaces the process-wide map from COM numbers (1-16) to device paths that
 // PortDevicePath consults first. The caller fills it from its own settings.
-void SetPortMap(std::map<int, std::string> map);
+// `refused` holds, by number, why an entry was not taken (it names the entry):
+// such a number has no device at all, and its open fails as BadEntry.
+void SetPortMap(std::map<int, std::string> map, std::map<int, std::string> refused = {});
+// Why the map refused the entry for COMn; "" when it did not.
+std::string PortEntryRefusal(int n);
 
-// Why an open failed.
-enum class OpenError { None, Missing, NotATerminal, Busy, PermissionDenied, Other };
-// "missing", "not a terminal", "busy", "permission denied", "failed"; "" for None.
+// Why an open failed. Interrupted: a stop was requested; BadEntry: the port
+// map refused its entry for this number.
+enum class OpenError {
+    None,
+    Missing,
+    NotATerminal,
+    Busy,
+    PermissionDenied,
+    Other,
+    Interrupted,
+    BadEntry
+};
+// "missing", "not a terminal", "busy", "permission denied", "failed",
+// "interrupted", "refused Ports entry"; "" for None.
 const char* OpenErrorText(OpenError e);
 
 // A serial port opened exclusively in raw mode. The line settings found at

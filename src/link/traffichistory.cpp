@@ -26,6 +26,8 @@ QString Received(const TrafficEntry& e)
 {
     if (e.outcome == Outcome::Refused)
         return QStringLiteral("refused before sending");
+    if (e.outcome == Outcome::Interrupted)
+        return QStringLiteral("not sent: interrupted");
     const QString bytes = e.count > 0 ? e.text : QStringLiteral("nothing");
     QString line = QStringLiteral("received ") + bytes + QStringLiteral(" - ") +
                    QString::fromLatin1(OutcomeText(e.outcome));
@@ -44,6 +46,9 @@ QString Event(const TrafficEntry& e)
     case TrafficEntry::Kind::Opened:
         return QStringLiteral("opened ") + e.text;
     case TrafficEntry::Kind::Failed:
+        if (e.error == OpenError::BadEntry)
+            return QStringLiteral("not opened: ") +
+                   QString::fromStdString(PortEntryRefusal(e.port));
         return QStringLiteral("not opened ") + e.text + QStringLiteral(": ") +
                OpenFailureText(e.error);
     case TrafficEntry::Kind::Closed:
@@ -67,7 +72,32 @@ QString EntryLine(const TrafficEntry& e)
 
 // --- the ring ---------------------------------------------------------------------
 
-TrafficHistory::TrafficHistory(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+TrafficHistory::TrafficHistory(size_t capacity, size_t byteCapacity)
+    : capacity_(std::max<size_t>(capacity, 1)), byteCapacity_(byteCapacity)
+{
+}
+
+size_t TrafficHistory::Footprint(const TrafficEntry& e)
+{
+    return sizeof(TrafficEntry) +
+           sizeof(QChar) * size_t(e.mode.size() + e.operation.size() + e.text.size());
+}
+
+void TrafficHistory::TrimLocked()
+{
+    while (end_ - first_ > 1 && (end_ - first_ > capacity_ || bytes_ > byteCapacity_)) {
+        TrafficEntry& oldest = ring_[(first_ - base_) % capacity_];
+        bytes_ -= Footprint(oldest);
+        oldest = {}; // its texts go now, not when the slot is next written
+        ++first_;
+    }
+}
+
+size_t TrafficHistory::Bytes() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    return bytes_;
+}
 
 void TrafficHistory::SetOperation(const QString& operation)
 {
@@ -94,6 +124,12 @@ void TrafficHistory::Add(TrafficEntry entry)
     entry.operation = operation_;
     if (listener_)
         listener_(entry);
+    // The oldest makes room first when the ring is full: its slot is the next one.
+    if (end_ - first_ == capacity_) {
+        bytes_ -= Footprint(ring_[(first_ - base_) % capacity_]);
+        ++first_;
+    }
+    bytes_ += Footprint(entry);
     // Slot of a sequence number: counted from the oldest kept, which the ring
     // held at its slot 0 when it was last emptied.
     if (ring_.size() < capacity_)
@@ -101,8 +137,7 @@ void TrafficHistory::Add(TrafficEntry entry)
     else
         ring_[(end_ - base_) % capacity_] = std::move(entry);
     ++end_;
-    if (end_ - first_ > capacity_)
-        ++first_;
+    TrimLocked();
 }
 
 uint64_t TrafficHistory::FirstSequence() const
@@ -143,20 +178,26 @@ size_t TrafficHistory::Capacity() const
 
 void TrafficHistory::SetCapacity(size_t capacity)
 {
-    std::vector<TrafficEntry> kept = Entries();
     std::lock_guard<std::mutex> lock(mu_);
-    capacity_ = std::max<size_t>(capacity, 1);
-    const size_t drop = kept.size() > capacity_ ? kept.size() - capacity_ : 0;
-    first_ = end_ - (kept.size() - drop);
-    base_ = first_;
-    ring_.assign(std::make_move_iterator(kept.begin() + ptrdiff_t(drop)),
-                 std::make_move_iterator(kept.end()));
+    const size_t newCapacity = std::max<size_t>(capacity, 1);
+    const uint64_t keep = std::min<uint64_t>(end_ - first_, newCapacity);
+    std::vector<TrafficEntry> kept;
+    kept.reserve(keep);
+    bytes_ = 0;
+    for (uint64_t s = end_ - keep; s < end_; ++s) {
+        bytes_ += Footprint(ring_[(s - base_) % capacity_]);
+        kept.push_back(std::move(ring_[(s - base_) % capacity_]));
+    }
+    capacity_ = newCapacity;
+    first_ = base_ = end_ - keep;
+    ring_ = std::move(kept);
 }
 
 void TrafficHistory::Clear()
 {
     std::lock_guard<std::mutex> lock(mu_);
     ring_.clear();
+    bytes_ = 0;
     first_ = base_ = end_;
 }
 

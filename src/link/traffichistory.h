@@ -34,14 +34,17 @@ QString OpenFailureText(OpenError error);
 // The entry as one line of English text, without a line end.
 QString EntryLine(const TrafficEntry& entry);
 
-// A bounded ring of traffic entries, the oldest dropped first. Every link
-// feeds it through its own TrafficRecorder; links on several threads may share
-// one history.
+// A bounded ring of traffic entries, the oldest dropped first: at most a number
+// of entries and about a number of bytes, since a received entry can hold
+// thousands of characters. Every link feeds it through its own TrafficRecorder;
+// links on several threads may share one history.
 class TrafficHistory
 {
 public:
     static constexpr size_t kDefaultCapacity = 10000;
-    explicit TrafficHistory(size_t capacity = kDefaultCapacity);
+    static constexpr size_t kDefaultByteCapacity = size_t(8) << 20;
+    explicit TrafficHistory(size_t capacity = kDefaultCapacity,
+                            size_t byteCapacity = kDefaultByteCapacity);
 
     // The operation that the following entries belong to ("" for none).
     void SetOperation(const QString& operation);
@@ -61,16 +64,25 @@ public:
 
     std::vector<TrafficEntry> Entries() const; // oldest first
     size_t Capacity() const;
-    // Keeps the newest entries that fit.
+    // Keeps the newest entries that fit; an Add meanwhile is kept or dropped
+    // as a whole, never lost half-way.
     void SetCapacity(size_t capacity);
+    // What the entries kept take, as counted against the byte capacity.
+    size_t Bytes() const;
+    // The memory an entry is counted with: its own size and its texts.
+    static size_t Footprint(const TrafficEntry& entry);
     void Clear();
     // Every entry, one line each, each ended by a line feed.
     QString Text() const;
 
 private:
+    // Drops the oldest entries until both bounds hold; the newest always stays.
+    void TrimLocked();
     mutable std::mutex mu_;
     std::vector<TrafficEntry> ring_; // grows up to capacity_, then wraps
     size_t capacity_;
+    size_t byteCapacity_;
+    size_t bytes_ = 0;
     uint64_t first_ = 0; // sequence number of the oldest entry kept
     uint64_t end_ = 0;   // sequence number of the next entry
     uint64_t base_ = 0;  // sequence number held at slot 0

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "link/interrupt.h"
+
 namespace reader {
 
 namespace {
@@ -39,10 +41,11 @@ bool ReadCards(link::Link& link, const link::Addressee& to, bool twoWay,
                const std::function<QString()>& cardId, const std::function<bool()>& stop,
                const CardSink& decoded, const CardSink& done)
 {
-    while (!stop()) {
+    // A stop requested by a signal ends the run as the user's stop does.
+    while (!stop() && !link::StopRequested()) {
         const auto cycle = CardCycle(link, to, twoWay, cardId(), decoded);
         if (!cycle)
-            return false;
+            return link::StopRequested();
         if (done)
             done(*cycle);
     }

@@ -2,6 +2,7 @@
 
 #include "link/answers.h"
 #include "link/decimal.h"
+#include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/payload.h"
 #include "scanfields.h"
@@ -108,7 +109,7 @@ bool ReadSettings(link::Link& link, const QString& prefix, const QString& id,
 
 std::optional<Identity> IdentifyAnyId(link::Link& link, const QString& prefix, int tries)
 {
-    for (int t = 0; t < tries; ++t) {
+    for (int t = 0; t < tries && !link::StopRequested(); ++t) {
         if (IdentifyAt00(link, prefix)) {
             const std::string& r = link.LastResponse();
             return Identity{Text(r, 2, 2), Text(r, 5, 8)};
@@ -116,6 +117,22 @@ std::optional<Identity> IdentifyAnyId(link::Link& link, const QString& prefix, i
     }
     return std::nullopt;
 }
+
+namespace {
+
+// A port this account may not use, or that another program holds: the one
+// cause of "no reader" that the user can mend.
+void NoteRefusal(ScanResult& result, int port, link::OpenError error)
+{
+    if (error != link::OpenError::PermissionDenied && error != link::OpenError::Busy)
+        return;
+    for (const auto& [p, e] : result.refused)
+        if (p == port)
+            return;
+    result.refused.emplace_back(port, error);
+}
+
+} // namespace
 
 ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& progress)
 {
@@ -130,6 +147,8 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
             for (int t = 0; t < kStoredPortTries && !found; ++t)
                 found = IdentifyAt00(link, request.prefix);
             link.ClosePort();
+        } else {
+            NoteRefusal(result, request.storedPort, link.LastOpenError());
         }
         if (found) {
             result.port = request.storedPort;
@@ -138,8 +157,9 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
         }
     }
 
-    for (int port = request.firstPort; port <= request.lastPort && !found; ++port) {
-        for (int i = 0; i < kSearchedModeCount; ++i) {
+    for (int port = request.firstPort; port <= request.lastPort && !found && !link::StopRequested();
+         ++port) {
+        for (int i = 0; i < kSearchedModeCount && !link::StopRequested(); ++i) {
             // A stored index outside the list has no line setting of its own;
             // the lock then holds the search to the default one.
             const bool valid = request.storedModeIndex >= 0 && request.storedModeIndex < kModeCount;
@@ -148,8 +168,10 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
             progress.ModeSelected(index);
             const QString mode =
                 link::PayloadText(std::string(kModeList[static_cast<size_t>(index)]));
-            if (!link.OpenPort(port, mode))
+            if (!link.OpenPort(port, mode)) {
+                NoteRefusal(result, port, link.LastOpenError());
                 break;
+            }
             progress.PortTried(port);
             for (int t = 0; t < kSearchTries && !found; ++t) {
                 if (IdentifyAt00(link, request.prefix)) {
@@ -195,6 +217,8 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
             break;
         }
         link.ClosePort();
+    } else {
+        result.settingsOpenError = link.LastOpenError();
     }
     return result;
 }

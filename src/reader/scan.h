@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "link/link.h"
 #include "readertypes.h"
@@ -46,6 +48,11 @@ struct ScanResult
     bool reached = false;  // the version was answered at the reader's own ID
     bool complete = false; // and the type's settings were read
     ReaderSettings settings;
+    // Why the port did not open again for the settings; None when it did.
+    link::OpenError settingsOpenError = link::OpenError::None;
+    // Ports whose open was refused while searching (busy, permission denied),
+    // each once, in order: a scan that found nothing can say why.
+    std::vector<std::pair<int, link::OpenError>> refused;
 };
 
 // What a front end shows while the scan runs. Every step is optional.

@@ -2,6 +2,7 @@
 
 #include "catalog/catalog.h"
 #include "link/decimal.h"
+#include "link/serialport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,17 +31,20 @@ QString StorePath(QSettings::Scope scope)
 }
 
 // Whether this account could write the store at `path`, found without creating
-// anything: the file itself, or else the nearest folder that exists on its way.
-// AT_EACCESS: as the effective user, root's capabilities included.
+// anything. QSettings writes a store through a lock file and a temporary file
+// beside it, renamed over the old one: it needs the folder as well as the file.
+// The folder is the store's own or, where that does not exist yet, the nearest
+// one on its way that does. AT_EACCESS: as the effective user, root's
+// capabilities included.
 bool CanWrite(const QString& path)
 {
     QByteArray name = QFile::encodeName(path);
     struct stat st
     {
     };
-    if (::stat(name.constData(), &st) == 0)
-        return S_ISREG(st.st_mode) &&
-               ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) == 0;
+    if (::stat(name.constData(), &st) == 0 &&
+        (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0))
+        return false;
     QString dir = QFileInfo(path).absolutePath();
     for (;;) {
         name = QFile::encodeName(dir);
@@ -143,9 +147,10 @@ Read ReadString(const Reader& store, const char* name, QString& out)
     return Read::WrongType;
 }
 
-// Writes the values into the first store that takes them, then drops the same
-// names from the other store where it can, so that an older copy there cannot
-// come back if the account's rights change.
+// Writes the values into the first store that takes them, checked by the
+// store's status after it was written, then drops the same names from the
+// other store where it can, so that an older copy there cannot come back if
+// the account's rights change.
 void Save(const std::function<void(QSettings&)>& write, std::initializer_list<const char*> names)
 {
     const Stores stores = StoresInSaveOrder();
@@ -163,9 +168,11 @@ void Save(const std::function<void(QSettings&)>& write, std::initializer_list<co
         // Both scopes may be one file (TESMORA_SETTINGS_DIR).
         if (other != target && QFileInfo::exists(other) && CanWrite(other)) {
             QSettings s(other, QSettings::IniFormat);
-            if (s.status() == QSettings::NoError)
+            if (s.status() == QSettings::NoError) {
                 for (const char* name : names)
                     s.remove(QLatin1String(name));
+                s.sync();
+            }
         }
         return;
     }
@@ -219,12 +226,13 @@ void SaveStoredLanguage(const QString& language)
          {"LanguageFlag"});
 }
 
-std::map<int, std::string> LoadStoredPortMap()
+StoredPortMap LoadStoredPortMap()
 {
     Reader store(StoresInSaveOrder());
     static const QRegularExpression comKey(QStringLiteral("^COM([0-9]{1,2})$"),
                                            QRegularExpression::CaseInsensitiveOption);
-    std::map<int, std::string> map;
+    StoredPortMap result;
+    std::map<int, QString> keyOf; // the spelling that named each number
     for (const QString& key : store.Keys(QStringLiteral("Ports"))) {
         const auto match = comKey.match(key);
         const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
@@ -233,10 +241,35 @@ std::map<int, std::string> LoadStoredPortMap()
         if (n < 1 || n > 16 || ReadString(store, name.constData(), path) != Read::Ok)
             continue;
         path = path.trimmed();
-        if (!path.isEmpty())
-            map[n] = QFile::encodeName(path).toStdString();
+        if (path.isEmpty())
+            continue;
+        const auto refuse = [&](const QString& why) {
+            result.paths.erase(n);
+            result.refused[n] = why.toStdString();
+        };
+        // Two spellings of one number: which device was meant cannot be told.
+        if (const auto seen = keyOf.find(n); seen != keyOf.end()) {
+            refuse(QStringLiteral("refused Ports entries %1 and %2: both name COM%3")
+                       .arg(seen->second, key)
+                       .arg(n));
+            continue;
+        }
+        keyOf[n] = key;
+        // A relative path would depend on the folder the tool was started in.
+        if (!QFileInfo(path).isAbsolute()) {
+            refuse(
+                QStringLiteral("refused Ports entry %1=%2: not an absolute path").arg(key, path));
+            continue;
+        }
+        result.paths[n] = QFile::encodeName(path).toStdString();
     }
-    return map;
+    return result;
+}
+
+void ApplyStoredPortMap()
+{
+    StoredPortMap m = LoadStoredPortMap();
+    link::SetPortMap(std::move(m.paths), std::move(m.refused));
 }
 
 void UseSettingsDirFromEnvironment()

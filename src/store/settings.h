@@ -33,8 +33,17 @@ void SaveStoredLanguage(const QString& language);
 
 // The group "Ports": COMn=device path, for n in 1-16, each number read by the
 // same rule as the values above. Numbers out of range, other keys and empty
-// paths are left out.
-std::map<int, std::string> LoadStoredPortMap();
+// paths are left out. An entry whose path is not absolute, and every entry of
+// a number named twice (COM3 and COM03), is refused: `refused` says why, by
+// number, naming the entry.
+struct StoredPortMap
+{
+    std::map<int, std::string> paths;
+    std::map<int, std::string> refused;
+};
+StoredPortMap LoadStoredPortMap();
+// Loads the group and hands it to the link, which maps COM numbers by it.
+void ApplyStoredPortMap();
 
 // When TESMORA_SETTINGS_DIR is set, both stores are kept in that folder, so
 // that a trial run (the demo) leaves the installed tool's settings alone.

@@ -1,7 +1,9 @@
 // tesmora-cli as a shell runs it, against emulated readers: every verb, its
 // exit code and its JSON, the ports probed at once, and no display needed.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -9,9 +11,17 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
+
+#include <fcntl.h>
 #include <memory>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "readeremulator.h"
 
@@ -97,6 +107,68 @@ private:
     QTemporaryDir ports_, settings_;
     std::vector<std::unique_ptr<emu::ReaderEmulator>> readers_;
 };
+
+// The line speed a port's device has, as anyone opening it would find it.
+speed_t Speed(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::close(fd);
+    return ::cfgetospeed(&t);
+}
+
+void SetSpeed(const std::string& path, speed_t speed)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfsetspeed(&t, speed);
+    ::tcsetattr(fd, TCSANOW, &t);
+    ::close(fd);
+}
+
+// A command run as a shell runs it, so that the signal that ended it can be told.
+pid_t Spawn(const QProcessEnvironment& env, const QStringList& argv)
+{
+    std::vector<QByteArray> args, vars;
+    for (const QString& a : argv)
+        args.push_back(a.toLocal8Bit());
+    for (const QString& v : env.toStringList())
+        vars.push_back(v.toLocal8Bit());
+    std::vector<char*> a, e;
+    for (QByteArray& b : args)
+        a.push_back(b.data());
+    for (QByteArray& b : vars)
+        e.push_back(b.data());
+    a.push_back(nullptr);
+    e.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    posix_spawn(&pid, a[0], &quiet, nullptr, a.data(), e.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    return pid;
+}
+
+// The wait status, or -1 when it ran on past the time.
+int WaitStatus(pid_t pid, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (t.elapsed() > timeoutMs) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        QThread::msleep(10);
+    }
+    return status;
+}
 
 // A type 4 reader with a fresh MIFARE card, answering at 19200 baud.
 emu::ReaderModel Type4()
@@ -242,6 +314,113 @@ private slots:
         QCOMPARE(got.isBool() ? QString(got.toBool() ? "true" : "false") : got.toString(), value);
     }
 
+    // Refused before anything is sent or written: every check comes first, also
+    // before the workers of a scan over every port start, and before the log
+    // file is made.
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says"); // in the failure line or the help that follows it
+        const QStringList reader{"--port", "3", "--type", "1"};
+        QTest::newRow("scan --all, bad line setting")
+            << QStringList{"scan", "--all", "--type", "1", "--mode", "99"}
+            << "--mode takes 0 to 13";
+        QTest::newRow("--save with --all")
+            << QStringList{"scan", "--all", "--save", "--type", "1"} << "--all do not go together";
+        QTest::newRow("extra word")
+            << QStringList{"set-card-type", "1", "2"} + reader << "takes 1 argument(s)";
+        QTest::newRow("log folder missing")
+            << QStringList{"set-card-type", "1", "--log", "/nonexistent/x.log"} + reader
+            << "cannot write the log";
+        QTest::newRow("bad argument, log asked for")
+            << QStringList{"set-card-type", "7", "--log", "LOG"} + reader << "0 to 2";
+        QTest::newRow("option the verb does not take")
+            << QStringList{"ports", "--port", "3"} << "Unknown option 'port'";
+        QTest::newRow("group without its verb") << QStringList{"mifare"} << "mifare read";
+        QTest::newRow("unknown verb of a group") << QStringList{"mifare", "frob"} << "frob";
+        QTest::newRow("malformed, in JSON")
+            << QStringList{"scan", "--bogus", "--json"} << "\"verb\":\"usage\"";
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        World world;
+        emu::ReaderEmulator& r = world.Add(3);
+        QTemporaryDir dir;
+        args.replaceInStrings(QRegularExpression("^LOG$"), dir.filePath("traffic.log"));
+        const Run run = world.Cli(args);
+        QCOMPARE(run.exit, 2);
+        QVERIFY2((run.out + run.err).contains(says), qPrintable(run.out + run.err));
+        QVERIFY(r.ReceivedPayloads().empty());
+        QVERIFY(!QFile::exists(dir.filePath("traffic.log")));
+    }
+
+    // Help that reads well at any width: no word is ever split, and lines stay
+    // within the width where their words allow; each group and verb lists what
+    // it takes.
+    void help_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("lists");
+        QTest::newRow("tool") << QStringList{"--help"}
+                              << QStringList{"factory-default", "mifare eeprom-key", "--version"};
+        QTest::newRow("group") << QStringList{"mifare", "--help"}
+                               << QStringList{"mifare eeprom-key", "--use-key-b", "--new-key-a"};
+        QTest::newRow("access bits")
+            << QStringList{"access-bits", "--help"} << QStringList{"access-bits decode HEX8"};
+        QTest::newRow("verb") << QStringList{"read-card", "--help"}
+                              << QStringList{"--two-way", "--port N", "-v, --verbose"};
+        QTest::newRow("ports") << QStringList{"ports", "--help"} << QStringList{"--json"};
+    }
+
+    void help()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, lists);
+        World world;
+        auto helpAt = [&](int columns) {
+            QProcess p;
+            QProcessEnvironment env = world.Environment();
+            env.insert("COLUMNS", QString::number(columns));
+            p.setProcessEnvironment(env);
+            p.start(TESMORA_CLI_EXE, args);
+            p.waitForFinished();
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        const QString wide = helpAt(1000);
+        for (const QString& item : lists)
+            QVERIFY2(wide.contains(item), qPrintable(item));
+        const QStringList words = wide.simplified().split(' ');
+        for (int columns : {30, 40, 60, 80, 132}) {
+            const QString text = helpAt(columns);
+            QCOMPARE(text.simplified().split(' '), words);
+            for (const QString& line : text.split('\n'))
+                QVERIFY2(line.size() <= columns || !line.trimmed().contains(' '), qPrintable(line));
+        }
+    }
+
+    // The manual page names every verb and every option that --help lists.
+    void manPageNamesEveryVerbAndOption()
+    {
+        World world;
+        const Run help = world.Cli({"--help", "--json"});
+        QCOMPARE(help.exit, 0);
+        const QJsonArray verbs = QJsonDocument::fromJson(help.out.toUtf8()).array();
+        QVERIFY(verbs.size() > 15);
+        QProcess groff;
+        groff.start("groff",
+                    {"-man", "-Tascii", "-P-cbou", TESMORA_SOURCE_DIR "/packaging/tesmora-cli.1"});
+        QVERIFY(groff.waitForFinished());
+        const QString page = QString::fromUtf8(groff.readAllStandardOutput()).simplified();
+        for (const QJsonValue& v : verbs) {
+            QVERIFY2(page.contains(v["verb"].toString()), qPrintable(v["verb"].toString()));
+            for (const QJsonValue& o : v["options"].toArray())
+                QVERIFY2(page.contains(o.toString()), qPrintable(o.toString()));
+        }
+    }
+
     // --log: one operation's traffic, one entry a line, appended run after run;
     // -v shows the same lines.
     void logFile()
@@ -286,7 +465,12 @@ private slots:
         World world;
         emu::ReaderModel m = Type4();
         m.keyNumber = "09";
-        world.Add(3, m);
+        // A serial number that would clear the screen if written as it came.
+        m.serial = "\x1b[2J5678";
+        emu::ReaderEmulator& r = world.Add(3, m);
+        emu::ReaderModel dead;
+        dead.dead = true;
+        emu::ReaderEmulator& first = world.Add(1, dead);
         Run run = world.Cli({"scan", "--type", "4", "--json"});
         QCOMPARE(run.exit, 0);
         QCOMPARE(run.lines.size(), 1);
@@ -295,7 +479,7 @@ private slots:
         QCOMPARE(reader["mode"].toString(),
                  QStringLiteral("19200,n,8,1")); // parity is not seen on a pty
         QCOMPARE(reader["id"].toString(), QStringLiteral("01"));
-        QCOMPARE(reader["serial"].toString(), QStringLiteral("12345678"));
+        QCOMPARE(reader["serial"].toString(), QStringLiteral("\x1b[2J5678"));
         QCOMPARE(reader["version"].toString(), QStringLiteral("05.00-01"));
         QCOMPARE(reader["type"].toInt(), 4);
         const QJsonObject s = reader["settings"].toObject();
@@ -307,9 +491,18 @@ private slots:
 
         run = world.Cli({"scan", "--type", "4", "--lock", "--mode", "5", "--save"});
         QCOMPARE(run.exit, 0);
-        QVERIFY2(run.out.startsWith("COM3 19200,e,8,1 id 01 serial 12345678"), qPrintable(run.out));
+        QVERIFY2(run.out.startsWith("COM3 19200,e,8,1 id 01 serial [1B][2J5678"),
+                 qPrintable(run.out));
         QVERIFY(world.StoredSystem().contains("ScanCommNo=3"));
         QVERIFY(world.StoredSystem().contains("ReaderType=3"));
+        // The stored port's three tries: two missed answers, and it is found
+        // there without the search, which would have tried COM1 first.
+        first.ClearTrace();
+        r.ClearTrace();
+        r.ArmFaultFor('B', emu::Fault::NoAnswer, 2);
+        QCOMPARE(world.Cli({"scan", "--lock"}).exit, 0);
+        QVERIFY(first.ReceivedPayloads().empty());
+        QCOMPARE(r.ReceivedPayloads().at(2), std::string("H00B"));
         // The stored port and type are the defaults from now on.
         QCOMPARE(world.Cli({"set-card-type", "1"}).exit, 0);
 
@@ -320,37 +513,63 @@ private slots:
         run = world.Cli({"set-id", "5", "--port", "3", "--type", "4"});
         QCOMPARE(run.exit, 3);
         QVERIFY2(run.err.contains("busy"), qPrintable(run.err));
+        // No reader: the port that was refused, and why, where the user looks.
+        run = world.Cli({"scan", "--lock", "--json"});
+        QCOMPARE(run.exit, 1);
+        QCOMPARE(run.lines.last()["reason"].toString(),
+                 QStringLiteral("COM3 busy (held by another program)"));
     }
 
     // Every reader on every port, once each, whatever its line setting, the
-    // ports probed at the same time.
+    // ports probed at the same time, COM16 too; a port that is there but does
+    // not open says why; a device behind two numbers is probed once and named
+    // by both; a reader whose settings were not all read is reported and fails
+    // the run.
     void scanAll()
     {
         World world;
+        const int coms[] = {1, 3, 5, 16};
         const int bauds[] = {4800, 9600, 38400, 115200};
         for (int i = 0; i < 4; ++i) {
             emu::ReaderModel m;
             m.baud = bauds[i];
             m.id = QString::asprintf("%02d", 21 + i).toStdString();
-            world.Add(2 * i + 1, m);
+            if (coms[i] == 16)
+                m.silentCommands = {"A"};
+            world.Add(coms[i], m);
             emu::ReaderModel dead;
             dead.dead = true;
             world.Add(2 * i + 2, dead);
         }
+        emu::HeldPort held((world.Add(10), world.PortPath(10)));
+        QFile plain(QString::fromStdString(world.PortPath(9)));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QFile::link(QString::fromStdString(world.PortPath(1)),
+                    QString::fromStdString(world.PortPath(11)));
         QElapsedTimer t;
         t.start();
         const Run run = world.Cli({"scan", "--all", "--type", "1", "--json"}, 60000);
-        QCOMPARE(run.exit, 0);
-        QStringList found;
+        QCOMPARE(run.exit, 1);
+        QStringList lines;
         for (const QJsonObject& o : run.lines)
-            found << QStringLiteral("%1 %2 %3")
-                         .arg(o["port"].toInt())
-                         .arg(o["mode"].toString(), o["id"].toString());
-        QCOMPARE(found, (QStringList{"1 4800,n,8,1 21", "3 9600,n,8,1 22", "5 38400,n,8,1 23",
-                                     "7 115200,n,8,1 24"}));
+            lines
+                << (o.contains("error")
+                        ? QStringLiteral("%1 %2").arg(o["port"].toInt()).arg(o["reason"].toString())
+                        : QStringLiteral("%1 %2 %3 %4")
+                              .arg(o["port"].toInt())
+                              .arg(o["mode"].toString(), o["id"].toString())
+                              .arg(o["ports"].toArray().size()));
+        QCOMPARE(lines, (QStringList{"1 4800,n,8,1 21 2", "3 9600,n,8,1 22 0", "5 38400,n,8,1 23 0",
+                                     "9 not a terminal", "10 busy (held by another program)",
+                                     "16 115200,n,8,1 24 0", "16 the settings were not read"}));
         // A dead port costs its 12 line settings twice 300 ms; four of them at once
         // cost about as much as one.
         QVERIFY2(t.elapsed() < 12000, qPrintable(QString::number(t.elapsed())));
+
+        // One port: a dead one finds no reader, a missing one does not open.
+        QCOMPARE(world.Cli({"scan", "--all", "--port", "2", "--type", "1", "--lock"}).exit, 1);
+        QCOMPARE(world.Cli({"scan", "--all", "--port", "13", "--type", "1"}).exit, 3);
     }
 
     // The access bits without a reader, both ways, and the refusal of bytes
@@ -396,6 +615,14 @@ private slots:
         m.cards = {};
         m.cards.demo = false;
         r.SetModel(m);
+        // --seconds: about that long, over several cycles of about 90 ms.
+        r.ClearTrace();
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(world.Cli({"read-card", "--seconds", "1", "--port", "3", "--type", "1"}).exit, 0);
+        QVERIFY2(t.elapsed() >= 1000 && t.elapsed() < 2500,
+                 qPrintable(QString::number(t.elapsed())));
+        QVERIFY(r.ReceivedPayloads().size() >= 8);
         QProcess p;
         world.Start(p, TESMORA_CLI_EXE, {"read-card", "--two-way", "--port", "3", "--type", "1"});
         // No display, no widgets: neither Qt's GUI nor its widget library is mapped.
@@ -413,12 +640,117 @@ private slots:
         QVERIFY2(again.Held(), "the port was not released");
     }
 
+    // Ctrl-C, a termination or a hang-up in the middle of a scan: the port's
+    // line settings, its exclusive lock and the port itself are put back, then
+    // the tool ends as the signal ends it.
+    void interrupted_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void interrupted()
+    {
+        QFETCH(int, signal);
+        World world;
+        emu::ReaderModel dead;
+        dead.dead = true;
+        emu::ReaderEmulator& port = world.Add(1, dead);
+        world.Add(2, dead);
+        SetSpeed(port.SlavePath(), B38400);
+        const pid_t pid = Spawn(world.Environment(), {TESMORA_CLI_EXE, "scan", "--type", "1"});
+        QTest::qWait(700);
+        ::kill(pid, signal);
+        const int status = WaitStatus(pid, 1500);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal,
+                 qPrintable(QString::number(status)));
+        QCOMPARE(Speed(port.SlavePath()), speed_t(B38400));
+        emu::HeldPort again(port.LinkPath());
+        QVERIFY2(again.Held(), "the port was not released");
+    }
+
+    // An ordinary pipeline: the reader of the output stops, the run ends with
+    // the port as it was, and the pipeline succeeds.
+    void readCardIntoAClosedPipe()
+    {
+        World world;
+        emu::ReaderModel m;
+        m.cards.demo = true;
+        emu::ReaderEmulator& r = world.Add(3, m);
+        SetSpeed(r.SlavePath(), B38400);
+        QProcess p;
+        world.Start(p, "bash",
+                    {"-c", "set -o pipefail; \"$TESMORA_CLI\" read-card --port 3 "
+                           "--type 1 --mode 5 | head -n 1"});
+        const Run run = World::Finish(p, 10000);
+        QCOMPARE(run.exit, 0);
+        QVERIFY2(run.out.startsWith("card "), qPrintable(run.out));
+        QCOMPARE(Speed(r.SlavePath()), speed_t(B38400));
+    }
+
+    // set-baud keeps the store pointing at a line setting the reader has: it
+    // follows where the store pointed at this reader, and --save stores it
+    // anyway; a locked scan then finds the reader there.
+    void setBaudFollowsTheStore()
+    {
+        World world;
+        world.Add(3);
+        world.Store("ScanCommNo", "3");
+        world.Store("ScanBaudRateNo", "5");
+        world.Store("ScanBaudRate", "19200,e,8,1");
+        world.Store("ReaderType", "0");
+        Run run = world.Cli({"set-baud", "7", "--json"});
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines[0]["stored"].toString(), QStringLiteral("38400,e,8,1"));
+        QVERIFY(world.StoredSystem().contains("ScanBaudRateNo=7"));
+        QCOMPARE(world.Cli({"scan", "--lock"}).exit, 0);
+
+        world.Store("ScanCommNo", "0");
+        QCOMPARE(world.Cli({"set-baud", "3", "--port", "3", "--mode", "7", "--type", "1", "--save"})
+                     .exit,
+                 0);
+        QVERIFY(world.StoredSystem().contains("ScanBaudRate=\"9600,e,8,1\""));
+        QVERIFY(world.StoredSystem().contains("ScanBaudRateNo=3"));
+        QCOMPARE(world.Cli({"scan", "--lock", "--json"}).lines[0]["mode"].toString(),
+                 QStringLiteral("9600,e,8,1"));
+    }
+
+    // The reader's ID asked with its tries; a failure names how the last
+    // exchange ended.
+    void tries_data()
+    {
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("identify missed once") << 'B' << int(emu::Fault::NoAnswer) << 0 << "";
+        QTest::newRow("bad checksum")
+            << 'A' << int(emu::Fault::BadChecksum) << 1 << "last answer: bad checksum";
+        QTest::newRow("no answer")
+            << 'A' << int(emu::Fault::NoAnswer) << 1 << "last answer: deadline passed";
+    }
+
+    void tries()
+    {
+        QFETCH(char, letter);
+        QFETCH(int, fault);
+        QFETCH(int, exit);
+        QFETCH(QString, reason);
+        World world;
+        world.Add(3).ArmFaultFor(letter, emu::Fault(fault), letter == 'B' ? 1 : 2);
+        const Run run = world.Cli({"set-card-type", "1", "--port", "3", "--type", "1", "--json"});
+        QCOMPARE(run.exit, exit);
+        QCOMPARE(run.lines.last()["reason"].toString(), reason);
+    }
+
     // Each COM number with its device and whether it can be opened; the store's
     // Ports group names devices anywhere.
     void ports()
     {
         World world;
-        world.Add(3);
+        emu::ReaderEmulator& reader = world.Add(3);
         emu::HeldPort held((world.Add(4), world.PortPath(4)));
         QTemporaryDir elsewhere;
         QFile plain(elsewhere.path() + "/plain");
@@ -427,6 +759,12 @@ private slots:
         emu::ReaderEmulator& mapped = world.Add(9);
         world.Store("Ports/COM5", QString::fromStdString(mapped.SlavePath()));
         world.Store("Ports/COM6", plain.fileName());
+        // Refused, named, and never opened: a relative path (here to the reader
+        // on COM3), and one number named twice.
+        world.Store("Ports/COM7",
+                    QDir::current().relativeFilePath(QString::fromStdString(world.PortPath(3))));
+        world.Store("Ports/COM8", "/dev/ttyS9");
+        world.Store("Ports/COM08", "/dev/ttyS8");
         const Run run = world.Cli({"ports", "--json"});
         QCOMPARE(run.exit, 0);
         QCOMPARE(run.lines.size(), 16);
@@ -437,6 +775,48 @@ private slots:
         QCOMPARE(status(5), QStringLiteral("present"));
         QCOMPARE(run.lines[4]["path"].toString(), QString::fromStdString(mapped.SlavePath()));
         QCOMPARE(status(6), QStringLiteral("not a terminal"));
+        QCOMPARE(run.lines[3]["hint"].toString(), QStringLiteral("held by another program"));
+        QCOMPARE(status(7), QStringLiteral("refused Ports entry"));
+        QVERIFY(run.lines[6]["hint"].toString().contains("COM7=../"));
+        QVERIFY(run.lines[7]["hint"].toString().contains("COM08"));
+        const Run scan = world.Cli({"scan", "--port", "7", "--type", "1"});
+        QCOMPARE(scan.exit, 3);
+        QVERIFY2(scan.err.contains("not an absolute path"), qPrintable(scan.err));
+        QVERIFY(reader.ReceivedPayloads().empty());
+    }
+
+    // A plain scan on a terminal shows the port and line setting it tries on
+    // stderr; -q silences it, and so does --json.
+    void progressOnATerminal_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("plain") << QStringList{} << true;
+        QTest::newRow("-q") << QStringList{"-q"} << false;
+        QTest::newRow("--json") << QStringList{"--json"} << false;
+    }
+
+    void progressOnATerminal()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, shown);
+        World world;
+        world.Add(3);
+        int master = -1, slave = -1;
+        char name[64];
+        QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        QProcess p;
+        p.setStandardErrorFile(QString::fromLatin1(name));
+        world.Start(p, TESMORA_CLI_EXE, QStringList{"scan", "--type", "1", "--lock"} + options);
+        QCOMPARE(World::Finish(p, 10000).exit, 0);
+        QByteArray seen;
+        char buffer[4096];
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, n);
+        ::close(master);
+        ::close(slave);
+        QCOMPARE(seen.contains("scan: COM3 at 19200,e,8,1"), shown);
     }
 
     // A shell script sets up three readers in a row, then lists them.

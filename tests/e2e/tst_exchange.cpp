@@ -6,9 +6,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <functional>
+
 #include <sys/resource.h>
 
 #include "fixture.h"
+#include "mifare/operations.h"
+#include "reader/cardreading.h"
+#include "reader/configuration.h"
+#include "reader/scan.h"
 
 using emu::Fault;
 
@@ -22,7 +29,24 @@ double CpuSeconds()
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// An observer as slow as a log on a loaded machine: it must change no outcome.
+class SlowObserver final : public link::LinkObserver
+{
+public:
+    void FrameSent(const std::string&) override { Sleep(); }
+    void BytesReceived(const std::string&, link::Outcome, int) override { Sleep(); }
+    void PortOpened(int, const std::string&, const std::string&) override { Sleep(); }
+    void PortClosed(int) override { Sleep(); }
+
+private:
+    static void Sleep() { QThread::msleep(50); }
+};
+
+using Operation = std::function<bool(link::Link&, const link::Addressee&)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Operation)
 
 class TestExchange : public QObject
 {
@@ -46,6 +70,74 @@ private slots:
     {
         w().ClosePort();
         fx.reset();
+    }
+
+    // An observer that takes 50 ms on every call changes no outcome: nothing
+    // of it runs between a command's write and the purge, nor on the clock.
+    void slowObserverChangesNoOutcome_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        const QString key = QStringLiteral("FFFFFFFFFFFF");
+        QTest::newRow("scan") << Operation([](link::Link& l, const link::Addressee&) {
+            reader::ScanRequest r;
+            r.prefix = QStringLiteral("H");
+            r.readerType = 3;
+            r.firstPort = r.lastPort = 3;
+            reader::ScanProgress quiet;
+            return reader::Scan(l, r, quiet).complete;
+        });
+        QTest::newRow("set reader ID") << Operation([](link::Link& l, const link::Addressee& to) {
+            return reader::SetReaderId(l, to, QStringLiteral("07"));
+        });
+        QTest::newRow("command test") << Operation([](link::Link& l, const link::Addressee& to) {
+            return reader::CommandTest(l, to, QStringLiteral("V"));
+        });
+        QTest::newRow("read block") << Operation([key](link::Link& l, const link::Addressee& to) {
+            return mifare::ReadBlock(l, to, false, 4, key).has_value();
+        });
+        QTest::newRow("write trailer")
+            << Operation([key](link::Link& l, const link::Addressee& to) {
+                   return mifare::WriteTrailer(l, to, false, key, 7,
+                                               key + QStringLiteral("FF0780AA") + key);
+               });
+        QTest::newRow("read card two-way")
+            << Operation([](link::Link& l, const link::Addressee& to) {
+                   const auto shown = reader::CardCycle(l, to, true, QStringLiteral("Card ID"), {});
+                   return shown && shown->acknowledge;
+               });
+    }
+
+    void slowObserverChangesNoOutcome()
+    {
+        QFETCH(Operation, operation);
+        w().ClosePort();
+        emu::ReaderModel m = Reader('H');
+        m.mifare.card = emu::MifareCard();
+        m.cards.Card("0123456789ABCDEF");
+        reader->SetModel(m);
+        SlowObserver slow;
+        link::Link l;
+        l.SetObserver(&slow);
+        QVERIFY(l.OpenPort(3, QStringLiteral("19200,e,8,1")));
+        QVERIFY(operation(l, link::Addressee{QStringLiteral("H"), QStringLiteral("01")}));
+    }
+
+    // Two-way reading shows the card before it acknowledges it with "J".
+    void cardShownBeforeItsAcknowledge()
+    {
+        emu::ReaderModel m = Reader();
+        m.cards.Card("0123456789ABCDEF");
+        reader->SetModel(m);
+        bool acknowledgedFirst = true;
+        const auto shown = reader::CardCycle(
+            w().Link(), link::Addressee{QStringLiteral("A"), QStringLiteral("01")}, true,
+            QStringLiteral("Card ID"), [&](const reader::CardShown&) {
+                const auto sent = reader->ReceivedPayloads();
+                acknowledgedFirst = std::find(sent.begin(), sent.end(), "A01J") != sent.end();
+            });
+        QVERIFY(shown && shown->acknowledge);
+        QVERIFY(!acknowledgedFirst);
+        QCOMPARE(reader->ReceivedPayloads(), (std::vector<std::string>{"A01I", "A01J"}));
     }
 
     void identifyRoundTrip()

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <thread>
+
 #include <sys/stat.h>
 
 #include "filemodes.h"
@@ -209,6 +211,51 @@ private slots:
         h.Refresh();
         QCOMPARE(Lines(w.History().Entries()), all.mid(all.size() - 4));
         QCOMPARE(Rows(h), all.mid(all.size() - 4));
+    }
+
+    // Received entries can hold thousands of characters: the ring is bounded by
+    // their size too, the newest kept; and a capacity changed while entries
+    // come keeps every entry at its own sequence number.
+    void boundBySizeAndChangedWhileAdding()
+    {
+        link::TrafficHistory big(100, 20000);
+        link::TrafficEntry e;
+        e.text = QString(1000, 'x');
+        for (int i = 0; i < 50; ++i)
+            big.Add(e);
+        QVERIFY(big.Bytes() <= 20000);
+        const size_t fit = 20000 / link::TrafficHistory::Footprint(big.Entries().back());
+        QCOMPARE(big.Entries().size(), fit);
+        QCOMPARE(big.EndSequence() - big.FirstSequence(), uint64_t(fit));
+
+        link::TrafficHistory ring(100);
+        std::thread producer([&] {
+            link::TrafficEntry n;
+            for (int i = 0; i < 20000; ++i) {
+                n.text = QString::number(i);
+                ring.Add(n);
+            }
+        });
+        for (int i = 0; i < 2000; ++i)
+            ring.SetCapacity(size_t(50 + i % 100));
+        producer.join();
+        for (uint64_t s = ring.FirstSequence(); s < ring.EndSequence(); ++s)
+            QCOMPARE(ring.At(s)->text, QString::number(s));
+    }
+
+    // A payload no frame can carry is recorded as refused, with nothing sent.
+    void refusedPayloadIsRecorded()
+    {
+        Fixture fx;
+        fx.AddReader(1, Reader('A', 19200, "01"));
+        TfrmModule& w = fx.OpenWindow();
+        QVERIFY(w.OpenPort(1, QStringLiteral("19200,e,8,1")));
+        QVERIFY(!w.Exchange(QStringLiteral("A01") + QChar(0x4E2D)));
+        w.ClosePort();
+        QCOMPARE(
+            Untimed(w.History().Entries(), 1),
+            (QStringList{"COM1 19200,e,8,1 opened " + fx.portDir() + "/COM1",
+                         "COM1 19200,e,8,1 refused before sending", "COM1 19200,e,8,1 closed"}));
     }
 
     // The saved file: every entry, one a line, in the order kept.

@@ -176,9 +176,10 @@ private slots:
                })
             << Payloads{} << "Set card key error! Access bits must be 8 hexadecimal digits."
             << "before";
-        QTest::newRow("trailer, short key")
+        QTest::newRow("trailer, short key and short access bits: the keys first")
             << "btnM1CardKey" << Setup([](Ui::frmModule* f, emu::ReaderEmulator&) {
                    f->edM1CardKeyB->setText("FFFF");
+                   f->edM1CardKeyAccess->setText("FF07");
                })
             << Payloads{} << "Set card key error! Keys must be 12 hexadecimal digits."
             << "before";

@@ -1,6 +1,7 @@
 // The window, its languages, the settings store and the reader-type tabs,
 // driven through the real window.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -11,10 +12,15 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <csignal>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 #include "filemodes.h"
 #include "fixture.h"
+#include "gui/stopsignals.h"
+#include "link/interrupt.h"
 #include "reader/readertypes.h"
 
 class TestShell : public QObject
@@ -642,6 +648,66 @@ private slots:
         QTRY_VERIFY(after);
         TApplication::SetErrorReporter(nullptr);
         QCOMPARE(reports, QStringList{"boom"});
+    }
+
+    // A termination or a hang-up (a desktop logout) in the middle of a scan, a
+    // reading run or an operation ends it at once and puts the port back; the
+    // application is asked to end with the signal's status.
+    void signalEndsWhatRuns_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("scan, SIGTERM") << "btnScan" << SIGTERM;
+        QTest::newRow("reading run, SIGHUP") << "btnReadCard" << SIGHUP;
+        QTest::newRow("factory default, SIGTERM") << "btnFactory" << SIGTERM;
+    }
+
+    void signalEndsWhatRuns()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, signal);
+        StopSignals::Catch();
+        Fixture fx;
+        emu::ReaderEmulator& r = fx.FoundReader(1);
+        if (button == "btnScan") {
+            // The stored reader gone: the scan goes on searching the ports.
+            emu::ReaderModel dead = r.Model();
+            dead.dead = true;
+            r.SetModel(dead);
+        }
+        QElapsedTimer t;
+        QTimer::singleShot(400, [&] {
+            t.start();
+            std::raise(signal);
+        });
+        fx.Click(fx.window().findChild<QPushButton*>(button));
+        const qint64 after = t.elapsed();
+        QCOMPARE(StopSignals::Received(), signal);
+        link::ClearStop();
+        QVERIFY2(after < 700, qPrintable(QString::number(after)));
+        QVERIFY(!fx.window().CardReadRunning && !fx.window().OperationRunning);
+        VerifyReleased(fx, r);
+    }
+
+    // No reader, and ports that this account may not open or that another
+    // program holds: the message says which, and what to do.
+    void noReaderSaysWhichPortsWereRefused()
+    {
+        Fixture fx;
+        fx.HoldPort(3);
+        emu::ReaderModel dead;
+        dead.dead = true;
+        emu::ReaderEmulator& locked = fx.AddReader(5, dead);
+        QCOMPARE(::chmod(locked.SlavePath().c_str(), 0), 0);
+        fx.OpenWindow();
+        {
+            FileModesHonoured modes;
+            fx.Click(fx.ui()->btnScan);
+        }
+        QCOMPARE(fx.ui()->pnMsg->text(),
+                 QStringLiteral("Reader not find\nPermission denied: add your account to the "
+                                "dialout group. (COM : #5)  Busy: held by another program. (COM : "
+                                "#3)"));
     }
 };
 

@@ -14,16 +14,15 @@ class TestCatalog : public QObject
 private slots:
     void entriesAreUniqueAndComplete()
     {
-        // The table's 85 texts, three reasons why a trailer was not sent, and the
-        // four captions of the traffic history.
-        QCOMPARE(kMessageCatalogSize, size_t(92));
+        // The table's 85 texts first, then the program's own texts after them.
+        QVERIFY(kMessageCatalogSize > size_t(85));
         QSet<QString> keys;
         for (const CatalogEntry& e : kMessageCatalog) {
             for (int c = 0; c < 3; ++c)
                 QVERIFY2(!e.text[c].empty(), e.text[0].data());
             keys.insert(QString::fromUtf8(e.text[0].data(), qsizetype(e.text[0].size())));
         }
-        QCOMPARE(keys.size(), 92);
+        QCOMPARE(size_t(keys.size()), kMessageCatalogSize);
         QCOMPARE(CatalogIndex("Tesmora V5.00"), 0);
         QCOMPARE(CatalogIndex("Read card data error!"), 84);
         QCOMPARE(CatalogIndex("Start select reader type."), 13);

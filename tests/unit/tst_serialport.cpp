@@ -315,6 +315,10 @@ private slots:
         QTest::newRow("held by a port") << "flock" << E::Busy << "busy";
         QTest::newRow("held with TIOCEXCL") << "excl" << E::Busy << "busy";
         QTest::newRow("no access") << "mode" << E::PermissionDenied << "permission denied";
+        QTest::newRow("no device behind (EIO)") << "eio" << E::Missing << "missing";
+        QTest::newRow("folder not searchable")
+            << "search" << E::PermissionDenied << "permission denied";
+        QTest::newRow("refused Ports entry") << "COM7" << E::BadEntry << "refused Ports entry";
         QTest::newRow("free pty") << "pty" << E::None << "";
     }
 
@@ -353,6 +357,19 @@ private slots:
             QCOMPARE(::ioctl(excl, TIOCEXCL), 0);
         } else if (cause == "mode") {
             QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
+        } else if (cause == "eio") {
+            // A pty whose slave is still locked answers EIO, as a ttyS without a UART does.
+            excl = ::posix_openpt(O_RDWR | O_NOCTTY);
+            QVERIFY(excl >= 0 && ::grantpt(excl) == 0);
+            path = ::ptsname(excl);
+        } else if (cause == "search") {
+            QVERIFY(QDir(dir.path()).mkdir("locked"));
+            path = QFile::encodeName(dir.filePath("locked/COM1")).toStdString();
+            QCOMPARE(::symlink(pty.path.c_str(), path.c_str()), 0);
+            QCOMPARE(::chmod(QFile::encodeName(dir.filePath("locked")).constData(), 0), 0);
+        } else if (cause == "COM7") {
+            link::SetPortMap({{7, pty.path}},
+                             {{7, "refused Ports entry COM7=x: not an absolute path"}});
         }
 
         // A path that is no device must not even be opened.
@@ -369,13 +386,15 @@ private slots:
         bool opened = false;
         {
             FileModesHonoured modes;
-            opened = cause == "COM17" ? port.Open(17, "19200,e,8,1")
-                                      : port.OpenPath(path, "19200,e,8,1");
+            opened = cause.startsWith("COM") ? port.Open(cause.mid(3).toInt(), "19200,e,8,1")
+                                             : port.OpenPath(path, "19200,e,8,1");
         }
         if (excl >= 0) {
             ::ioctl(excl, TIOCNXCL);
             ::close(excl);
         }
+        if (cause == "search")
+            ::chmod(QFile::encodeName(dir.filePath("locked")).constData(), 0700);
         QCOMPARE(opened, error == link::OpenError::None);
         QCOMPARE(port.IsOpen(), opened);
         QCOMPARE(port.LastOpenError(), error);

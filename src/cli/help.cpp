@@ -1,0 +1,224 @@
+#include "help.h"
+
+#include <QJsonObject>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "link/modelist.h"
+#include "table.h"
+
+namespace cli {
+
+namespace {
+
+constexpr int kMinWidth = 30;
+constexpr int kTermIndent = 2;
+constexpr int kGap = 2;
+constexpr int kMaxTermColumn = 26;
+// Narrower than this beside the terms, descriptions go under them instead.
+constexpr int kMinDescription = 30;
+constexpr int kStackedIndent = 6;
+
+using Rows = std::vector<std::pair<QString, QString>>;
+
+// Joins two words that must stay on one line; printed as a space.
+constexpr QChar kNoBreak(0x00A0);
+
+// Terms and descriptions: side by side in two columns where they fit, a term
+// too wide for its column on a line of its own.
+QString Columns(const Rows& rows, int width, int indent = kTermIndent)
+{
+    int column = 0;
+    for (const auto& [term, text] : rows)
+        if (term.size() <= kMaxTermColumn)
+            column = std::max(column, int(term.size()));
+    const int descriptionAt = indent + column + kGap;
+    const bool stacked = width - descriptionAt < kMinDescription;
+    QString out;
+    for (const auto& [term, text] : rows) {
+        const QString head = QString(indent, ' ') + term;
+        if (stacked || term.size() > column) {
+            out += QString(indent, ' ') + Wrap(term, width, indent + 2, indent) + '\n';
+            const int at = stacked ? indent + kStackedIndent - kTermIndent : descriptionAt;
+            out += QString(at, ' ') + Wrap(text, width, at, at) + '\n';
+        } else {
+            out += head.leftJustified(descriptionAt) +
+                   Wrap(text, width, descriptionAt, descriptionAt) + '\n';
+        }
+    }
+    return out;
+}
+
+QString OptionTerm(const OptionDef& d)
+{
+    QString term =
+        *d.shortName
+            ? QStringLiteral("-%1, --%2").arg(QLatin1String(d.shortName), QLatin1String(d.name))
+            : QStringLiteral("--%1").arg(QLatin1String(d.name));
+    if (d.valueName)
+        term += QLatin1Char(' ') + QLatin1String(d.valueName);
+    return term;
+}
+
+// The options a verb takes, with --json and --help, which every verb takes.
+std::vector<const OptionDef*> VerbOptions(const Verb& v)
+{
+    std::vector<const char*> names = v.options;
+    names.push_back("json");
+    names.push_back("help");
+    std::vector<const OptionDef*> options;
+    for (const char* name : names)
+        if (const OptionDef* d = FindOption(name))
+            options.push_back(d);
+    return options;
+}
+
+Rows OptionRows(const Verb& v)
+{
+    Rows rows;
+    for (const OptionDef* d : VerbOptions(v))
+        rows.emplace_back(OptionTerm(*d), QLatin1String(d->help));
+    return rows;
+}
+
+QString VerbTerm(const Verb& v)
+{
+    QString term = QLatin1String(v.name);
+    if (*v.synopsis)
+        term += QLatin1Char(' ') + QLatin1String(v.synopsis);
+    return term;
+}
+
+QString Paragraph(const QString& text, int width)
+{
+    return Wrap(text, width, 0, 0) + '\n';
+}
+
+QString LineSettings()
+{
+    QStringList items;
+    for (int i = 0; i < kModeCount; ++i)
+        items << QStringLiteral("%1%2%3").arg(i).arg(kNoBreak).arg(
+            QLatin1String(kModeList[size_t(i)]));
+    return QStringLiteral("Line settings: ") + items.join(QStringLiteral(", ")) + '.';
+}
+
+const char kExitCodes[] =
+    "Exit codes: 0 done; 1 the reader refused, did not answer or answered wrongly, or no reader "
+    "was found; 2 usage error, nothing sent; 3 the port could not be opened. Stopped by a signal, "
+    "the port is restored and closed first, then the tool ends as the signal ends it: 130 for "
+    "Ctrl-C, 129 for a hang-up, 141 for a closed pipe, 143 for a termination; read-card ends "
+    "with 0 after Ctrl-C or a closed pipe.";
+
+} // namespace
+
+int HelpWidth()
+{
+    winsize ws{};
+    int width = 0;
+    if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0)
+        width = ws.ws_col;
+    if (width <= 0)
+        width = qEnvironmentVariableIntValue("COLUMNS");
+    if (width <= 0)
+        width = 80;
+    return std::max(width, kMinWidth);
+}
+
+QString Wrap(const QString& text, int width, int indent, int first)
+{
+    QString out;
+    int used = first;
+    bool lineEmpty = true;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!lineEmpty && used + 1 + word.size() > width) {
+            out += '\n' + QString(indent, ' ');
+            used = indent;
+            lineEmpty = true;
+        }
+        if (!lineEmpty) {
+            out += QLatin1Char(' ');
+            ++used;
+        }
+        out += word;
+        used += int(word.size());
+        lineEmpty = false;
+    }
+    return out.replace(kNoBreak, QLatin1Char(' '));
+}
+
+QString ToolHelp(int width)
+{
+    Rows verbs;
+    for (const Verb& v : Verbs())
+        verbs.emplace_back(VerbTerm(v), QLatin1String(v.summary));
+    QString h = Paragraph(QStringLiteral("Usage: tesmora-cli VERB [options] [arguments]"), width);
+    h += Paragraph(QStringLiteral("Every reader operation of Tesmora from a shell, over the same "
+                                  "core as the window; no display needed."),
+                   width);
+    h += QStringLiteral("\nVerbs:\n") + Columns(verbs, width);
+    h += QStringLiteral("\nEvery verb takes:\n") +
+         Columns({{QStringLiteral("--json"), QLatin1String(FindOption("json")->help)},
+                  {QStringLiteral("-h, --help"),
+                   QStringLiteral("its own help, with the options it takes")}},
+                 width);
+    h +=
+        QStringLiteral("\nWithout a verb:\n") +
+        Columns({{QStringLiteral("--version"), QLatin1String(FindOption("version")->help)}}, width);
+    h += '\n' + Paragraph(LineSettings(), width);
+    h += '\n' + Paragraph(QLatin1String(kExitCodes), width);
+    h += '\n' + Paragraph(QStringLiteral("'tesmora-cli VERB --help' describes a verb and its "
+                                         "options; 'tesmora-cli mifare --help' a group of verbs."),
+                          width);
+    return h;
+}
+
+QString GroupHelp(const QString& group, int width)
+{
+    QString h = Paragraph(
+        QStringLiteral("Usage: tesmora-cli %1 VERB [options] [arguments]").arg(group), width);
+    h += QStringLiteral("\nVerbs:\n");
+    for (const Verb* v : GroupVerbs(group)) {
+        h += Columns({{VerbTerm(*v), QLatin1String(v->summary)}}, width);
+        h += Columns(OptionRows(*v), width, 2 * kTermIndent);
+    }
+    h += '\n' +
+         Paragraph(QStringLiteral("'tesmora-cli %1 VERB --help' describes one of them.").arg(group),
+                   width);
+    return h;
+}
+
+QString VerbHelp(const Verb& v, int width)
+{
+    QString usage = QStringLiteral("Usage: tesmora-cli %1 [options]").arg(QLatin1String(v.name));
+    if (*v.synopsis)
+        usage += QLatin1Char(' ') + QLatin1String(v.synopsis);
+    QString h = Wrap(usage, width, 4, 0) + '\n';
+    QString summary = QLatin1String(v.summary);
+    summary[0] = summary[0].toUpper();
+    h += Paragraph(summary + '.', width);
+    h += QStringLiteral("\nOptions:\n") + Columns(OptionRows(v), width);
+    return h;
+}
+
+QJsonArray HelpJson()
+{
+    QJsonArray verbs;
+    for (const Verb& v : Verbs()) {
+        QJsonArray options;
+        for (const OptionDef* d : VerbOptions(v))
+            options.append(QStringLiteral("--") + QLatin1String(d->name));
+        verbs.append(QJsonObject{{"verb", QLatin1String(v.name)},
+                                 {"synopsis", QLatin1String(v.synopsis)},
+                                 {"summary", QLatin1String(v.summary)},
+                                 {"options", options}});
+    }
+    return verbs;
+}
+
+} // namespace cli

@@ -1,0 +1,19 @@
+#pragma once
+
+// A request to stop, made from a signal handler: every link then refuses to
+// open a port, to start an exchange or to go on pausing, so that whatever
+// runs ends at its next step and its guards restore and close the port.
+
+inline namespace tesmora {
+namespace link {
+
+// Async-signal-safe: only an atomic store.
+void RequestStop(int signal) noexcept;
+// The signal that asked to stop; 0 while none has.
+int StopSignal() noexcept;
+bool StopRequested() noexcept;
+// Forgets a request (tests run several in one process).
+void ClearStop() noexcept;
+
+} // namespace link
+} // namespace tesmora
