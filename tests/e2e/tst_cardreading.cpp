@@ -364,7 +364,8 @@ private slots:
             emu::HeldPort holder(r.LinkPath());
             fx.Click(fx.ui()->btnReadCard);
         }
-        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Open COM : 1 Error"));
+        QCOMPARE(fx.ui()->pnMsg->text(),
+                 QStringLiteral("Open COM : 1 Error\nBusy: held by another program. (COM : #1)"));
         QCOMPARE(fx.window().CommColor(), 0x0000FFu);
         QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{300, 300}}));
         QVERIFY(r.Trace().empty());

@@ -464,10 +464,12 @@ private slots:
                                             << "Set factory default error!";
         QTest::newRow("set ID, silent") << 0 << "btnID" << '\0' << "silent"
                                         << "Set reader ID error!";
+        // A port held elsewhere says so, on a line after the message.
+        const QString held = "\nBusy: held by another program. (COM : #1)";
         QTest::newRow("factory, port held") << 0 << "btnFactory" << '\0' << "held"
-                                            << "Set factory default error!";
+                                            << "Set factory default error!" + held;
         QTest::newRow("command test, port held") << 0 << "btnTest" << '\0' << "held"
-                                                 << "Command test error!";
+                                                 << "Command test error!" + held;
     }
 
     void failures()
