@@ -5,13 +5,14 @@
 #include <QTest>
 
 #include <string>
+#include <vector>
 
+#include "democard.h"
 #include "readeremulator.h"
 #include "toolport.h"
 
 namespace {
 
-const std::string kZeros(32, '0');
 // Sector 1's trailer with byte 8 off by one bit: a write the fresh conditions allow.
 const QString kBlockSector1 =
     "i6007FFFFFFFFFFFFFF078169FFFFFFFFFFFF 00000000000000FF078169000000000000";
@@ -41,29 +42,9 @@ emu::ReaderModel Prepared(bool card, bool* ok)
     return m;
 }
 
-// Sends each "payload expected-fields" step (separated by "; ") as reader A01; a lone status
-// for "h" or "i" stands for that status and 32 zeros. Answers the first mismatch, or nothing.
-std::string Run(const std::string& link, const QString& steps)
-{
-    ToolPort tool(link);
-    if (!tool.ok())
-        return "cannot open " + link;
-    for (const QString& step : steps.split("; ", Qt::SkipEmptyParts)) {
-        const std::string payload = step.section(' ', 0, 0).toStdString();
-        std::string fields = step.section(' ', 1).toStdString();
-        const bool block = payload[0] == 'h' || payload[0] == 'i';
-        if (block && fields.size() == 2)
-            fields += kZeros;
-        const std::string got = tool.Exchange("A01" + payload, 300);
-        if (got.size() != (block ? 42u : 10u) ||
-            got != AnswerFrame("A01" + payload.substr(0, 1) + fields))
-            return payload + " answered " +
-                   QByteArray::fromStdString(got).toPercentEncoding().toStdString();
-    }
-    return {};
-}
-
 } // namespace
+
+Q_DECLARE_METATYPE(emu::MifareSize)
 
 class TestMifare : public QObject
 {
@@ -76,6 +57,10 @@ private slots:
     void commands();
     void cardId_data();
     void cardId();
+    void cards_data();
+    void cards();
+    void demoKeys_data();
+    void demoKeys();
 };
 
 void TestMifare::commands_data()
@@ -143,7 +128,7 @@ void TestMifare::commands()
     emu::ReaderEmulator r(Prepared(card, &ok), {true, 1});
     QVERIFY(ok);
     QVERIFY2(r.Start(dir_.path().toStdString(), 3), r.LastError().c_str());
-    const std::string error = Run(r.LinkPath(), steps);
+    const std::string error = RunSteps(r.LinkPath(), steps);
     QVERIFY2(error.empty(), error.c_str());
 }
 
@@ -188,11 +173,112 @@ void TestMifare::cardId()
     m.idKeyType = id.mid(6, 2).toStdString();
     emu::ReaderEmulator r(m, {true, 1});
     QVERIFY2(r.Start(dir_.path().toStdString(), 3), r.LastError().c_str());
-    const std::string error = Run(r.LinkPath(), steps);
+    const std::string error = RunSteps(r.LinkPath(), steps);
     QVERIFY2(error.empty(), error.c_str());
     const std::optional<std::string> got = emu::MifareCardId(r.Model());
     QCOMPARE(got.has_value(), id.size() > 8);
     QCOMPARE(QString::fromStdString(got.value_or("")), id.mid(9));
+}
+
+// Cards of either size, the demo card, and the card taken away: key, card, then the steps.
+void TestMifare::cards_data()
+{
+    QTest::addColumn<QString>("card"); // size and kind; "removed": after the third command
+    QTest::addColumn<QString>("steps");
+    const QString fresh = "000000000000FF078069FFFFFFFFFFFF", z(32, '0');
+    QTest::newRow("1K card ends at block 63")
+        << "1K"
+        << "b01 00; fFFFFFFFFFFFF 00; h6000 001A2B3C4D400804004659255849102302; h603F 00" + fresh +
+               "; h6040 03; i6040" + z + " 03; h61FF 03";
+    QTest::newRow("demo: data only with key B")
+        << "4K demo"
+        << "b01 00; fAABBCCDDEEFF 00; h6010 04; i6011" + z +
+               " 04; h6013 000000000000000F00FF69000000000000; f000000000000 00; h6110 "
+               "006F6E6C79206B65792042207265616473";
+    QTest::newRow("demo: key B readable, then no key")
+        << "4K demo"
+        << "b01 00; fD3F7D3F7D3F7 00; h6017 00000000000000FF0780690123456789AB; f0123456789AB "
+           "00; h6114 03; f000000000000 00; h6018 00" +
+               z + "; fB0B1B2B3B4B5 00; h611B 03";
+    QTest::newRow("demo: value block, a sector no public key opens")
+        << "4K demo"
+        << "b01 00; fA0A1A2A3A4A5 00; h601D 00640000009BFFFFFF6400000001FE01FE; fFFFFFFFFFFFF 00; "
+           "h6020 03; fAABBCCDDEEFF 00; h6085 0031362D626C6F636B20736563746F7220; f000000000000 "
+           "00; "
+           "h6185 0031362D626C6F636B20736563746F7220";
+    QTest::newRow("demo 1K: text, no sector 32")
+        << "1K demo"
+        << "b01 00; fFFFFFFFFFFFF 00; h6004 005465736D6F72612064656D6F20314B20; fAABBCCDDEEFF 00; "
+           "h6080 03";
+    QTest::newRow("card taken away: 02")
+        << "4K removed"
+        << "b01 00; fFFFFFFFFFFFF 00; h6004 00" + z + "; h6004 02; i6004" + z + " 02; h6004 02";
+    QTest::newRow("card taken away: silence")
+        << "4K removed silent"
+        << "b01 00; fFFFFFFFFFFFF 00; h6004 00" + z + "; h6004 -; i6004" + z + " -; b00 00";
+}
+
+void TestMifare::cards()
+{
+    QFETCH(QString, card);
+    QFETCH(QString, steps);
+    const emu::MifareSize size =
+        card.startsWith("1K") ? emu::MifareSize::k1K : emu::MifareSize::k4K;
+    emu::ReaderModel m;
+    m.mifare.card = card.contains("demo") ? emu::DemoCard(size) : emu::MifareCard(size);
+    m.mifare.removeCardAfter = card.contains("removed") ? 3 : -1;
+    m.mifare.noCardSilent = card.contains("silent");
+    emu::ReaderEmulator r(m, {true, 1});
+    QVERIFY2(r.Start(dir_.path().toStdString(), 3), r.LastError().c_str());
+    const std::string error = RunSteps(r.LinkPath(), steps);
+    QVERIFY2(error.empty(), error.c_str());
+}
+
+// Each sector of the demo card opens with exactly the keys its table row gives, no readable
+// key B opens anything, and the public default keys leave just these sectors closed.
+void TestMifare::demoKeys_data()
+{
+    QTest::addColumn<emu::MifareSize>("size");
+    QTest::addColumn<QList<int>>("closed");
+    QTest::newRow("1K") << emu::MifareSize::k1K << QList<int>{8, 9};
+    QTest::newRow("4K") << emu::MifareSize::k4K << QList<int>{8, 9, 39};
+}
+
+void TestMifare::demoKeys()
+{
+    QFETCH(emu::MifareSize, size);
+    QFETCH(QList<int>, closed);
+    const emu::MifareCard card = emu::DemoCard(size);
+    const std::vector<emu::DemoSector> table = emu::DemoCardSectors(size);
+    QCOMPARE(int(table.size()), card.Sectors());
+    std::vector<emu::MifareKey> keys;
+    for (const QString hex : {"FFFFFFFFFFFF", "000000000000", "A0A1A2A3A4A5", "B0B1B2B3B4B5",
+                              "D3F7D3F7D3F7", "AABBCCDDEEFF"}) {
+        keys.push_back({});
+        QVERIFY(emu::MifareParseHex(hex.toStdString(), keys.back().data(), 6));
+    }
+    const size_t publicKeys = keys.size();
+    for (const emu::DemoSector& d : table)
+        keys.push_back(d.keyA), keys.push_back(d.keyB);
+    QList<int> shut;
+    for (const emu::DemoSector& d : table) {
+        QCOMPARE(d.sector, int(&d - table.data()));
+        bool opened = false;
+        for (size_t k = 0; k < keys.size(); ++k) {
+            for (const auto t : {emu::MifareKeyType::A, emu::MifareKeyType::B}) {
+                emu::MifareBlock out{};
+                const bool ok = card.Read(emu::MifareCard::TrailerOf(d.sector), t, keys[k], &out) ==
+                                emu::kMifareOk;
+                const bool want = t == emu::MifareKeyType::A ? keys[k] == d.keyA
+                                                             : keys[k] == d.keyB && !d.keyBReadable;
+                QVERIFY2(ok == want, qPrintable(QString("sector %1, key %2").arg(d.sector).arg(k)));
+                opened = opened || (ok && k < publicKeys);
+            }
+        }
+        if (!opened)
+            shut << d.sector;
+    }
+    QCOMPARE(shut, closed);
 }
 
 QTEST_GUILESS_MAIN(TestMifare)
