@@ -86,8 +86,6 @@ private slots:
     void executableRefuses();
     void executableCards_data();
     void executableCards();
-    void cardDumpRefused_data();
-    void cardDumpRefused();
     void demo_data();
     void demo();
 };
@@ -670,7 +668,6 @@ void TestEmulator::executableRefuses_data()
     QTest::newRow("card size 2k") << QStringList{"--mifare-card", "--card-size", "2k"};
     QTest::newRow("card size of a dump") << QStringList{"--card-dump", "x", "--card-size", "1k"};
     QTest::newRow("two cards") << QStringList{"--mifare-card", "--demo-card"};
-    QTest::newRow("taken away, no card") << QStringList{"--remove-card-after", "3"};
     QTest::newRow("run without the demo") << QStringList{"--run", "true"};
     QTest::newRow("demo in a given folder") << QStringList{"--demo"};
 }
@@ -692,29 +689,69 @@ void TestEmulator::executableRefuses()
 #endif
 }
 
-// The card options, and the trace of every row: the payloads as sent, a line each.
+// The card options, a card dump or its refusal, and the trace of every row: the payloads as
+// sent, a line each.
 void TestEmulator::executableCards_data()
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("steps"); // as RunSteps takes them
-    const QString on = "b01 00; fFFFFFFFFFFFF 00; ", z(32, '0');
-    QTest::newRow("1K card refuses block 64")
-        << QStringList{"--mifare-card", "--card-size", "1k"}
-        << on + "h603F 00000000000000FF078069FFFFFFFFFFFF; h6040 03";
-    QTest::newRow("demo card") << QStringList{"--demo-card"}
-                               << "b01 00; fAABBCCDDEEFF 00; h6010 04; f000000000000 00; "
-                                  "h6110 006F6E6C79206B65792042207265616473";
+    QTest::addColumn<QStringList>("args"); // "@dump": a file holding dump
+    QTest::addColumn<QString>("dump");
+    QTest::addColumn<QString>("steps"); // as RunSteps takes them, or "refused: " and why
+    const QString on = "b01 00; fFFFFFFFFFFFF 00; ", z(32, '0'), none;
+    const QStringList demo{"--demo-card"}, dump{"--card-dump", "@dump"};
+    const QString block = z + "\n", sector = "+Sector: 0\n" + block.repeated(4);
+    const QString card4K = QString::fromStdString(emu::CardDumpText(emu::MifareCard()));
+    QTest::newRow("1K card ends at block 63")
+        << QStringList{"--mifare-card", "--card-size", "1k"} << none
+        << on +
+               "h6000 001A2B3C4D400804004659255849102302; h603F 00000000000000FF078069FFFFFFFFFFFF"
+               "; h6040 03; i6040" +
+               z + " 03; h61FF 03";
+    QTest::newRow("demo: data only with key B")
+        << demo << none
+        << "b01 00; fAABBCCDDEEFF 00; h6010 04; i6011" + z +
+               " 04; h6013 000000000000000F00FF69000000000000; f000000000000 00; "
+               "h6110 006F6E6C79206B65792042207265616473";
+    QTest::newRow("demo: key B readable, then no key")
+        << demo << none
+        << "b01 00; fD3F7D3F7D3F7 00; h6017 00000000000000FF0780690123456789AB; "
+           "f0123456789AB 00; h6114 03; fB0B1B2B3B4B5 00; h611B 03";
+    QTest::newRow("demo: value block, a closed sector, a 16-block sector")
+        << demo << none
+        << "b01 00; fA0A1A2A3A4A5 00; h601D 00640000009BFFFFFF6400000001FE01FE; "
+           "fFFFFFFFFFFFF 00; h6020 03; f000000000000 00; "
+           "h6185 0031362D626C6F636B20736563746F7220";
     QTest::newRow("dump of the 1K demo card")
-        << QStringList{"--card-dump", "@dump"}
+        << dump
+        << "# the 1K demo card\n\n" +
+               QString::fromStdString(emu::CardDumpText(emu::DemoCard(emu::MifareSize::k1K)))
         << on + "h6004 005465736D6F72612064656D6F20314B20; h6040 03";
-    QTest::newRow("card taken away: 02") << QStringList{"--mifare-card", "--remove-card-after", "3"}
-                                         << on + "h6004 00" + z + "; h6004 02";
+    QTest::newRow("card taken away: 02")
+        << QStringList{"--mifare-card", "--remove-card-after", "3"} << none
+        << on + "h6004 00" + z + "; h6004 02; i6004" + z + " 02";
     QTest::newRow("card taken away: silence")
-        << QStringList{"--mifare-card", "--remove-card-after", "3", "--no-card-silent"}
-        << on + "h6004 00" + z + "; h6004 -";
+        << QStringList{"--mifare-card", "--remove-card-after", "3", "--no-card-silent"} << none
+        << on + "h6004 00" + z + "; h6004 -; i6004" + z + " -; b00 00";
     QTest::newRow("error and silent commands")
-        << QStringList{"--error-command", "L08", "--silent-command", "N"}
+        << QStringList{"--error-command", "L08", "--silent-command", "N"} << none
         << "L08 01; L 04; N -; L07 00; L 07";
+    QTest::newRow("dump: block first")
+        << dump << "# x\n\n" + block << "refused: line 3: a block before the first";
+    QTest::newRow("dump: not hex") << dump << "+Sector: 0\n" + block.left(31) + "G"
+                                   << "refused: line 2: not a block of 32";
+    QTest::newRow("dump: unknown bytes")
+        << dump << "+Sector: 0\n--" + block.mid(2) << "refused: line 2: unknown bytes";
+    QTest::newRow("dump: sector 40") << dump << "+Sector: 40\n"
+                                     << "refused: line 1: not a sector number";
+    QTest::newRow("dump: sector twice")
+        << dump << sector + sector << "refused: line 6: sector 0 appears twice";
+    QTest::newRow("dump: block short") << dump << "+Sector: 0\n" + block.repeated(3) + "+Sector: 1"
+                                       << "refused: line 5: sector 0 has 3 of its 4 blocks";
+    QTest::newRow("dump: block over")
+        << dump << sector + block << "refused: line 6: sector 0 has more than 4 blocks";
+    QTest::newRow("dump: sector 39 missing") << dump << card4K.left(card4K.indexOf("+Sector: 39"))
+                                             << "refused: sectors missing from a 4K card: 39";
+    QTest::newRow("dump: no file")
+        << QStringList{"--card-dump", "@dump.none"} << none << "refused: cannot read it";
 }
 
 void TestEmulator::executableCards()
@@ -723,20 +760,27 @@ void TestEmulator::executableCards()
     QSKIP("the emulator executable's path is not known to this build");
 #else
     QFETCH(QStringList, args);
+    QFETCH(QString, dump);
     QFETCH(QString, steps);
-    const QString dump = dir_.path() + "/dump.txt", trace = dir_.path() + "/trace.txt";
+    const QString file = dir_.path() + "/dump.txt", trace = dir_.path() + "/trace.txt";
     QFile::remove(trace);
-    QFile file(dump);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# the 1K demo card\n\n" +
-               B(emu::CardDumpText(emu::DemoCard(emu::MifareSize::k1K))));
-    file.close();
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(dump.toLatin1()) >= 0);
+    f.close();
     QProcess p;
-    p.start(TESMORA_EMULATOR_EXE, args.replaceInStrings("@dump", dump)
-                                      << "--port-dir" << dir_.path() << "--fast"
-                                      << "--turnaround"
-                                      << "1"
-                                      << "--trace" << trace);
+    args.replaceInStrings("@dump", file);
+    p.start(TESMORA_EMULATOR_EXE,
+            args + QStringList{"--port-dir", dir_.path(), "--fast", "--trace", trace});
+    if (steps.startsWith("refused: ")) {
+        QVERIFY(p.waitForFinished(3000));
+        QCOMPARE(p.exitCode(), 2);
+        const QString said = QString::fromLatin1(p.readAllStandardError());
+        QVERIFY2(said.startsWith("tesmora-reader-emulator: --card-dump " + args[1] + ": " +
+                                 steps.mid(9)),
+                 qPrintable(said));
+        QVERIFY(!QFileInfo(dir_.path() + "/COM3").isSymLink());
+        return;
+    }
     QVERIFY(p.waitForReadyRead(3000));
     const std::string error = RunSteps(Dir() + "/COM3", steps);
     ::kill(pid_t(p.processId()), SIGTERM);
@@ -749,50 +793,6 @@ void TestEmulator::executableCards()
     QFile traced(trace);
     QVERIFY(traced.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromLatin1(traced.readAll()), sent.join('\n') + '\n');
-#endif
-}
-
-void TestEmulator::cardDumpRefused_data()
-{
-    QTest::addColumn<QString>("text"); // null: no file
-    QTest::addColumn<QString>("error");
-    const QString block = QString(32, '0') + "\n", sector = "+Sector: 0\n" + block.repeated(4);
-    const QString card4K = QString::fromStdString(emu::CardDumpText(emu::MifareCard()));
-    QTest::newRow("block first") << "# x\n" + block << "line 2: a block before the first";
-    QTest::newRow("not hex") << "+Sector: 0\n" + block.left(31) + "G"
-                             << "line 2: not a block of 32";
-    QTest::newRow("unknown bytes") << "+Sector: 0\n--" + block.mid(2) << "line 2: unknown bytes";
-    QTest::newRow("sector 40") << "+Sector: 40\n"
-                               << "line 1: not a sector number";
-    QTest::newRow("sector twice") << sector + sector << "line 6: sector 0 appears twice";
-    QTest::newRow("block short") << "+Sector: 0\n" + block.repeated(3) + "+Sector: 1"
-                                 << "line 5: sector 0 has 3 of its 4 blocks";
-    QTest::newRow("block over") << sector + block << "line 6: sector 0 has more than 4 blocks";
-    QTest::newRow("sector 39 missing")
-        << card4K.left(card4K.indexOf("+Sector: 39")) << "sectors missing from a 4K card: 39";
-    QTest::newRow("no file") << QString() << "cannot read it";
-}
-
-void TestEmulator::cardDumpRefused()
-{
-#ifndef TESMORA_EMULATOR_EXE
-    QSKIP("the emulator executable's path is not known to this build");
-#else
-    QFETCH(QString, text);
-    QFETCH(QString, error);
-    const QString dump = dir_.path() + "/bad.txt";
-    QFile::remove(dump);
-    QFile file(dump);
-    QVERIFY(text.isNull() || (file.open(QIODevice::WriteOnly) && file.write(text.toLatin1()) >= 0));
-    file.close();
-    QProcess p;
-    p.start(TESMORA_EMULATOR_EXE, {"--card-dump", dump, "--port-dir", dir_.path()});
-    QVERIFY(p.waitForFinished(3000));
-    QCOMPARE(p.exitCode(), 2);
-    const QString said = QString::fromLatin1(p.readAllStandardError());
-    QVERIFY2(said.startsWith("tesmora-reader-emulator: --card-dump " + dump + ": " + error),
-             qPrintable(said));
-    QVERIFY(!QFileInfo(dir_.path() + "/COM3").isSymLink());
 #endif
 }
 
