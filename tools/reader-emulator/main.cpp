@@ -28,7 +28,8 @@ namespace {
 void Usage(std::ostream& out)
 {
     out << "usage: tesmora-reader-emulator [options]\n"
-           "       tesmora-reader-emulator --demo [--com N] [options] [--run COMMAND [ARGS...]]\n"
+           "       tesmora-reader-emulator --demo [--com N] [options]\n"
+           "                               [--run COMMAND [ARGS...]]\n"
            "  --type N          reader type 1..8 (sets the prefix letter)\n"
            "  --prefix LETTER   prefix letter the reader answers to (default A)\n"
            "  --any-prefix      answer to every type's letter (A, H, J, I)\n"
@@ -36,7 +37,7 @@ void Usage(std::ostream& out)
            "  --id ID           two-character reader ID (default 01)\n"
            "  --serial TEXT     8-character serial number (default 12345678)\n"
            "  --version TEXT    8-character version (default 05.00-01)\n"
-           "  --mode MODE       line setting, e.g. 19200,e,8,1; only the baud rate is compared\n"
+           "  --mode MODE       line setting, e.g. 19200,e,8,1; only its baud rate counts\n"
            "  --com N           COM number of the link (default 3)\n"
            "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
            "  --fast            no wire timing\n"
@@ -48,7 +49,7 @@ void Usage(std::ostream& out)
            "                    with status 01 and change nothing; repeatable\n"
            "  --silent-command TEXT  never answer this command (a letter, or letter and\n"
            "                    parameters); repeatable\n"
-           "  --trace FILE      append each well-formed command received to FILE, a line each\n"
+           "  --trace FILE      append each well-formed command received to FILE, one a line\n"
            "the MIFARE Classic card in the field:\n"
            "  --mifare-card     a fresh card, UID 1A2B3C4D, every sector in delivery state\n"
            "  --demo-card       the demo card: sectors with other keys, a value block, text\n"
@@ -376,7 +377,8 @@ int main(int argc, char** argv)
         sigwait(&stop, &sig);
     }
     reader.Stop();
-    if (madeDir && ::rmdir(portDir.c_str()) != 0)
+    // Also a folder found there: empty, it served only this demo; else another still runs.
+    if (demo && ::rmdir(portDir.c_str()) != 0 && madeDir)
         std::cerr << "tesmora-reader-emulator: left " << portDir << ": " << std::strerror(errno)
                   << "\n";
     return status;
