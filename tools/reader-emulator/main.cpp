@@ -145,12 +145,12 @@ void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m)
 {
     const std::string dir = emu::ShellQuote(portDir);
     const std::optional<emu::MifareCard>& card = m.mifare.card;
-    std::cout << "A demo reader is on COM" << com << " (any reader type, " << m.baud << ",e,8,1";
+    std::cout << "A demo reader is on COM" << com << ": any reader type, " << m.baud << ",e,8,1";
     if (card)
-        std::cout << ", a MIFARE Classic " << (card->Size() == emu::MifareSize::k1K ? "1K" : "4K")
+        std::cout << ",\na MIFARE Classic " << (card->Size() == emu::MifareSize::k1K ? "1K" : "4K")
                   << " card in its field";
-    std::cout << "),\nin the port folder " << portDir
-              << ".\n\nPoint the command-line tool or the window at it:\n"
+    std::cout << ".\nIts port folder: " << portDir
+              << "\n\nPoint the command-line tool or the window at it:\n"
               << "  TESMORA_PORT_DIR=" << dir << " tesmora-cli scan --port " << com << " --type 4\n"
               << "  TESMORA_PORT_DIR=" << dir << " tesmora\n\n"
               << "Press Ctrl-C to stop the reader; the link and the folder are removed then.\n"
