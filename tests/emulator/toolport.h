@@ -4,6 +4,7 @@
 // restated.
 
 #include <QByteArray>
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
@@ -155,3 +156,27 @@ private:
         }
     }
 };
+
+// Sends each "payload expected-fields" step (separated by "; ") as reader A01; a lone status
+// for "h" or "i" stands for that status and 32 zeros, "-" for no answer. Answers the first
+// mismatch, or nothing.
+inline std::string RunSteps(const std::string& link, const QString& steps)
+{
+    ToolPort tool(link);
+    if (!tool.ok())
+        return "cannot open " + link;
+    for (const QString& step : steps.split("; ", Qt::SkipEmptyParts)) {
+        const std::string payload = step.section(' ', 0, 0).toStdString();
+        std::string fields = step.section(' ', 1).toStdString();
+        const bool block = payload[0] == 'h' || payload[0] == 'i';
+        if (block && fields.size() == 2)
+            fields += std::string(32, '0');
+        const bool silent = fields == "-";
+        const std::string got = tool.Exchange("A01" + payload, silent ? 60 : 300);
+        if (silent ? !got.empty()
+                   : got.size() != (block ? 42u : 10u) ||
+                         got != AnswerFrame("A01" + payload.substr(0, 1) + fields))
+            return payload + " answered " + B(got).toPercentEncoding().toStdString();
+    }
+    return {};
+}

@@ -19,9 +19,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "carddump.h"
+#include "democard.h"
 #include "readeremulator.h"
 #include "toolport.h"
 
@@ -81,6 +84,10 @@ private slots:
     void executable();
     void executableRefuses_data();
     void executableRefuses();
+    void executableCards_data();
+    void executableCards();
+    void demo_data();
+    void demo();
 };
 
 void TestEmulator::answers_data()
@@ -658,6 +665,11 @@ void TestEmulator::executableRefuses_data()
     QTest::newRow("bad interface") << QStringList{"--interface", "12"};
     QTest::newRow("bad ID location") << QStringList{"--id-location", "27031f0102"};
     QTest::newRow("missing directory") << QStringList{"--port-dir", "/nonexistent/ports"};
+    QTest::newRow("card size 2k") << QStringList{"--mifare-card", "--card-size", "2k"};
+    QTest::newRow("card size of a dump") << QStringList{"--card-dump", "x", "--card-size", "1k"};
+    QTest::newRow("two cards") << QStringList{"--mifare-card", "--demo-card"};
+    QTest::newRow("run without the demo") << QStringList{"--run", "true"};
+    QTest::newRow("demo in a given folder") << QStringList{"--demo"};
 }
 
 void TestEmulator::executableRefuses()
@@ -674,6 +686,169 @@ void TestEmulator::executableRefuses()
     QVERIFY(p.exitCode() != 0);
     QVERIFY(p.readAllStandardError().contains("tesmora-reader-emulator: "));
     QVERIFY(!QFileInfo(dir_.path() + "/COM3").isSymLink());
+#endif
+}
+
+// The card options, a card dump or its refusal, and the trace of every row: the payloads as
+// sent, a line each.
+void TestEmulator::executableCards_data()
+{
+    QTest::addColumn<QStringList>("args"); // "@dump": a file holding dump
+    QTest::addColumn<QString>("dump");
+    QTest::addColumn<QString>("steps"); // as RunSteps takes them, or "refused: " and why
+    const QString on = "b01 00; fFFFFFFFFFFFF 00; ", z(32, '0'), none;
+    const QStringList demo{"--demo-card"}, dump{"--card-dump", "@dump"};
+    const QString block = z + "\n", sector = "+Sector: 0\n" + block.repeated(4);
+    const QString card4K = QString::fromStdString(emu::CardDumpText(emu::MifareCard()));
+    QTest::newRow("1K card ends at block 63")
+        << QStringList{"--mifare-card", "--card-size", "1k"} << none
+        << on +
+               "h6000 001A2B3C4D400804004659255849102302; h603F 00000000000000FF078069FFFFFFFFFFFF"
+               "; h6040 03; i6040" +
+               z + " 03; h61FF 03";
+    QTest::newRow("demo: data only with key B")
+        << demo << none
+        << "b01 00; fAABBCCDDEEFF 00; h6010 04; i6011" + z +
+               " 04; h6013 000000000000000F00FF69000000000000; f000000000000 00; "
+               "h6110 006F6E6C79206B65792042207265616473";
+    QTest::newRow("demo: key B readable, then no key")
+        << demo << none
+        << "b01 00; fD3F7D3F7D3F7 00; h6017 00000000000000FF0780690123456789AB; "
+           "f0123456789AB 00; h6114 03; fB0B1B2B3B4B5 00; h611B 03";
+    QTest::newRow("demo: value block, a closed sector, a 16-block sector")
+        << demo << none
+        << "b01 00; fA0A1A2A3A4A5 00; h601D 00640000009BFFFFFF6400000001FE01FE; "
+           "fFFFFFFFFFFFF 00; h6020 03; f000000000000 00; "
+           "h6185 0031362D626C6F636B20736563746F7220";
+    QTest::newRow("dump of the 1K demo card")
+        << dump
+        << "# the 1K demo card\n\n" +
+               QString::fromStdString(emu::CardDumpText(emu::DemoCard(emu::MifareSize::k1K)))
+        << on + "h6004 005465736D6F72612064656D6F20314B20; h6040 03";
+    QTest::newRow("card taken away: 02")
+        << QStringList{"--mifare-card", "--remove-card-after", "3"} << none
+        << on + "h6004 00" + z + "; h6004 02; i6004" + z + " 02";
+    QTest::newRow("card taken away: silence")
+        << QStringList{"--mifare-card", "--remove-card-after", "3", "--no-card-silent"} << none
+        << on + "h6004 00" + z + "; h6004 -; i6004" + z + " -; b00 00";
+    QTest::newRow("error and silent commands")
+        << QStringList{"--error-command", "L08", "--silent-command", "N"} << none
+        << "L08 01; L 04; N -; L07 00; L 07";
+    QTest::newRow("dump: block first")
+        << dump << "# x\n\n" + block << "refused: line 3: a block before the first";
+    QTest::newRow("dump: not hex") << dump << "+Sector: 0\n" + block.left(31) + "G"
+                                   << "refused: line 2: not a block of 32";
+    QTest::newRow("dump: unknown bytes")
+        << dump << "+Sector: 0\n--" + block.mid(2) << "refused: line 2: unknown bytes";
+    QTest::newRow("dump: sector 40") << dump << "+Sector: 40\n"
+                                     << "refused: line 1: not a sector number";
+    QTest::newRow("dump: sector twice")
+        << dump << sector + sector << "refused: line 6: sector 0 appears twice";
+    QTest::newRow("dump: block short") << dump << "+Sector: 0\n" + block.repeated(3) + "+Sector: 1"
+                                       << "refused: line 5: sector 0 has 3 of its 4 blocks";
+    QTest::newRow("dump: block over")
+        << dump << sector + block << "refused: line 6: sector 0 has more than 4 blocks";
+    QTest::newRow("dump: sector 39 missing") << dump << card4K.left(card4K.indexOf("+Sector: 39"))
+                                             << "refused: sectors missing from a 4K card: 39";
+    QTest::newRow("dump: no file")
+        << QStringList{"--card-dump", "@dump.none"} << none << "refused: cannot read it";
+}
+
+void TestEmulator::executableCards()
+{
+#ifndef TESMORA_EMULATOR_EXE
+    QSKIP("the emulator executable's path is not known to this build");
+#else
+    QFETCH(QStringList, args);
+    QFETCH(QString, dump);
+    QFETCH(QString, steps);
+    const QString file = dir_.path() + "/dump.txt", trace = dir_.path() + "/trace.txt";
+    QFile::remove(trace);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(dump.toLatin1()) >= 0);
+    f.close();
+    QProcess p;
+    args.replaceInStrings("@dump", file);
+    p.start(TESMORA_EMULATOR_EXE,
+            args + QStringList{"--port-dir", dir_.path(), "--fast", "--trace", trace});
+    if (steps.startsWith("refused: ")) {
+        QVERIFY(p.waitForFinished(3000));
+        QCOMPARE(p.exitCode(), 2);
+        const QString said = QString::fromLatin1(p.readAllStandardError());
+        QVERIFY2(said.startsWith("tesmora-reader-emulator: --card-dump " + args[1] + ": " +
+                                 steps.mid(9)),
+                 qPrintable(said));
+        QVERIFY(!QFileInfo(dir_.path() + "/COM3").isSymLink());
+        return;
+    }
+    QVERIFY(p.waitForReadyRead(3000));
+    const std::string error = RunSteps(Dir() + "/COM3", steps);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(3000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(error.empty(), error.c_str());
+    QStringList sent;
+    for (const QString& step : steps.split("; "))
+        sent << "A01" + step.section(' ', 0, 0);
+    QFile traced(trace);
+    QVERIFY(traced.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(traced.readAll()), sent.join('\n') + '\n');
+#endif
+}
+
+void TestEmulator::demo_data()
+{
+    QTest::addColumn<QStringList>("run");
+    QTest::addColumn<int>("signal"); // sent once the link is there; -1: the folder is there
+                                     // already, open to others
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("run: the link in a private folder")
+        << QStringList{"sh", "-c",
+                       "test -L \"$TESMORA_PORT_DIR/COM3\" && "
+                       "test \"$(stat -c %a \"$TESMORA_PORT_DIR\")\" = 700"}
+        << 0 << 0;
+    QTest::newRow("run: its exit status") << QStringList{"sh", "-c", "exit 7"} << 0 << 7;
+    QTest::newRow("run: no such command") << QStringList{"tesmora-no-such-command"} << 0 << 127;
+    QTest::newRow("run: SIGTERM passed on") << QStringList{"sleep", "20"} << SIGTERM << 143;
+    QTest::newRow("SIGINT") << QStringList() << SIGINT << 0;
+    QTest::newRow("SIGTERM") << QStringList() << SIGTERM << 0;
+    QTest::newRow("SIGHUP") << QStringList() << SIGHUP << 0;
+    QTest::newRow("folder open to others") << QStringList{"true"} << -1 << 2;
+}
+
+void TestEmulator::demo()
+{
+#ifndef TESMORA_EMULATOR_EXE
+    QSKIP("the emulator executable's path is not known to this build");
+#else
+    QFETCH(QStringList, run);
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QTemporaryDir runtime;
+    const QString folder = runtime.path() + "/tesmora-demo", link = folder + "/COM3";
+    QVERIFY(signal >= 0 || (QDir().mkdir(folder) && ::chmod(qPrintable(folder), 0755) == 0));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(TESMORA_EMULATOR_EXE,
+            QStringList{"--demo", "--fast"} + (run.isEmpty() ? run : QStringList{"--run"} + run));
+    if (signal > 0) {
+        QTRY_VERIFY(QFileInfo(link).isSymLink());
+        if (run.isEmpty()) {
+            QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(4096).endsWith("removed then.\n"));
+            QVERIFY(p.readAll().contains("  TESMORA_PORT_DIR=" + folder.toLocal8Bit() +
+                                         " tesmora-cli scan --port 3 --type 4\n"));
+            ToolPort tool(link.toStdString());
+            QCOMPARE(tool.Exchange("H00B", 300), AnswerFrame("H01B12345678"));
+            QCOMPARE(tool.Exchange("J01A", 300), AnswerFrame("J01A0111"));
+            QCOMPARE(tool.Exchange("I01N", 300), AnswerFrame("I01N0310"));
+        }
+        ::kill(pid_t(p.processId()), signal);
+    }
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), exitCode);
+    QCOMPARE(QFileInfo::exists(folder), signal < 0); // only the refused folder stays
 #endif
 }
 

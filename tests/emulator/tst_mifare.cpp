@@ -5,13 +5,14 @@
 #include <QTest>
 
 #include <string>
+#include <vector>
 
+#include "democard.h"
 #include "readeremulator.h"
 #include "toolport.h"
 
 namespace {
 
-const std::string kZeros(32, '0');
 // Sector 1's trailer with byte 8 off by one bit: a write the fresh conditions allow.
 const QString kBlockSector1 =
     "i6007FFFFFFFFFFFFFF078169FFFFFFFFFFFF 00000000000000FF078169000000000000";
@@ -41,28 +42,6 @@ emu::ReaderModel Prepared(bool card, bool* ok)
     return m;
 }
 
-// Sends each "payload expected-fields" step (separated by "; ") as reader A01; a lone status
-// for "h" or "i" stands for that status and 32 zeros. Answers the first mismatch, or nothing.
-std::string Run(const std::string& link, const QString& steps)
-{
-    ToolPort tool(link);
-    if (!tool.ok())
-        return "cannot open " + link;
-    for (const QString& step : steps.split("; ", Qt::SkipEmptyParts)) {
-        const std::string payload = step.section(' ', 0, 0).toStdString();
-        std::string fields = step.section(' ', 1).toStdString();
-        const bool block = payload[0] == 'h' || payload[0] == 'i';
-        if (block && fields.size() == 2)
-            fields += kZeros;
-        const std::string got = tool.Exchange("A01" + payload, 300);
-        if (got.size() != (block ? 42u : 10u) ||
-            got != AnswerFrame("A01" + payload.substr(0, 1) + fields))
-            return payload + " answered " +
-                   QByteArray::fromStdString(got).toPercentEncoding().toStdString();
-    }
-    return {};
-}
-
 } // namespace
 
 class TestMifare : public QObject
@@ -76,6 +55,8 @@ private slots:
     void commands();
     void cardId_data();
     void cardId();
+    void demoKeys_data();
+    void demoKeys();
 };
 
 void TestMifare::commands_data()
@@ -143,7 +124,7 @@ void TestMifare::commands()
     emu::ReaderEmulator r(Prepared(card, &ok), {true, 1});
     QVERIFY(ok);
     QVERIFY2(r.Start(dir_.path().toStdString(), 3), r.LastError().c_str());
-    const std::string error = Run(r.LinkPath(), steps);
+    const std::string error = RunSteps(r.LinkPath(), steps);
     QVERIFY2(error.empty(), error.c_str());
 }
 
@@ -188,11 +169,55 @@ void TestMifare::cardId()
     m.idKeyType = id.mid(6, 2).toStdString();
     emu::ReaderEmulator r(m, {true, 1});
     QVERIFY2(r.Start(dir_.path().toStdString(), 3), r.LastError().c_str());
-    const std::string error = Run(r.LinkPath(), steps);
+    const std::string error = RunSteps(r.LinkPath(), steps);
     QVERIFY2(error.empty(), error.c_str());
     const std::optional<std::string> got = emu::MifareCardId(r.Model());
     QCOMPARE(got.has_value(), id.size() > 8);
     QCOMPARE(QString::fromStdString(got.value_or("")), id.mid(9));
+}
+
+// Each sector of the demo card opens with exactly the keys its table row gives, no readable
+// key B opens anything, and the public default keys leave just these sectors closed.
+void TestMifare::demoKeys_data()
+{
+    QTest::addColumn<int>("sectors");
+    QTest::addColumn<QList<int>>("closed");
+    QTest::newRow("1K") << 16 << QList<int>{8, 9};
+    QTest::newRow("4K") << 40 << QList<int>{8, 9, 39};
+}
+
+void TestMifare::demoKeys()
+{
+    QFETCH(int, sectors);
+    QFETCH(QList<int>, closed);
+    const auto size = sectors == 16 ? emu::MifareSize::k1K : emu::MifareSize::k4K;
+    const emu::MifareCard card = emu::DemoCard(size);
+    const std::vector<emu::DemoSector> table = emu::DemoCardSectors(size);
+    QCOMPARE(int(table.size()), sectors);
+    std::vector<emu::MifareKey> keys(6); // the public default keys, then the table's
+    const std::string hex =
+        "FFFFFFFFFFFF000000000000A0A1A2A3A4A5B0B1B2B3B4B5D3F7D3F7D3F7AABBCCDDEEFF";
+    for (size_t k = 0; k < 6; ++k)
+        QVERIFY(emu::MifareParseHex(hex.substr(12 * k, 12), keys[k].data(), 6));
+    for (const emu::DemoSector& d : table)
+        keys.insert(keys.end(), {d.keyA, d.keyB});
+    QList<int> shut;
+    for (const emu::DemoSector& d : table) {
+        bool opened = false;
+        for (size_t k = 0; k < keys.size(); ++k)
+            for (const auto t : {emu::MifareKeyType::A, emu::MifareKeyType::B}) {
+                emu::MifareBlock out{};
+                const bool ok = card.Read(emu::MifareCard::TrailerOf(d.sector), t, keys[k], &out) ==
+                                emu::kMifareOk;
+                const bool want = t == emu::MifareKeyType::A ? keys[k] == d.keyA
+                                                             : keys[k] == d.keyB && !d.keyBReadable;
+                QVERIFY2(ok == want, qPrintable(QString("sector %1, key %2").arg(d.sector).arg(k)));
+                opened = opened || (ok && k < 6);
+            }
+        if (!opened)
+            shut << d.sector;
+    }
+    QCOMPARE(shut, closed);
 }
 
 QTEST_GUILESS_MAIN(TestMifare)

@@ -3,18 +3,33 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <pthread.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "carddump.h"
+#include "demo.h"
+#include "democard.h"
 #include "readeremulator.h"
+
+extern char** environ;
 
 namespace {
 
 void Usage(std::ostream& out)
 {
     out << "usage: tesmora-reader-emulator [options]\n"
+           "       tesmora-reader-emulator --demo [--com N] [options]\n"
+           "                               [--run COMMAND [ARGS...]]\n"
            "  --type N          reader type 1..8 (sets the prefix letter)\n"
            "  --prefix LETTER   prefix letter the reader answers to (default A)\n"
            "  --any-prefix      answer to every type's letter (A, H, J, I)\n"
@@ -22,15 +37,29 @@ void Usage(std::ostream& out)
            "  --id ID           two-character reader ID (default 01)\n"
            "  --serial TEXT     8-character serial number (default 12345678)\n"
            "  --version TEXT    8-character version (default 05.00-01)\n"
-           "  --mode MODE       line setting, e.g. 19200,e,8,1; only the baud rate is compared\n"
+           "  --mode MODE       line setting, e.g. 19200,e,8,1; only its baud rate counts\n"
            "  --com N           COM number of the link (default 3)\n"
            "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
            "  --fast            no wire timing\n"
-           "  --mifare-card     a fresh MIFARE Classic 4K card, UID 1A2B3C4D, on the reader\n"
            "  --turnaround MS   reader turnaround in ms (default 3)\n"
            "  --answer-unknown  answer unknown commands with status 01 instead of silence\n"
            "  --strict-id       a new ID takes effect at once (default: old and new ID\n"
            "                    until the reader restarts)\n"
+           "  --error-command TEXT   answer this command (letter and parameters, e.g. L08)\n"
+           "                    with status 01 and change nothing; repeatable\n"
+           "  --silent-command TEXT  never answer this command (a letter, or letter and\n"
+           "                    parameters); repeatable\n"
+           "  --trace FILE      append each well-formed command received to FILE, one a line\n"
+           "the MIFARE Classic card in the field:\n"
+           "  --mifare-card     a fresh card, UID 1A2B3C4D, every sector in delivery state\n"
+           "  --demo-card       the demo card: sectors with other keys, a value block, text\n"
+           "  --card-size SIZE  1k or 4k (default) for --mifare-card and --demo-card\n"
+           "  --card-dump FILE  a card from a text dump: \"+Sector: N\" lines, each followed\n"
+           "                    by a line of 32 hex digits per block; # comments; 16 sectors\n"
+           "                    make a 1K card, 40 a 4K card\n"
+           "  --remove-card-after N  take the card away after N more commands\n"
+           "  --no-card-silent  without a card, block commands get no answer (default:\n"
+           "                    status 02)\n"
            "settings the reader starts with (as its read commands answer them):\n"
            "  --interface MWR   interface, Wiegand and RS-485 digits (default 001)\n"
            "  --card-type D     card type digit (default 0)\n"
@@ -38,7 +67,14 @@ void Usage(std::ostream& out)
            "  --key-parity D    key parity digit (default 0)\n"
            "  --key-status NNDD key status and delay time (default 0003)\n"
            "  --id-location HEX sector, block, byte, key type and key-error pairs\n"
-           "                    (default 0000000001)\n";
+           "                    (default 0000000001)\n"
+           "try the tools without a reader:\n"
+           "  --demo            the demo reader (any type, 19200,e,8,1, settings 011, 1, 08,\n"
+           "                    1, 0310, cards by the clock, the demo card) on COM3 in a\n"
+           "                    private folder; prints how to point tesmora-cli and tesmora\n"
+           "                    at it and runs until interrupted; other options still apply\n"
+           "  --run COMMAND [ARGS...]  with --demo: run COMMAND with TESMORA_PORT_DIR set to\n"
+           "                    the folder, then stop; exits with COMMAND's exit status\n";
 }
 
 bool ToInt(const std::string& s, int lo, int hi, int* out)
@@ -63,32 +99,116 @@ int Fail(const std::string& message)
     return 2;
 }
 
+// Runs the command with TESMORA_PORT_DIR set and waits for it. A stop signal sent to this
+// process is passed on; one from the terminal reached the command too, as it shares the
+// process group. The command's exit status, 128 + signal if a signal ended it.
+int RunCommand(const std::vector<std::string>& command, const std::string& portDir,
+               const sigset_t& waitFor)
+{
+    ::setenv("TESMORA_PORT_DIR", portDir.c_str(), 1);
+    std::vector<char*> argv;
+    for (const std::string& a : command)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &waitFor);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int err = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (err != 0) {
+        std::cerr << "tesmora-reader-emulator: cannot run " << command[0] << ": "
+                  << std::strerror(err) << "\n";
+        return 127;
+    }
+    int status = 0;
+    for (;;) {
+        siginfo_t info{};
+        if (::sigwaitinfo(&waitFor, &info) < 0)
+            continue;
+        if (info.si_signo != SIGCHLD) {
+            if (info.si_code <= 0) // from kill(), not from the terminal
+                ::kill(pid, info.si_signo);
+            continue;
+        }
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            break;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m)
+{
+    const std::string dir = emu::ShellQuote(portDir);
+    const std::optional<emu::MifareCard>& card = m.mifare.card;
+    std::cout << "A demo reader is on COM" << com << ": any reader type, " << m.baud << ",e,8,1";
+    if (card)
+        std::cout << ",\na MIFARE Classic " << (card->Size() == emu::MifareSize::k1K ? "1K" : "4K")
+                  << " card in its field";
+    std::cout << ".\nIts port folder: " << portDir
+              << "\n\nPoint the command-line tool or the window at it:\n"
+              << "  TESMORA_PORT_DIR=" << dir << " tesmora-cli scan --port " << com << " --type 4\n"
+              << "  TESMORA_PORT_DIR=" << dir << " tesmora\n\n"
+              << "Press Ctrl-C to stop the reader; the link and the folder are removed then.\n"
+              << std::flush;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    emu::ReaderModel model;
+    // --demo sets the reader up first, so that the options given with it change the demo's.
+    bool demo = false;
+    for (int i = 1; i < argc && std::string(argv[i]) != "--run"; ++i)
+        demo = demo || std::string(argv[i]) == "--demo";
+    emu::ReaderModel model = demo ? emu::DemoReaderModel() : emu::ReaderModel();
     emu::Options options;
     int com = 3;
     std::string portDir;
     if (const char* env = std::getenv("TESMORA_PORT_DIR"))
         portDir = env;
+    bool portDirGiven = false;
+    std::string card = demo ? "" : "none"; // --mifare-card, --demo-card or --card-dump
+    std::string dumpFile;
+    std::optional<emu::MifareSize> size;
+    int removeAfter = -1;
+    std::vector<std::string> run;
+    std::string traceFile;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         auto value = [&]() { return std::string(argv[++i]); };
+        auto chooseCard = [&](const std::string& kind) {
+            if (card != "" && card != "none")
+                return false;
+            card = kind;
+            return true;
+        };
         if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
             return 0;
+        } else if (arg == "--demo") {
+        } else if (arg == "--run") {
+            run.assign(argv + i + 1, argv + argc);
+            if (run.empty())
+                return Fail("--run takes a command");
+            break;
         } else if (arg == "--any-prefix") {
             model.anyPrefix = true;
         } else if (arg == "--demo-cards") {
             model.cards.demo = true;
         } else if (arg == "--fast") {
             options.fast = true;
-        } else if (arg == "--mifare-card") {
-            model.mifare.card = emu::MifareCard();
+        } else if (arg == "--mifare-card" || arg == "--demo-card") {
+            if (!chooseCard(arg))
+                return Fail("give one card: --mifare-card, --demo-card or --card-dump");
+        } else if (arg == "--no-card-silent") {
+            model.mifare.noCardSilent = true;
         } else if (arg == "--answer-unknown") {
             model.answerUnknown = true;
         } else if (arg == "--strict-id") {
@@ -123,6 +243,7 @@ int main(int argc, char** argv)
                 return Fail("--com takes 1 to 99");
         } else if (arg == "--port-dir") {
             portDir = value();
+            portDirGiven = true;
         } else if (arg == "--interface") {
             const std::string v = value();
             if (!Digits(v, 3))
@@ -160,30 +281,105 @@ int main(int argc, char** argv)
         } else if (arg == "--turnaround") {
             if (!ToInt(value(), 0, 10000, &options.turnaroundMs))
                 return Fail("--turnaround takes milliseconds");
+        } else if (arg == "--error-command") {
+            model.errorCommands.insert(value());
+        } else if (arg == "--silent-command") {
+            model.silentCommands.insert(value());
+        } else if (arg == "--trace") {
+            traceFile = value();
+        } else if (arg == "--card-size") {
+            const std::string v = value();
+            if (v != "1k" && v != "1K" && v != "4k" && v != "4K")
+                return Fail("--card-size takes 1k or 4k");
+            size = v[0] == '1' ? emu::MifareSize::k1K : emu::MifareSize::k4K;
+        } else if (arg == "--card-dump") {
+            dumpFile = value();
+            if (!chooseCard(arg))
+                return Fail("give one card: --mifare-card, --demo-card or --card-dump");
+        } else if (arg == "--remove-card-after") {
+            if (!ToInt(value(), 0, 1000000000, &removeAfter))
+                return Fail("--remove-card-after takes a number of commands");
         } else {
             Usage(std::cerr);
             return Fail("unknown option: " + arg);
         }
     }
+    if (card.empty())
+        card = "--demo-card";
+    if (!run.empty() && !demo)
+        return Fail("--run goes with --demo");
+    if (demo && portDirGiven)
+        return Fail("--demo makes its own port folder; leave out --port-dir");
+    if (size && card != "--mifare-card" && card != "--demo-card")
+        return Fail("--card-size goes with --mifare-card or --demo-card (a dump has its size)");
+    if (removeAfter >= 0 && card == "none")
+        return Fail("--remove-card-after needs a card in the field");
+    const emu::MifareSize cardSize = size.value_or(emu::MifareSize::k4K);
+    if (card == "--mifare-card")
+        model.mifare.card = emu::MifareCard(cardSize);
+    if (card == "--demo-card")
+        model.mifare.card = emu::DemoCard(cardSize);
+    if (card == "--card-dump") {
+        std::ifstream in(dumpFile);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string error;
+        if (!in)
+            return Fail("--card-dump " + dumpFile + ": cannot read it");
+        model.mifare.card = emu::ParseCardDump(text.str(), &error);
+        if (!model.mifare.card)
+            return Fail("--card-dump " + dumpFile + ": " + error);
+    }
+    model.mifare.removeCardAfter = removeAfter;
+
+    bool madeDir = false;
+    if (demo) {
+        portDir = emu::DemoPortDir();
+        std::string error;
+        if (!emu::MakePrivateDir(portDir, &madeDir, &error))
+            return Fail(error);
+        // A link whose pty is still there belongs to a demo that is running.
+        const std::string link = portDir + "/COM" + std::to_string(com);
+        struct stat st
+        {
+        };
+        if (::stat(link.c_str(), &st) == 0)
+            return Fail(link + " is in use (another demo?); stop it, or give --com N");
+    }
     if (portDir.empty())
         return Fail("no port directory: give --port-dir or set TESMORA_PORT_DIR");
 
-    // Block the stop signals before the emulator's thread starts, so that it inherits the
-    // mask and only sigwait below sees them.
+    // Block the stop signals (and, for --run, the command's end) before the emulator's thread
+    // starts, so that it inherits the mask and only the waits below see them.
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    sigset_t waitFor = stop;
+    sigaddset(&waitFor, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &waitFor, nullptr);
 
+    int status = 0;
     emu::ReaderEmulator reader(model, options);
-    if (!reader.Start(portDir, com))
-        return Fail("cannot start: " + reader.LastError());
-    std::cout << "COM" << com << " -> " << reader.SlavePath() << " in " << portDir << std::endl;
-
-    int sig = 0;
-    sigwait(&stop, &sig);
+    reader.SetTraceFile(traceFile);
+    if (!reader.Start(portDir, com)) {
+        status = Fail("cannot start: " + reader.LastError());
+    } else if (!run.empty()) {
+        status = RunCommand(run, portDir, waitFor);
+    } else {
+        if (demo)
+            PrintDemo(portDir, com, model);
+        else
+            std::cout << "COM" << com << " -> " << reader.SlavePath() << " in " << portDir
+                      << std::endl;
+        int sig = 0;
+        sigwait(&stop, &sig);
+    }
     reader.Stop();
-    return 0;
+    // Also a folder found there: empty, it served only this demo; else another still runs.
+    if (demo && ::rmdir(portDir.c_str()) != 0 && madeDir)
+        std::cerr << "tesmora-reader-emulator: left " << portDir << ": " << std::strerror(errno)
+                  << "\n";
+    return status;
 }

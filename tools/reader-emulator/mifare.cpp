@@ -1,5 +1,7 @@
 #include "mifare.h"
 
+#include <algorithm>
+
 #include "handlers.h"
 
 namespace emu {
@@ -31,11 +33,6 @@ constexpr size_t kKeyLen = 6;
 bool May(int who, MifareKeyType t)
 {
     return who & (t == MifareKeyType::A ? kA : kB);
-}
-
-bool ValidBlock(int block)
-{
-    return block >= 0 && block < MifareCard::kBlocks;
 }
 
 // The condition group of a block: in the 16-block sectors one group covers five blocks.
@@ -111,21 +108,35 @@ bool MifareParseHex(const std::string& hex, uint8_t* out, size_t n)
     return true;
 }
 
-MifareCard::MifareCard(const std::array<uint8_t, 4>& uid)
+MifareBlock MifareValueBlock(int32_t value, uint8_t address)
+{
+    const auto v = static_cast<uint32_t>(value);
+    MifareBlock b{};
+    for (size_t i = 0; i < 4; ++i) {
+        b[i] = b[8 + i] = static_cast<uint8_t>(v >> (8 * i));
+        b[4 + i] = static_cast<uint8_t>(~b[i]);
+    }
+    b[12] = b[14] = address;
+    b[13] = b[15] = static_cast<uint8_t>(~address);
+    return b;
+}
+
+MifareCard::MifareCard(const std::array<uint8_t, 4>& uid, MifareSize size) : size_(size)
 {
     MifareBlock& b0 = blocks_[0];
     for (size_t i = 0; i < 4; ++i) {
         b0[i] = uid[i];
         b0[4] ^= uid[i];
     }
-    // SAK 18 and ATQA 0200 of a 4K card, then the maker's bytes.
+    // SAK and ATQA (18, 0200 on a 4K card; 08, 0400 on a 1K card), then the maker's bytes.
     const uint8_t maker[11] = {0x18, 0x02, 0x00, 0x46, 0x59, 0x25, 0x58, 0x49, 0x10, 0x23, 0x02};
     for (size_t i = 0; i < 11; ++i)
         b0[5 + i] = maker[i];
-    const MifareBlock trailer = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07,
-                                 0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    for (int s = 0; s < kSectors; ++s)
-        blocks_[static_cast<size_t>(TrailerOf(s))] = trailer;
+    if (size == MifareSize::k1K)
+        b0[5] = 0x08, b0[6] = 0x04;
+    for (int s = 0; s < Sectors(); ++s)
+        SetTrailer(s, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0x07, 0x80, 0x69},
+                   {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
 }
 
 int MifareCard::SectorOf(int block)
@@ -152,10 +163,25 @@ std::string MifareCard::RawHex(int block) const
 bool MifareCard::SetRawHex(int block, const std::string& hex)
 {
     MifareBlock b{};
-    if (!ValidBlock(block) || !MifareParseHex(hex, b.data(), b.size()))
+    if (block < 0 || block >= Blocks() || !MifareParseHex(hex, b.data(), b.size()))
         return false;
     SetRaw(block, b);
     return true;
+}
+
+void MifareCard::SetTrailer(int sector, const MifareKey& keyA, const MifareAccess& access,
+                            const MifareKey& keyB)
+{
+    MifareBlock t{};
+    std::copy(keyA.begin(), keyA.end(), t.begin() + kKeyAAt);
+    std::copy(access.begin(), access.end(), t.begin() + kAccessAt);
+    std::copy(keyB.begin(), keyB.end(), t.begin() + kKeyBAt);
+    SetRaw(TrailerOf(sector), t);
+}
+
+void MifareCard::SetValue(int block, int32_t value, uint8_t address)
+{
+    SetRaw(block, MifareValueBlock(value, address));
 }
 
 bool MifareCard::Blocked(int sector) const
@@ -165,6 +191,8 @@ bool MifareCard::Blocked(int sector) const
 
 bool MifareCard::Authenticate(int sector, MifareKeyType t, const MifareKey& key) const
 {
+    if (sector >= Sectors())
+        return false; // not on this card: nothing answers the authentication
     const MifareBlock& trailer = Raw(TrailerOf(sector));
     const std::optional<MifareConditions> c = MifareAccessConditions(&trailer[kAccessAt]);
     if (!c)
@@ -280,6 +308,13 @@ Reply BlockAnswer(const std::string& status, const MifareBlock& data)
                  true};
 }
 
+std::optional<Reply> NoCard(const MifareReader& r)
+{
+    if (r.noCardSilent)
+        return std::nullopt;
+    return BlockAnswer(kMifareNoCard, {});
+}
+
 std::optional<MifareKeyType> KeyType(const std::string& params)
 {
     if (params.compare(0, 2, "60") == 0)
@@ -318,7 +353,7 @@ void AddMifareHandlers(std::map<char, Handler>& h)
         if (!t || !MifareParseHex(c.params.substr(2), &block, 1))
             return BlockAnswer(kMifareBadParameters, data);
         if (!r.card)
-            return BlockAnswer(kMifareNoCard, data);
+            return NoCard(r);
         if (!r.loadedKey)
             return BlockAnswer(kMifareAuthFailed, data);
         return BlockAnswer(r.card->Read(block, *t, *r.loadedKey, &data), data);
@@ -340,7 +375,7 @@ void AddMifareHandlers(std::map<char, Handler>& h)
             (withKey && block != MifareCard::TrailerOf(MifareCard::SectorOf(block))))
             return BlockAnswer(kMifareBadParameters, {});
         if (!r.card)
-            return BlockAnswer(kMifareNoCard, {});
+            return NoCard(r);
         if (!withKey && !r.loadedKey)
             return BlockAnswer(kMifareAuthFailed, {});
         MifareBlock echo{};

@@ -1,7 +1,7 @@
 #pragma once
 
 // The MIFARE side of the emulated reader: its EEPROM key store, the key loaded for block
-// commands, and a MIFARE Classic 4K card in the field.
+// commands, and a MIFARE Classic 1K or 4K card in the field.
 //
 // Commands (after prefix and ID), each answered with a two-character status first:
 //   "b01" / "b00"        block-command mode on / off
@@ -11,6 +11,8 @@
 //   "i60" / "i61" + BB + data (32)            the same, then writes; answers the read-back
 //   "i60" / "i61" + old key (12) + BB + data  trailers only: authenticates with the old key
 //   "d60" / "d61" + SS + key                  stores key A / B of sector SS in the EEPROM
+// A block the card does not have fails authentication, as on a reader that cannot reach the
+// sector.
 // Hex is upper case throughout, as the tool sends it; anything else is a bad parameter.
 
 #include <array>
@@ -35,7 +37,9 @@ inline constexpr char kMifareForbidden[] = "04";
 
 using MifareBlock = std::array<uint8_t, 16>;
 using MifareKey = std::array<uint8_t, 6>;
+using MifareAccess = std::array<uint8_t, 4>; // trailer bytes 6-9: access bytes and byte 9
 enum class MifareKeyType { A, B };
+enum class MifareSize { k1K, k4K };
 
 // C1C2C3 of one access-condition group as 0-7, C1 the high bit (so "100" is 4). Groups 0-2
 // are the data blocks, group 3 the trailer.
@@ -48,16 +52,29 @@ std::optional<MifareConditions> MifareAccessConditions(const uint8_t* bytes);
 std::string MifareHex(const uint8_t* bytes, size_t n);
 bool MifareParseHex(const std::string& hex, uint8_t* out, size_t n);
 
-// A MIFARE Classic 4K card: 40 sectors, 0-31 of 4 blocks and 32-39 of 16, 256 blocks in all.
+// A block in the value format: the value (little-endian), its complement, the value again,
+// then the address, its complement, the address, its complement.
+MifareBlock MifareValueBlock(int32_t value, uint8_t address);
+
+// A MIFARE Classic card. 1K: sectors 0-15 of 4 blocks, 64 blocks. 4K: 40 sectors, 0-31 of 4
+// blocks and 32-39 of 16, 256 blocks. Both number their blocks alike, so the numbering
+// helpers are static; a 1K card simply ends at sector 15.
 class MifareCard
 {
 public:
+    // Of a 4K card, the largest: the reader's key store has a key pair for each.
     static constexpr int kSectors = 40;
     static constexpr int kBlocks = 256;
 
     // A fresh card: block 0 holds the UID, its BCC and the maker's bytes; data blocks are
     // zero; every trailer is FFFFFFFFFFFF FF078069 FFFFFFFFFFFF (transport configuration).
-    explicit MifareCard(const std::array<uint8_t, 4>& uid = {0x1A, 0x2B, 0x3C, 0x4D});
+    explicit MifareCard(const std::array<uint8_t, 4>& uid = {0x1A, 0x2B, 0x3C, 0x4D},
+                        MifareSize size = MifareSize::k4K);
+    explicit MifareCard(MifareSize size) : MifareCard({0x1A, 0x2B, 0x3C, 0x4D}, size) {}
+
+    MifareSize Size() const { return size_; }
+    int Sectors() const { return size_ == MifareSize::k1K ? 16 : kSectors; }
+    int Blocks() const { return size_ == MifareSize::k1K ? 64 : kBlocks; }
 
     static int SectorOf(int block);
     static int FirstBlock(int sector);
@@ -68,7 +85,12 @@ public:
     const MifareBlock& Raw(int block) const { return blocks_.at(static_cast<size_t>(block)); }
     void SetRaw(int block, const MifareBlock& b) { blocks_.at(static_cast<size_t>(block)) = b; }
     std::string RawHex(int block) const;
-    bool SetRawHex(int block, const std::string& hex);
+    bool SetRawHex(int block, const std::string& hex); // false beyond the card or not hex
+
+    // Gives a sector its trailer; inconsistent access bytes block the sector, as on a card.
+    void SetTrailer(int sector, const MifareKey& keyA, const MifareAccess& access,
+                    const MifareKey& keyB);
+    void SetValue(int block, int32_t value, uint8_t address);
 
     // A sector whose trailer holds inconsistent access bytes is blocked: no key opens it.
     bool Blocked(int sector) const;
@@ -83,6 +105,7 @@ public:
 
 private:
     bool Authenticate(int sector, MifareKeyType t, const MifareKey& key) const;
+    MifareSize size_;
     std::array<MifareBlock, kBlocks> blocks_{};
 };
 
@@ -93,6 +116,12 @@ struct MifareReader
     std::array<MifareKey, MifareCard::kSectors> eepromA;
     std::array<MifareKey, MifareCard::kSectors> eepromB;
     std::optional<MifareCard> card; // nullopt: the field is empty
+
+    // The card taken away: it leaves the field after this many more commands received
+    // (well-formed, at the reader's line speed, addressed to it or not); -1: it stays.
+    int removeCardAfter = -1;
+    // Without a card, "h" and "i" get no answer at all instead of the status kMifareNoCard.
+    bool noCardSilent = false;
 
     MifareReader();
 };

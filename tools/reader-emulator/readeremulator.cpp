@@ -176,6 +176,14 @@ bool ReaderEmulator::Start(const std::string& portDir, int comNumber)
         CloseAllLocked();
         return false;
     }
+    if (!traceFile_.empty()) {
+        traceFd_ = ::open(traceFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (traceFd_ < 0) {
+            error_ = Errno("trace file " + traceFile_);
+            CloseAllLocked();
+            return false;
+        }
+    }
     slavePath_ = name;
     // Link under a temporary name, then rename over COMn, so the entry is never missing or
     // half made for a tool that looks at the same moment.
@@ -218,6 +226,7 @@ void ReaderEmulator::CloseAllLocked()
     CloseFd(master_);
     CloseFd(slave_);
     CloseFd(wake_);
+    CloseFd(traceFd_);
     out_.clear();
     hangUpPending_ = false;
     UnlinkLocked();
@@ -263,6 +272,12 @@ std::string ReaderEmulator::LastError() const
 {
     std::lock_guard<std::mutex> lock(mu_);
     return error_;
+}
+
+void ReaderEmulator::SetTraceFile(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    traceFile_ = path;
 }
 
 void ReaderEmulator::SetModel(const ReaderModel& m)
@@ -501,6 +516,13 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
     const int baud = haveLine ? SpeedToBaud(::cfgetospeed(&t)) : 0;
     const bool baudMatched = baud != 0 && baud == model_.baud;
     trace_.push_back({TraceEntry::Received, payload, now, baudMatched, checksumOk, now});
+    if (checksumOk && traceFd_ >= 0) {
+        // One write per line: with O_APPEND a reader of the file never sees half a line.
+        const std::string line = payload + "\n";
+        [[maybe_unused]] auto n = ::write(traceFd_, line.data(), line.size());
+    }
+    if (checksumOk && baudMatched)
+        CountCommandLocked();
     if (!checksumOk || !baudMatched || hangUpPending_)
         return;
     std::optional<Answer> a;
@@ -561,6 +583,15 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
         o.start = std::max(o.start, b.start + b.byteTime * static_cast<int64_t>(b.bytes.size()));
     }
     out_.push_back(std::move(o));
+}
+
+void ReaderEmulator::CountCommandLocked()
+{
+    int& left = model_.mifare.removeCardAfter;
+    if (left == 0)
+        model_.mifare.card.reset();
+    if (left >= 0)
+        --left;
 }
 
 Clock::time_point ReaderEmulator::NextDueLocked() const

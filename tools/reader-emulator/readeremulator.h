@@ -158,6 +158,11 @@ public:
     std::string SlavePath() const;
     std::string LastError() const;
 
+    // From the next Start on, every well-formed command's payload is appended to this file,
+    // a line each, as it arrives (whatever the line speed): another process can see what was
+    // sent. Empty: no file.
+    void SetTraceFile(const std::string& path);
+
     void SetModel(const ReaderModel& m);
     ReaderModel Model() const;
     // Replaces the handler of a command letter; the built-in ones cover B, V, A, L, M, N, a.
@@ -211,6 +216,7 @@ private:
     void WritePendingLocked(std::chrono::steady_clock::time_point now);
     std::chrono::steady_clock::time_point NextDueLocked() const;
     void HangUpLocked();
+    void CountCommandLocked();
     void UnlinkLocked();
     struct Answer
     {
@@ -234,7 +240,9 @@ private:
 
     int master_ = -1;
     int slave_ = -1;
-    int wake_ = -1;    // eventfd: stop
+    int wake_ = -1; // eventfd: stop
+    std::string traceFile_;
+    int traceFd_ = -1;
     std::string link_; // kept after Stop, so a test can see that it is gone
     bool linked_ = false;
     std::string slavePath_;
