@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "mifare/accessbits.h"
+#include "mifare/accessrights.h"
 #include "mifare/blocks.h"
 #include "mifare/operations.h"
 #include "verb.h"
@@ -55,44 +56,6 @@ mifare::Condition ParseBits(const QString& text)
     return (text[0] == u'1') << 2 | (text[1] == u'1') << 1 | (text[2] == u'1');
 }
 
-QString Who(mifare::Caption c)
-{
-    switch (c) {
-    case mifare::Caption::AB:
-        return QStringLiteral("key A or key B");
-    case mifare::Caption::A:
-        return QStringLiteral("key A");
-    case mifare::Caption::B:
-        return QStringLiteral("key B");
-    case mifare::Caption::Never:
-        break;
-    }
-    return QStringLiteral("never");
-}
-
-// What a condition allows, in words, from the editor's pictures.
-QString Words(int block, mifare::Condition condition)
-{
-    using G = mifare::Group;
-    static const std::pair<G, const char*> kData[] = {
-        {G::Read, "read"},
-        {G::Write, "write"},
-        {G::Increment, "increment"},
-        {G::Decrement, "decrement, transfer, restore"}};
-    static const std::pair<G, const char*> kTrailer[] = {
-        {G::KeyARead, "read key A"},         {G::KeyAWrite, "write key A"},
-        {G::AccessRead, "read access bits"}, {G::AccessWrite, "write access bits"},
-        {G::KeyBRead, "read key B"},         {G::KeyBWrite, "write key B"}};
-    QStringList parts;
-    if (block < 3)
-        for (const auto& [g, what] : kData)
-            parts << QStringLiteral("%1: %2").arg(what, Who(mifare::PictureCaption(g, condition)));
-    else
-        for (const auto& [g, what] : kTrailer)
-            parts << QStringLiteral("%1: %2").arg(what, Who(mifare::PictureCaption(g, condition)));
-    return parts.join(QStringLiteral("; "));
-}
-
 const char* const kBlockNames[4] = {"block0", "block1", "block2", "trailer"};
 
 int PrintAccess(Context& c, const QString& access,
@@ -106,20 +69,21 @@ int PrintAccess(Context& c, const QString& access,
         plain += QStringLiteral("\n%1 %2").arg(QLatin1String(kBlockNames[b]),
                                                Bits(conditions[size_t(b)]));
         if (words)
-            plain += QStringLiteral(" (%1)").arg(Words(b, conditions[size_t(b)]));
+            plain += QStringLiteral(" (%1)").arg(mifare::ConditionWords(b, conditions[size_t(b)]));
     }
     o.insert("conditions", cs);
     if (words) {
         // Key B that can be read is no key: "key A or key B" then means key A.
         const mifare::Condition t = conditions[3];
-        if (mifare::PictureCaption(mifare::Group::KeyBRead, t) != mifare::Caption::Never) {
+        if (mifare::KeyBReadable(t)) {
             plain +=
                 QStringLiteral("\nnote: key B can be read, so it cannot serve to authenticate");
             o.insert("note", "key B can be read, so it cannot serve to authenticate");
         }
         QJsonObject w;
         for (int b = 0; b < 4; ++b)
-            w.insert(QLatin1String(kBlockNames[b]), Words(b, conditions[size_t(b)]));
+            w.insert(QLatin1String(kBlockNames[b]),
+                     mifare::ConditionWords(b, conditions[size_t(b)]));
         o.insert("words", w);
     }
     c.out.Result(plain, o);
