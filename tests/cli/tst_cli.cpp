@@ -513,6 +513,12 @@ private slots:
         run = world.Cli({"set-id", "5", "--port", "3", "--type", "4"});
         QCOMPARE(run.exit, 3);
         QVERIFY2(run.err.contains("busy"), qPrintable(run.err));
+        // Identified, then the port would not open again: its own reason.
+        world.Add(4, Type4()).ArmFaultFor('B', emu::Fault::LinkRemoved);
+        run = world.Cli({"scan", "--port", "4", "--lock", "--json"});
+        QCOMPARE(run.exit, 1);
+        QCOMPARE(run.lines.last()["reason"].toString(),
+                 QStringLiteral("COM4 did not open again for its settings: missing"));
         // No reader: the port that was refused, and why, where the user looks.
         run = world.Cli({"scan", "--lock", "--json"});
         QCOMPARE(run.exit, 1);
