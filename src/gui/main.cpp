@@ -2,8 +2,13 @@
 #include "frmmodule.h"
 #include "store/settings.h"
 
+#include <QList>
+#include <QString>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -33,6 +38,55 @@ constexpr InfoOption kInfoOptions[] = {
     {"--version", kVersion},
 };
 
+// Qt's platform plugin connects to the display while the application object is
+// made; when it cannot, Qt aborts with advice to reinstall. Over that span a
+// fatal message means no display: say so and exit 1. The plugin's warnings are
+// held back meanwhile, and passed on if the start succeeds.
+struct HeldMessage
+{
+    QtMsgType type;
+    const char* category;
+    QString text;
+};
+QList<HeldMessage> heldMessages;
+QtMessageHandler laterHandler = nullptr;
+
+void ExitWithoutDisplay()
+{
+    std::string where;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            where += std::string(where.empty() ? "" : ", ") + name + '=' + value;
+    std::fprintf(stderr,
+                 "tesmora: no display found: %s.\n"
+                 "The window needs a graphical session; tesmora-cli works without one "
+                 "(tesmora-cli --help).\n",
+                 where.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set"
+                               : ("cannot connect to " + where).c_str());
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg)
+        ExitWithoutDisplay();
+    heldMessages.append({type, context.category, text});
+}
+
+void BeginStartup()
+{
+    laterHandler = qInstallMessageHandler(StartupMessageHandler);
+}
+
+void EndStartup()
+{
+    qInstallMessageHandler(laterHandler);
+    for (const HeldMessage& m : heldMessages)
+        laterHandler(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category), m.text);
+    heldMessages.clear();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -45,7 +99,9 @@ int main(int argc, char* argv[])
                 return 0;
             }
     UseSettingsDirFromEnvironment();
+    BeginStartup();
     TApplication app(argc, argv);
+    EndStartup();
     TfrmModule window;
     window.show();
     return app.exec();
