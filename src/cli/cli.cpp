@@ -53,6 +53,9 @@ const OptionDef kOptions[] = {
     {"new-key-a", "HEX12", "the trailer's new key A"},
     {"new-key-b", "HEX12", "the trailer's new key B"},
     {"access", "HEX8", "the trailer's access bits, 8 hexadecimal digits"},
+    {"output", "FILE", "write the profile to FILE instead of stdout"},
+    {"check", nullptr, "report what would change; send no set command"},
+    {"id-from", "NN", "consecutive reader IDs from NN, in port order"},
     {"help", nullptr, "this help"},
     {"version", nullptr, "the version"},
 };
@@ -167,11 +170,30 @@ const Verb kVerbs[] = {
      1,
      AccessDecode},
     {"ports", "", "each COM number, its device and whether it can be opened", {}, 0, Ports},
+    {"config read",
+     "",
+     "the reader's settings as a profile (JSON)",
+     {"output", "lock"},
+     0,
+     ConfigRead},
+    {"config apply",
+     "FILE",
+     "set what differs from the profile FILE, back up the old settings, verify",
+     {"all", "check", "id-from", "lock"},
+     1,
+     ConfigApply},
+    {"config diff",
+     "FILE",
+     "compare the reader with the profile FILE; exit 1 when they differ",
+     {"all", "lock"},
+     1,
+     ConfigDiff},
 };
 
 bool NeedsSecondWord(const QString& word)
 {
-    return word == QLatin1String("mifare") || word == QLatin1String("access-bits");
+    return word == QLatin1String("mifare") || word == QLatin1String("access-bits") ||
+           word == QLatin1String("config");
 }
 
 const Verb* FindVerb(const QString& name)

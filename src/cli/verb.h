@@ -136,5 +136,8 @@ int MifareWrite(Context& c);
 int MifareTrailer(Context& c);
 int AccessEncode(Context& c);
 int AccessDecode(Context& c);
+int ConfigRead(Context& c);
+int ConfigApply(Context& c);
+int ConfigDiff(Context& c);
 
 } // namespace cli
