@@ -29,6 +29,9 @@ class QRadioButton;
 class QShowEvent;
 class QKeyEvent;
 class TfrmHistory;
+namespace reader {
+struct ReaderSettings;
+}
 
 // Names the operation that the history's entries of a scope belong to, by the
 // English text of its title; the one before comes back at the end of the scope.
@@ -141,6 +144,8 @@ public:
     // The ID location a reader has from the factory: sector, block and byte 0,
     // key A, the LED on a key error.
     void ShowDefaultIdLocation();
+    // A scan's settings in the controls of the pages, those it read.
+    void ShowSettings(const reader::ReaderSettings& s);
 
     // The frame of every configuration and MIFARE operation: disabled window and
     // hourglass, the found check, the title, the port opened for the commands and
@@ -195,6 +200,16 @@ public:
     void AccessButtonClick(int number);
     void UpdateAccessBits();
 
+    // --- reader profiles (src/profile) ------------------------------------------------
+    // The reader's settings saved to a file, and a file applied to the reader.
+    void mnuSaveProfileClick();
+    void mnuApplyProfileClick();
+    // The two items are offered while a reader was found.
+    void UpdateProfileMenu();
+    // Tests answer the file dialogs here: the path chosen, empty for none.
+    using FileNameHook = std::function<QString(bool save)>;
+    static void SetFileNameHook(FileNameHook hook);
+
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms)
     {
@@ -243,4 +258,5 @@ private:
     int loadedReaderType = 0;
     // Why `prepare` refused the running operation, shown after its error text.
     std::optional<MsgKey> refusalReason_;
+    QString refusalDetail_; // after the reason: the field it concerns
 };

@@ -459,11 +459,13 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
         return r;
     }
     if (confirm && !confirm(r.changed)) {
+        r.failure = ApplyResult::Failure::NotConfirmed;
         r.error = QStringLiteral("not confirmed: nothing was sent");
         return r;
     }
     const Backup backup = WriteBackup(have);
     if (backup.path.isEmpty()) {
+        r.failure = ApplyResult::Failure::Backup;
         r.error = QStringLiteral("the backup was not written, so nothing was sent");
         r.reason = backup.error;
         return r;
@@ -472,12 +474,15 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
 
     const QString prefix = QString::fromLatin1(ReaderTypeFor(want.type).prefix.data(), 1);
     if (!link.OpenPort(port, ModeText(have.modeIndex))) {
+        r.failure = ApplyResult::Failure::Port;
         r.error = QStringLiteral("cannot open COM%1").arg(port);
         r.reason = QLatin1String(link::OpenErrorText(link.LastOpenError()));
         return r;
     }
     Addressee to{prefix, have.id};
     auto refused = [&](const QStringList& fields) {
+        r.failure = ApplyResult::Failure::Refused;
+        r.fields = fields;
         r.error = QStringLiteral("the reader did not accept %1").arg(fields.join(", "));
         r.reason = QStringLiteral("last answer: ") + link::OutcomeText(link.LastOutcome());
         link.ClosePort();
@@ -506,12 +511,14 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
     reader::ScanProgress quiet;
     const reader::ScanResult after = ReadReader(link, port, want.type, want.modeIndex, true, quiet);
     if (!after.identified) {
+        r.failure = ApplyResult::Failure::NotFound;
         r.error = QStringLiteral("the reader was not found at lineSetting %1 after the apply")
                       .arg(ModeText(want.modeIndex));
         return r;
     }
     r.after = after;
     if (!after.complete) {
+        r.failure = ApplyResult::Failure::NotRead;
         r.error = QStringLiteral("the settings were not read again after the apply");
         r.reason = after.reached ? QStringLiteral("the settings were not read")
                                  : QStringLiteral("the version was not answered");
@@ -519,9 +526,12 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
     }
     const std::vector<Change> left = Compare(want, FromScan(after, want.type, {}));
     if (!left.empty()) {
+        r.failure = ApplyResult::Failure::Differs;
         QStringList fields;
-        for (const Change& c : left)
+        for (const Change& c : left) {
+            r.fields << c.field;
             fields << QStringLiteral("%1 is %2, not %3").arg(c.field, Shown(c.from), Shown(c.to));
+        }
         r.error = QStringLiteral("not as the profile after the apply: ") + fields.join(", ");
         r.reason = QStringLiteral("the reader accepted the setting but kept its old value");
         return r;

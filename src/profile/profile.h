@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonValue>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -101,7 +102,12 @@ struct ApplyResult
     bool applied = false;        // every set operation that was needed was accepted
     bool verified = false;       // and the second scan read every field as the profile has it
     QString backup;
-    QString error, reason; // empty on success
+    // Where it stopped, and the fields concerned (those refused, or those that
+    // still differ after the apply).
+    enum class Failure { None, NotConfirmed, Backup, Port, Refused, NotFound, NotRead, Differs };
+    Failure failure = Failure::None;
+    QStringList fields;
+    QString error, reason; // English; empty on success
     // The verifying scan, when it identified the reader.
     std::optional<reader::ScanResult> after;
 };

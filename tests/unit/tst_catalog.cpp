@@ -14,16 +14,17 @@ class TestCatalog : public QObject
 private slots:
     void entriesAreUniqueAndComplete()
     {
-        // The table's 85 texts, three reasons why a trailer was not sent, and the
-        // four captions of the traffic history.
-        QCOMPARE(kMessageCatalogSize, size_t(92));
+        // The table's 85 texts, three reasons why a trailer was not sent, the
+        // four captions of the traffic history and the 22 texts of the reader
+        // profiles.
+        QCOMPARE(kMessageCatalogSize, size_t(114));
         QSet<QString> keys;
         for (const CatalogEntry& e : kMessageCatalog) {
             for (int c = 0; c < 3; ++c)
                 QVERIFY2(!e.text[c].empty(), e.text[0].data());
             keys.insert(QString::fromUtf8(e.text[0].data(), qsizetype(e.text[0].size())));
         }
-        QCOMPARE(keys.size(), 92);
+        QCOMPARE(keys.size(), 114);
         QCOMPARE(CatalogIndex("Tesmora V5.00"), 0);
         QCOMPARE(CatalogIndex("Read card data error!"), 84);
         QCOMPARE(CatalogIndex("Start select reader type."), 13);
@@ -61,6 +62,9 @@ private slots:
         QTest::newRow("menu") << "E&xit"
                               << "离开(&x)"
                               << "離開(&x)";
+        QTest::newRow("profile reason") << "The profile has a value its reader type does not have."
+                                        << "设定档含有此读卡机型号没有的值."
+                                        << "設定檔含有此讀卡機型號沒有的值.";
         QTest::newRow("same in all") << "Key:"
                                      << "Key:"
                                      << "Key:";
