@@ -166,7 +166,7 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
         return kExitReader;
     }
     r.port = r.scan.port;
-    if (action == Action::Apply)
+    if (action != Action::Diff)
         if (const auto from = c.Int("id-from", 1, 99))
             r.newId = QString::asprintf("%02d", *from);
     if (wanted)
@@ -179,7 +179,8 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
 // found is then compared or applied to on its own worker.
 int All(Context& c, const profile::Profile& wanted, Action action)
 {
-    const auto idFrom = action == Action::Apply ? c.Int("id-from", 1, 99) : std::nullopt;
+    // --check compares with the IDs the apply would give.
+    const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
     constexpr int kPorts = 16;
     std::vector<ReaderRun> runs(kPorts);
     // With --id-from every scan ends before anything is sent: the IDs follow
