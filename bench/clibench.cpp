@@ -155,8 +155,8 @@ int main()
     const std::vector<std::string> applied = readers[1]->ReceivedPayloads();
     readers[1]->ClearTrace();
     Cli({"config", "read", "--port", "2", "--type", "4"});
-    std::printf("apply of an unchanged profile: %zu commands, the scan's %zu: %s\n",
-                applied.size(), readers[1]->ReceivedPayloads().size(),
+    std::printf("apply of an unchanged profile: %zu commands, the scan's %zu: %s\n", applied.size(),
+                readers[1]->ReceivedPayloads().size(),
                 applied == readers[1]->ReceivedPayloads() ? "the same" : "DIFFERENT");
     return 0;
 }
