@@ -146,6 +146,7 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
     }
     q.locked = c.Flag("lock");
     const auto port = c.Int("port", 1, 16);
+    const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
     if (port)
         q.storedPort = q.firstPort = q.lastPort = *port;
     else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16)
@@ -166,9 +167,8 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
         return kExitReader;
     }
     r.port = r.scan.port;
-    if (action != Action::Diff)
-        if (const auto from = c.Int("id-from", 1, 99))
-            r.newId = QString::asprintf("%02d", *from);
+    if (idFrom)
+        r.newId = QString::asprintf("%02d", *idFrom);
     if (wanted)
         Process(link, *wanted, action, r);
     done(r);
@@ -188,6 +188,7 @@ int All(Context& c, const profile::Profile& wanted, Action action)
     std::latch scanned(kPorts);
     std::vector<std::thread> workers;
     std::atomic<bool> tooMany = false;
+    const bool locked = c.Flag("lock");
     for (int i = 0; i < kPorts; ++i) {
         workers.emplace_back([&, i] {
             ReaderRun& r = runs[size_t(i)];
@@ -196,8 +197,8 @@ int All(Context& c, const profile::Profile& wanted, Action action)
             link::TrafficRecorder traffic(c.history);
             link.SetObserver(&traffic);
             reader::ScanProgress quiet;
-            r.scan = profile::ReadReader(link, r.port, wanted.type, wanted.modeIndex,
-                                         c.Flag("lock"), quiet);
+            r.scan =
+                profile::ReadReader(link, r.port, wanted.type, wanted.modeIndex, locked, quiet);
             if (idFrom) {
                 scanned.arrive_and_wait();
                 int before = 0, found = 0;

@@ -149,6 +149,9 @@ QByteArray Object(const std::vector<std::pair<QString, QByteArray>>& members, in
 
 QString ModeText(int modeIndex)
 {
+    // A stored index outside the list has no line setting of its own.
+    if (modeIndex < 0 || modeIndex >= kModeCount)
+        return {};
     return link::PayloadText(std::string(kModeList[size_t(modeIndex)]));
 }
 
