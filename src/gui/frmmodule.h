@@ -206,9 +206,14 @@ public:
     void mnuApplyProfileClick();
     // The two items are offered while a reader was found.
     void UpdateProfileMenu();
-    // Tests answer the file dialogs here: the path chosen, empty for none.
-    using FileNameHook = std::function<QString(bool save)>;
-    static void SetFileNameHook(FileNameHook hook);
+    // Tests answer the dialogs here: the file chosen, empty for none; whether
+    // the changes shown are to be applied.
+    struct ProfileHooks
+    {
+        std::function<QString(bool save)> fileName;
+        std::function<bool(const QString& changes)> confirm;
+    };
+    static void SetProfileHooks(ProfileHooks hooks);
 
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms)

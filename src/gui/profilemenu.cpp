@@ -16,7 +16,7 @@
 
 namespace {
 
-TfrmModule::FileNameHook gFileNameHook;
+TfrmModule::ProfileHooks gHooks;
 
 // Why a file does not fit, by the kind the profile reader gives.
 MsgKey RefusalText(profile::Refusal::Kind kind)
@@ -38,9 +38,9 @@ MsgKey RefusalText(profile::Refusal::Kind kind)
 
 } // namespace
 
-void TfrmModule::SetFileNameHook(FileNameHook hook)
+void TfrmModule::SetProfileHooks(ProfileHooks hooks)
 {
-    gFileNameHook = std::move(hook);
+    gHooks = std::move(hooks);
 }
 
 void TfrmModule::UpdateProfileMenu()
@@ -53,8 +53,8 @@ namespace {
 
 QString AskFileName(TfrmModule& w, bool save, const QString& caption)
 {
-    if (gFileNameHook)
-        return gFileNameHook(save);
+    if (gHooks.fileName)
+        return gHooks.fileName(save);
     const QString filter = QStringLiteral("*.json");
     return save ? QFileDialog::getSaveFileName(&w, caption, QString(), filter)
                 : QFileDialog::getOpenFileName(&w, caption, QString(), filter);
@@ -122,11 +122,12 @@ void TfrmModule::mnuApplyProfileClick()
                     QStringList lines;
                     for (const profile::Change& c : changes)
                         lines << profile::ChangesText({c});
+                    const QString text = Msg("These settings will change:") +
+                                         QStringLiteral("\n\n") + lines.join(u'\n');
+                    if (gHooks.confirm)
+                        return gHooks.confirm(text);
                     // Without a parent: the window is disabled while the operation runs.
-                    QMessageBox box(QMessageBox::Question, Msg("Apply reader settings"),
-                                    Msg("These settings will change:") + QStringLiteral("\n\n") +
-                                        lines.join(u'\n'));
-                    box.setObjectName(QStringLiteral("dlgApplyProfile"));
+                    QMessageBox box(QMessageBox::Question, Msg("Apply reader settings"), text);
                     QPushButton* apply = box.addButton(Msg("Apply"), QMessageBox::AcceptRole);
                     box.setDefaultButton(box.addButton(Msg("Cancel"), QMessageBox::RejectRole));
                     box.exec();

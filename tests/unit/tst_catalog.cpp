@@ -14,9 +14,7 @@ class TestCatalog : public QObject
 private slots:
     void entriesAreUniqueAndComplete()
     {
-        // The table's 85 texts, three reasons why a trailer was not sent, the
-        // four captions of the traffic history and the 22 texts of the reader
-        // profiles.
+        // The table's 85 texts, 3 trailer reasons, 4 history captions, 22 of profiles.
         QCOMPARE(kMessageCatalogSize, size_t(114));
         QSet<QString> keys;
         for (const CatalogEntry& e : kMessageCatalog) {
@@ -62,9 +60,6 @@ private slots:
         QTest::newRow("menu") << "E&xit"
                               << "离开(&x)"
                               << "離開(&x)";
-        QTest::newRow("profile reason") << "The profile has a value its reader type does not have."
-                                        << "设定档含有此读卡机型号没有的值."
-                                        << "設定檔含有此讀卡機型號沒有的值.";
         QTest::newRow("same in all") << "Key:"
                                      << "Key:"
                                      << "Key:";
