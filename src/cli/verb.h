@@ -145,5 +145,8 @@ int ValueDecode(Context& c);
 int ValueEncode(Context& c);
 int AccessEncode(Context& c);
 int AccessDecode(Context& c);
+int ConfigRead(Context& c);
+int ConfigApply(Context& c);
+int ConfigDiff(Context& c);
 
 } // namespace cli
