@@ -13,70 +13,18 @@
 
 #include <memory>
 
+#include "cliworld.h"
 #include "readeremulator.h"
 
 namespace {
 
 const QString kSite = TESMORA_SOURCE_DIR "/contrib/ansible/site.json";
 
-struct Run
-{
-    int exit = -1;
-    QList<QJsonObject> lines;
-    QString err;
-};
-
 QJsonObject ReadJson(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
                                        : QJsonObject();
-}
-
-// Type 4 readers on ports, the settings and the state folder in a temporary folder.
-class World
-{
-public:
-    World() { QDir(dir.path()).mkdir("ports"); }
-    emu::ReaderEmulator& Add(int com, emu::ReaderModel m = {})
-    {
-        m.prefix = 'H';
-        readers_.push_back(std::make_unique<emu::ReaderEmulator>(m, emu::Options{true, 3}));
-        if (!readers_.back()->Start(dir.filePath("ports").toStdString(), com))
-            qFatal("cannot start the emulator");
-        return *readers_.back();
-    }
-    Run Cli(const QStringList& args, const QString& state = {}) const
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TESMORA_PORT_DIR", dir.filePath("ports"));
-        env.insert("TESMORA_SETTINGS_DIR", dir.filePath("settings"));
-        env.insert("XDG_STATE_HOME", state.isEmpty() ? dir.filePath("state") : state);
-        p.setProcessEnvironment(env);
-        p.start(TESMORA_CLI_EXE, args);
-        Run r;
-        p.waitForFinished(60000);
-        r.exit = p.exitCode();
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-            if (!line.isEmpty())
-                r.lines << QJsonDocument::fromJson(line).object();
-        return r;
-    }
-    QTemporaryDir dir;
-
-private:
-    std::vector<std::unique_ptr<emu::ReaderEmulator>> readers_;
-};
-
-// What a reader received, one command after the other.
-QString Sent(const emu::ReaderEmulator& r)
-{
-    QStringList all;
-    for (const std::string& p : r.ReceivedPayloads())
-        all << QString::fromStdString(p);
-    return all.join(' ');
 }
 
 QString Scan(const QString& id)
