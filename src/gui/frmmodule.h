@@ -31,6 +31,7 @@ class QRadioButton;
 class QShowEvent;
 class QKeyEvent;
 class TfrmHistory;
+class TfrmCard;
 
 // Names the operation that the history's entries of a scope belong to, by the
 // English text of its title; the one before comes back at the end of the scope.
@@ -93,6 +94,9 @@ public:
     void mnuHistoryClick();
     link::TrafficHistory& History() { return history_; }
     TfrmHistory* HistoryWindow() const { return historyWindow_.get(); }
+    // Shows the card window, created on first use.
+    void mnuCardClick();
+    TfrmCard* CardWindow() const { return cardWindow_.get(); }
     void SetLanguage(int index); // the three menu handlers' common steps
     // Text of a catalogue entry (named by its English text) in the current language.
     QString Msg(MsgKey key) const;
@@ -199,6 +203,10 @@ public:
 #undef TESMORA_DECLARE_MOUSE_UP
     void AccessButtonClick(int number);
     void UpdateAccessBits();
+    // Checks the buttons of a block's condition, as a click on one of them does.
+    void ShowCondition(int block, mifare::Condition condition);
+    // Typed access bytes set the buttons, as clicks on their conditions would.
+    void edM1CardKeyAccessChange();
 
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms)
@@ -241,6 +249,7 @@ private:
     link::Link link_;
     // No parent: it stays usable while an operation disables the main window.
     std::unique_ptr<TfrmHistory> historyWindow_;
+    std::unique_ptr<TfrmCard> cardWindow_;
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
     bool cardReadStopping_ = false;                // the run was asked to stop and is ending
