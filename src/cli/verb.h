@@ -136,6 +136,13 @@ int MifareIdLocation(Context& c);
 int MifareRead(Context& c);
 int MifareWrite(Context& c);
 int MifareTrailer(Context& c);
+int MifareDump(Context& c);
+int MifareRestore(Context& c);
+int MifareFormat(Context& c);
+int MifareDiff(Context& c);
+int MifareConvert(Context& c);
+int ValueDecode(Context& c);
+int ValueEncode(Context& c);
 int AccessEncode(Context& c);
 int AccessDecode(Context& c);
 

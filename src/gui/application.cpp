@@ -19,6 +19,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     // The name for the task bar. No display name: Qt would append it to every
     // window title, and the title bar must read exactly the catalogue's title.
     setApplicationName(QStringLiteral("Tesmora"));
+    // Desktops match the window to its menu entry and icon by this name
+    // (Wayland's app id; StartupWMClass in the entry for X11).
+    setDesktopFileName(QStringLiteral("org.tesmora.tesmora"));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -3,9 +3,14 @@
 #include "stopsignals.h"
 #include "store/settings.h"
 
+#include <QList>
+#include <QString>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -35,6 +40,55 @@ constexpr InfoOption kInfoOptions[] = {
     {"--version", kVersion},
 };
 
+// Qt's platform plugin connects to the display while the application object is
+// made; when it cannot, Qt aborts with advice to reinstall. Over that span a
+// fatal message means no display: say so and exit 1. The plugin's warnings are
+// held back meanwhile, and passed on if the start succeeds.
+struct HeldMessage
+{
+    QtMsgType type;
+    const char* category;
+    QString text;
+};
+QList<HeldMessage> heldMessages;
+QtMessageHandler laterHandler = nullptr;
+
+void ExitWithoutDisplay()
+{
+    std::string where;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            where += std::string(where.empty() ? "" : ", ") + name + '=' + value;
+    std::fprintf(stderr,
+                 "tesmora: no display found: %s.\n"
+                 "The window needs a graphical session; tesmora-cli works without one "
+                 "(tesmora-cli --help).\n",
+                 where.empty() ? "neither DISPLAY nor WAYLAND_DISPLAY is set"
+                               : ("cannot connect to " + where).c_str());
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg)
+        ExitWithoutDisplay();
+    heldMessages.append({type, context.category, text});
+}
+
+void BeginStartup()
+{
+    laterHandler = qInstallMessageHandler(StartupMessageHandler);
+}
+
+void EndStartup()
+{
+    qInstallMessageHandler(laterHandler);
+    for (const HeldMessage& m : heldMessages)
+        laterHandler(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category), m.text);
+    heldMessages.clear();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -49,7 +103,9 @@ int main(int argc, char* argv[])
     UseSettingsDirFromEnvironment();
     int code = 0;
     {
+        BeginStartup();
         TApplication app(argc, argv);
+        EndStartup();
         StopSignals::Catch();
         TfrmModule window;
         window.show();

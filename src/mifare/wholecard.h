@@ -93,8 +93,8 @@ struct ReadResult
 // a refusal; no answer or a broken frame is tried once more, then the card is
 // taken as gone, as it is when a block read before is refused too before a
 // sector is called unreadable.
-ReadResult ReadCard(CommandLink& link, const Addressee& to, CardSize size,
-                    const QStringList& keys, CardProgress& progress);
+ReadResult ReadCard(CommandLink& link, const Addressee& to, CardSize size, const QStringList& keys,
+                    CardProgress& progress);
 
 struct WriteOptions
 {

@@ -1,6 +1,7 @@
 // The message catalogue, the language fonts and the language names.
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <QSet>
 #include <QTest>
 
@@ -131,6 +132,36 @@ private slots:
             QVERIFY(metrics.inFont(QChar(0x8BFB))); // 读
             QVERIFY(metrics.inFont(QChar(0x8B80))); // 讀
         }
+    }
+
+    // The face the window's font resolves to for a language (the first of its
+    // families installed here) has a glyph of its own for every character of
+    // every text in that language: Qt's fallback to whatever else is installed
+    // does not count, as the package brings only the fonts it depends on.
+    void glyphsOfEveryText_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::newRow("English") << 0;
+        QTest::newRow("Simplified") << 1;
+        QTest::newRow("Traditional") << 2;
+    }
+
+    void glyphsOfEveryText()
+    {
+        QFETCH(int, column);
+        const QFont font = MakeLanguageFont(column);
+        const QRawFont raw = QRawFont::fromFont(font);
+        QVERIFY(raw.isValid());
+        QVERIFY2(font.families().contains(raw.familyName()), qPrintable(raw.familyName()));
+        QString missing;
+        for (const CatalogEntry& e : kMessageCatalog) {
+            const std::string_view text = e.text[column];
+            for (char32_t c : QString::fromUtf8(text.data(), qsizetype(text.size())).toUcs4())
+                if (!raw.supportsCharacter(c) && !missing.contains(QString::fromUcs4(&c, 1)))
+                    missing += QString::fromUcs4(&c, 1);
+        }
+        QVERIFY2(missing.isEmpty(),
+                 qPrintable(raw.familyName() + QStringLiteral(" has no glyph for: ") + missing));
     }
 
     void languageNames_data()

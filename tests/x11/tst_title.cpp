@@ -1,6 +1,9 @@
 // The title bar as a window manager reads it, on a real X server: exactly the
-// catalogue's title, with "Tesmora" as the application's name.
+// catalogue's title, with "Tesmora" as the application's name; its class is the
+// menu entry's StartupWMClass, so that desktops match the two.
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "fixture.h"
@@ -31,8 +34,18 @@ private slots:
         TfrmModule& w = fx.OpenWindow();
         QTRY_COMPARE(Property(w, "_NET_WM_NAME"),
                      QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"Tesmora V5.00\""));
-        QVERIFY2(Property(w, "WM_CLASS").contains(QStringLiteral("\"Tesmora\"")),
-                 qPrintable(Property(w, "WM_CLASS")));
+        // WM_CLASS holds the instance (the executable's name) and the class.
+        const QString wmClass = Property(w, "WM_CLASS");
+        QVERIFY2(wmClass.endsWith(QStringLiteral(", \"Tesmora\"")), qPrintable(wmClass));
+        QFile entry(QStringLiteral(TESMORA_SOURCE_DIR "/packaging/") +
+                    QGuiApplication::desktopFileName() + QStringLiteral(".desktop"));
+        QVERIFY2(entry.open(QIODevice::ReadOnly), qPrintable(entry.fileName()));
+        const QString startupClass = QRegularExpression(QStringLiteral("^StartupWMClass=(.*)$"),
+                                                        QRegularExpression::MultilineOption)
+                                         .match(QString::fromUtf8(entry.readAll()))
+                                         .captured(1);
+        QVERIFY2(wmClass.endsWith(QStringLiteral(", \"%1\"").arg(startupClass)),
+                 qPrintable(startupClass));
         fx.ui()->mnuTraditional->trigger();
         QTRY_COMPARE(Property(w, "_NET_WM_NAME"),
                      QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"讀卡機設定程式 V5.00\""));

@@ -1,0 +1,394 @@
+// The whole MIFARE card: dump, restore and format over the reader; diff,
+// convert and value blocks without one.
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <map>
+
+#include "cli.h"
+#include "link/interrupt.h"
+#include "mifare/dumpfile.h"
+#include "mifare/keylist.h"
+#include "mifare/valueblock.h"
+#include "mifare/wholecard.h"
+#include "store/statefolder.h"
+#include "verb.h"
+
+namespace cli {
+
+namespace {
+
+mifare::CardSize Size(const Context& c)
+{
+    const QString size = c.p.value(QStringLiteral("size")).toLower();
+    if (!c.Flag("size") || size == QLatin1String("1k"))
+        return mifare::CardSize::k1K;
+    if (size == QLatin1String("4k"))
+        return mifare::CardSize::k4K;
+    throw UsageError{QStringLiteral("--size takes 1k or 4k, not \"%1\"").arg(size)};
+}
+
+// The built-in keys unless left out, then each key file's, each key once.
+QStringList Keys(const Context& c)
+{
+    QList<QStringList> lists;
+    if (!c.Flag("no-default-keys"))
+        lists.append(mifare::DefaultKeys());
+    for (const QString& path : c.p.values(QStringLiteral("keys"))) {
+        QString error;
+        const auto keys = mifare::ReadKeyFile(path, &error);
+        if (!keys)
+            throw UsageError{error};
+        lists.append(*keys);
+    }
+    const QStringList keys = mifare::MergeKeys(lists);
+    if (keys.isEmpty())
+        throw UsageError{QStringLiteral("no keys to try: give --keys FILE, or leave out "
+                                        "--no-default-keys")};
+    return keys;
+}
+
+std::optional<mifare::DumpFormat> FormatOption(const Context& c)
+{
+    if (!c.Flag("format"))
+        return std::nullopt;
+    const QString name = c.p.value(QStringLiteral("format"));
+    if (const auto f = mifare::FormatNamed(name.toLower()))
+        return f;
+    throw UsageError{QStringLiteral("--format takes mct, mfd or json, not \"%1\"").arg(name)};
+}
+
+// The format a file is written in: --format, else its extension.
+mifare::DumpFormat FormatFor(const Context& c, const QString& path)
+{
+    if (const auto f = FormatOption(c))
+        return *f;
+    if (const auto f = mifare::FormatOfPath(path))
+        return *f;
+    throw UsageError{QStringLiteral("%1: the extension names no format (.mct, .txt, .mfd, .bin, "
+                                    ".json); give --format")
+                         .arg(path)};
+}
+
+mifare::CardImage Load(const QString& path)
+{
+    QString error;
+    const auto image = mifare::LoadDump(path, std::nullopt, &error);
+    if (!image)
+        throw UsageError{error};
+    return *image;
+}
+
+QString Keys(const mifare::SectorReport& r)
+{
+    QStringList keys;
+    if (r.keyA)
+        keys << QStringLiteral("key A ") + *r.keyA;
+    if (r.keyB)
+        keys << QStringLiteral("key B ") + *r.keyB;
+    return keys.join(QStringLiteral(", "));
+}
+
+QString Blocks(const QList<int>& blocks)
+{
+    QStringList numbers;
+    for (int b : blocks)
+        numbers << QString::number(b);
+    return numbers.join(QStringLiteral(", "));
+}
+
+// What a run shows as it goes: each sector when it is done, as a line or an
+// object; and how far it is on the terminal.
+class Progress final : public mifare::CardProgress
+{
+public:
+    explicit Progress(Context& c) : c_(c) {}
+
+    void SectorRead(const mifare::SectorReport& r) override
+    {
+        QJsonObject o{{"sector", r.sector}, {"read", r.read}, {"blocks", r.blocks}};
+        if (r.keyA)
+            o.insert("keyA", *r.keyA);
+        if (r.keyB)
+            o.insert("keyB", *r.keyB);
+        const QString plain =
+            r.Opened() ? QStringLiteral("sector %1 read: %2, %3 of %4 blocks")
+                             .arg(r.sector)
+                             .arg(Keys(r))
+                             .arg(r.read)
+                             .arg(r.blocks)
+                       : QStringLiteral("sector %1 read: no key given opens it").arg(r.sector);
+        Emit(plain, o);
+    }
+
+    void BlockDone(const mifare::WriteStep& step) override
+    {
+        const int sector = mifare::SectorOfBlock(step.block);
+        if (sector != sector_)
+            Flush();
+        sector_ = sector;
+        steps_.append(step);
+        // A sector's trailer comes last.
+        if (step.block == mifare::FirstBlock(sector) + mifare::BlocksInSector(sector) - 1)
+            Flush();
+    }
+
+    void Commands(int sent, int expected) override
+    {
+        c_.out.Progress(
+            QStringLiteral("%1: %2 of about %3 commands").arg(c_.Name()).arg(sent).arg(expected));
+    }
+
+    // The steps of a sector not ended by its trailer (the run stopped in it).
+    void Flush()
+    {
+        if (steps_.isEmpty())
+            return;
+        using K = mifare::WriteStep::Kind;
+        std::map<K, QList<int>> by;
+        QJsonArray skipped;
+        QStringList reasons;
+        for (const mifare::WriteStep& s : steps_) {
+            by[s.kind].append(s.block);
+            if (s.kind == K::Skipped || s.kind == K::Failed) {
+                skipped.append(QJsonObject{
+                    {"block", s.block}, {"reason", s.reason}, {"failed", s.kind == K::Failed}});
+                reasons << QStringLiteral("%1 (%2)").arg(s.block).arg(s.reason);
+            }
+        }
+        QJsonObject o{{"sector", sector_}};
+        QStringList parts;
+        const std::pair<K, const char*> kinds[] = {{K::Written, "written"},
+                                                   {K::Unchanged, "unchanged"}};
+        for (const auto& [kind, name] : kinds) {
+            QJsonArray blocks;
+            for (int b : by[kind])
+                blocks.append(b);
+            o.insert(QLatin1String(name), blocks);
+            if (!by[kind].isEmpty())
+                parts << QStringLiteral("%1 %2").arg(QLatin1String(name), Blocks(by[kind]));
+        }
+        o.insert("skipped", skipped);
+        if (!reasons.isEmpty())
+            parts << QStringLiteral("not written ") + reasons.join(QStringLiteral(", "));
+        Emit(QStringLiteral("sector %1 written: %2")
+                 .arg(sector_)
+                 .arg(parts.join(QStringLiteral("; "))),
+             o);
+        steps_.clear();
+    }
+
+private:
+    void Emit(const QString& plain, QJsonObject o)
+    {
+        o.insert("verb", c_.Name());
+        c_.out.Result(plain, o);
+    }
+
+    Context& c_;
+    int sector_ = -1;
+    QList<mifare::WriteStep> steps_;
+};
+
+// The run's last line, and its exit code: 1 where the run ended early.
+int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QString plain)
+{
+    using mifare::RunEnd;
+    if (end == RunEnd::Stopped)
+        return Interrupted(c);
+    summary.insert("verb", c.Name());
+    summary.insert("end", QLatin1String(mifare::RunEndText(end)));
+    if (end == RunEnd::CardGone && endSector >= 0) {
+        summary.insert("endSector", endSector);
+        plain += QStringLiteral("; the card went away at sector %1").arg(endSector);
+    } else if (end != RunEnd::Done) {
+        plain += QStringLiteral("; ") + QLatin1String(mifare::RunEndText(end));
+    }
+    c.out.Result(plain, summary);
+    return end == RunEnd::Done ? kExitOk : kExitReader;
+}
+
+// The backup file: --backup, else a new one in the backup folder. It is
+// checked before the reader is touched.
+QString BackupPath(const Context& c)
+{
+    if (c.Flag("backup"))
+        return c.p.value(QStringLiteral("backup"));
+    QString error;
+    const auto path = NewBackupPath(QStringLiteral("card"), QStringLiteral("json"), &error);
+    if (!path)
+        throw UsageError{error};
+    return *path;
+}
+
+int Write(Context& c, const mifare::CardImage& source)
+{
+    mifare::WriteOptions options{Keys(c), c.Flag("allow-permanent")};
+    const QString backup = BackupPath(c);
+    const mifare::DumpFormat backupFormat = FormatFor(c, backup);
+    QString backupError;
+    mifare::WriteResult result;
+    Progress progress(c);
+    const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
+        result = mifare::WriteCard(
+            l, to, source, options,
+            [&](const mifare::CardImage& target) {
+                return mifare::SaveDump(backup, target, backupFormat, &backupError);
+            },
+            progress);
+        return true;
+    });
+    if (code != kExitOk)
+        return code;
+    progress.Flush();
+    using K = mifare::WriteStep::Kind;
+    const int skipped = result.Count(K::Skipped) + result.Count(K::Failed);
+    QJsonObject summary{{"written", result.Count(K::Written)},
+                        {"unchanged", result.Count(K::Unchanged)},
+                        {"skipped", skipped}};
+    QString plain = QStringLiteral("%1 written, %2 unchanged, %3 not written")
+                        .arg(result.Count(K::Written))
+                        .arg(result.Count(K::Unchanged))
+                        .arg(skipped);
+    if (result.end == mifare::RunEnd::NoBackup) {
+        summary.insert("reason", backupError);
+        plain += QStringLiteral("; ") + backupError;
+    } else if (result.target.end == mifare::RunEnd::Done) {
+        summary.insert("backup", backup);
+        plain += QStringLiteral("; the card as it was: ") + backup;
+    }
+    const int ended = Ended(c, result.end, result.target.endSector, summary, plain);
+    return ended == kExitOk && skipped > 0 ? kExitReader : ended;
+}
+
+} // namespace
+
+int MifareDump(Context& c)
+{
+    const mifare::CardSize size = Size(c);
+    const QStringList keys = Keys(c);
+    const QString output = c.p.value(QStringLiteral("output"));
+    const auto format =
+        output.isEmpty() ? FormatOption(c).value_or(mifare::DumpFormat::Mct) : FormatFor(c, output);
+    mifare::ReadResult result;
+    Progress progress(c);
+    const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
+        result = mifare::ReadCard(l, to, size, keys, progress);
+        return true;
+    });
+    if (code != kExitOk)
+        return code;
+    // What was read is kept, however the run ended.
+    int opened = 0;
+    for (const mifare::SectorReport& r : result.sectors)
+        opened += r.Opened() ? 1 : 0;
+    QJsonObject summary{
+        {"sectors", result.image.Sectors()}, {"opened", opened}, {"complete", result.Complete()}};
+    QString plain =
+        QStringLiteral("%1 of %2 sectors opened").arg(opened).arg(result.image.Sectors());
+    if (output.isEmpty()) {
+        // Without a file the image goes to stdout, the sectors' lines before it.
+        const QByteArray dump = mifare::WriteDump(result.image, format);
+        if (c.out.json)
+            summary.insert("image", QJsonDocument::fromJson(
+                                        mifare::WriteDump(result.image, mifare::DumpFormat::Json))
+                                        .object());
+        else
+            std::fwrite(dump.constData(), 1, size_t(dump.size()), stdout);
+    } else {
+        QString error;
+        if (!mifare::SaveDump(output, result.image, format, &error)) {
+            c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
+            return kExitReader;
+        }
+        summary.insert("output", output);
+        plain += QStringLiteral(", saved to ") + output;
+    }
+    const int ended = Ended(c, result.end, result.endSector, summary, plain);
+    return ended == kExitOk && !result.Complete() ? kExitReader : ended;
+}
+
+int MifareRestore(Context& c)
+{
+    return Write(c, Load(c.args[0]));
+}
+
+int MifareFormat(Context& c)
+{
+    return Write(c, mifare::DeliveryImage(Size(c)));
+}
+
+int MifareDiff(Context& c)
+{
+    const mifare::CardImage a = Load(c.args[0]);
+    const mifare::CardImage b = Load(c.args[1]);
+    const mifare::ImageDiff diff = mifare::Compare(a, b);
+    using D = mifare::ByteDiff;
+    for (const mifare::BlockDiff& d : diff.differ) {
+        // Under each differing byte: "XX" for a different value, "<<" or ">>"
+        // for a byte only the first or the second image knows.
+        QString marks;
+        QJsonArray bytes;
+        for (int i = 0; i < 16; ++i) {
+            static const char* const kMarks[] = {"  ", "XX", "<<", ">>"};
+            marks += QLatin1String(kMarks[int(d.bytes[size_t(i)])]);
+            if (d.bytes[size_t(i)] != D::Same)
+                bytes.append(i);
+        }
+        const auto hex = [&](const mifare::CardImage& image) {
+            return d.block < image.Blocks() ? image.Hex(d.block) : QString(32, QLatin1Char('-'));
+        };
+        c.out.Result(
+            QStringLiteral("block %1\n  %2\n  %3\n  %4").arg(d.block, 3).arg(hex(a), hex(b), marks),
+            {{"block", d.block}, {"first", hex(a)}, {"second", hex(b)}, {"bytes", bytes}});
+    }
+    c.out.Result(
+        diff.Equal() ? QStringLiteral("equal")
+                     : QStringLiteral("%1 block(s) differ").arg(diff.differ.size()),
+        {{"verb", c.Name()}, {"equal", diff.Equal()}, {"differ", int(diff.differ.size())}});
+    return diff.Equal() ? kExitOk : kExitReader;
+}
+
+int MifareConvert(Context& c)
+{
+    const mifare::CardImage image = Load(c.args[0]);
+    const QString out = c.args[1];
+    QString error;
+    if (!mifare::SaveDump(out, image, FormatFor(c, out), &error)) {
+        c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
+        return kExitReader;
+    }
+    c.out.Result(QStringLiteral("%1: ok").arg(c.Name()), {{"verb", c.Name()}, {"ok", true}});
+    return kExitOk;
+}
+
+int ValueDecode(Context& c)
+{
+    const auto value = mifare::DecodeValueBlockHex(c.args[0]);
+    if (!value) {
+        c.out.Failure(c.Name(), QStringLiteral("not a value block"));
+        return kExitReader;
+    }
+    c.out.Result(QStringLiteral("value %1 address %2").arg(value->value).arg(value->address),
+                 {{"value", value->value}, {"address", value->address}});
+    return kExitOk;
+}
+
+int ValueEncode(Context& c)
+{
+    bool ok = false;
+    const qlonglong value = c.args[0].toLongLong(&ok);
+    if (!ok || value < INT32_MIN || value > INT32_MAX)
+        throw UsageError{QStringLiteral("VALUE takes a whole number that fits 32 bits, not \"%1\"")
+                             .arg(c.args[0])};
+    const int address = Context::Number(c.args[1], QStringLiteral("ADDR"), 0, 255);
+    const QString hex = mifare::EncodeValueBlockHex(int32_t(value), uint8_t(address));
+    c.out.Result(hex, {{"data", hex}});
+    return kExitOk;
+}
+
+} // namespace cli

@@ -1,0 +1,705 @@
+#include "wholecard.h"
+
+#include <algorithm>
+
+#include "blocks.h"
+#include "link/answers.h"
+#include "link/interrupt.h"
+#include "reader/configuration.h"
+
+namespace mifare {
+
+namespace {
+
+constexpr int kBlockAnswerLength = 42;
+constexpr size_t kStatusOffset = 5;
+constexpr size_t kDataOffset = 7;
+constexpr int kDataDigits = 32;
+
+const char* const kTypeCodes[] = {"60", "61"}; // key A, key B
+
+QString Code(KeyType type)
+{
+    return QLatin1String(kTypeCodes[type == KeyType::B ? 1 : 0]);
+}
+
+// How one command ended.
+enum class Answer {
+    Ok,
+    Refused, // a frame of the right length whose status (or echo) says no
+    Gone,    // no answer twice, or the run is over: nothing more is sent
+};
+
+// How an answer counts: Broken (no frame of the expected shape) is asked for
+// once more; the others are final.
+enum class Verdict { Ok, Refused, Broken };
+
+// One run's conversation with the reader: the pause before each command, the
+// second try of a lost answer, the key loaded, and how the run ends.
+class Session
+{
+public:
+    Session(CommandLink& link, const Addressee& to, CardProgress& progress, int expected)
+        : link_(link), to_(to), progress_(progress), expected_(expected)
+    {
+    }
+
+    RunEnd end = RunEnd::Done;
+    int sent = 0;
+
+    bool Over() const { return end != RunEnd::Done; }
+    void Expect(int more) { expected_ += more; }
+
+    // Identify with its two attempts, then mode on, whose answer is not examined.
+    bool Begin()
+    {
+        bool identified = false;
+        for (int attempt = 0; attempt < reader::kAttempts && !identified; ++attempt) {
+            if (!Continuing())
+                return false;
+            link_.Pause(reader::kCommandPauseMs);
+            identified = reader::Identify(link_, to_).has_value();
+            Sent();
+        }
+        if (!identified) {
+            if (!Over())
+                end = RunEnd::NoReader;
+            return false;
+        }
+        if (!Continuing())
+            return false;
+        reader::Send(link_, to_, QStringLiteral("b01"));
+        Sent();
+        return true;
+    }
+
+    // Mode off, once at the end of every run that got the port, whatever came
+    // before: cancelled, the card gone or the reader silent.
+    void Finish()
+    {
+        reader::Send(link_, to_, QStringLiteral("b00"));
+        Sent();
+    }
+
+    Answer Load(const QString& key)
+    {
+        if (loaded_ == key)
+            return Answer::Ok;
+        loaded_.clear();
+        const Answer a = Command(QStringLiteral("f") + key, [](const CommandLink&) {
+            return Verdict::Ok; // any valid frame
+        });
+        if (a == Answer::Ok)
+            loaded_ = key;
+        return a;
+    }
+
+    Answer Read(int block, KeyType type, QString* data)
+    {
+        const Answer a = Command(QStringLiteral("h") + Code(type) + Hex2(block), BlockVerdict());
+        if (a == Answer::Ok)
+            *data = QString::fromLatin1(link_.LastResponse().substr(kDataOffset, kDataDigits));
+        return a;
+    }
+
+    Answer Write(int block, KeyType type, const QString& data)
+    {
+        const std::string written = data.toStdString();
+        return Command(
+            QStringLiteral("i") + Code(type) + Hex2(block) + data, [written](const CommandLink& l) {
+                const Verdict v = BlockVerdict()(l);
+                // A write counts only when the reader echoes what was written.
+                return v == Verdict::Ok && !link::BlockEchoAccepted(true, l.LastResponse(),
+                                                                    l.ResponseLength(), written)
+                           ? Verdict::Refused
+                           : v;
+            });
+    }
+
+    // The old key travels in the command; the echo of a trailer is not compared.
+    Answer WriteTrailer(KeyType oldType, const QString& oldKey, int block, const QString& contents)
+    {
+        return Command(QStringLiteral("i") + Code(oldType) + oldKey + Hex2(block) + contents,
+                       BlockVerdict());
+    }
+
+private:
+    static std::function<Verdict(const CommandLink&)> BlockVerdict()
+    {
+        return [](const CommandLink& l) {
+            if (l.ResponseLength() != kBlockAnswerLength)
+                return Verdict::Broken;
+            return l.LastResponse().compare(kStatusOffset, 2, "00") == 0 ? Verdict::Ok
+                                                                         : Verdict::Refused;
+        };
+    }
+
+    // Whether the run may send another command; says why not where it may not.
+    bool Continuing()
+    {
+        if (Over())
+            return false;
+        if (link::StopRequested())
+            end = RunEnd::Stopped;
+        else if (progress_.Cancelled())
+            end = RunEnd::Cancelled;
+        return !Over();
+    }
+
+    void Sent()
+    {
+        ++sent;
+        expected_ = std::max(expected_, sent);
+        progress_.Commands(sent, expected_);
+    }
+
+    Answer Command(const QString& command,
+                   const std::function<Verdict(const CommandLink&)>& verdict)
+    {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!Continuing())
+                return Answer::Gone;
+            const bool exchanged = reader::Send(link_, to_, command);
+            Sent();
+            if (exchanged) {
+                const Verdict v = verdict(link_);
+                if (v != Verdict::Broken)
+                    return v == Verdict::Ok ? Answer::Ok : Answer::Refused;
+            }
+        }
+        if (link::StopRequested())
+            end = RunEnd::Stopped;
+        else if (!Over())
+            end = RunEnd::CardGone;
+        return Answer::Gone;
+    }
+
+    CommandLink& link_;
+    Addressee to_;
+    CardProgress& progress_;
+    int expected_;
+    QString loaded_; // the key the reader holds for block commands; "" unknown
+};
+
+// Commands a read of a card of this size takes, about: a key, the first block
+// and the trailer per sector, then its other blocks.
+int ExpectedRead(CardSize size)
+{
+    int n = 3; // identify, mode on, mode off
+    for (int s = 0; s < SectorCount(size); ++s)
+        n += 2 + BlocksInSector(s);
+    return n;
+}
+
+// A block read, kept to tell a card that went away from a refusal.
+struct ReadMark
+{
+    int block;
+    KeyType type;
+    QString key;
+};
+
+// The whole-card read over a session, sector by sector.
+class CardReader
+{
+public:
+    CardReader(Session& session, CardSize size, const QStringList& keys, CardProgress& progress)
+        : s_(session), keys_(keys), progress_(progress)
+    {
+        result_.image = CardImage(size);
+    }
+
+    ReadResult Run()
+    {
+        for (int sector = 0; sector < result_.image.Sectors() && !s_.Over(); ++sector) {
+            SectorReport report = Sector(sector);
+            if (s_.Over()) {
+                result_.endSector = sector;
+                break;
+            }
+            result_.sectors.append(report);
+            progress_.SectorRead(report);
+        }
+        result_.end = s_.end;
+        return std::move(result_);
+    }
+
+private:
+    // Keys that opened a sector first, the most recent first; then the list.
+    QStringList Candidates() const
+    {
+        QStringList all = openers_;
+        for (const QString& k : keys_)
+            if (!all.contains(k))
+                all.append(k);
+        return all;
+    }
+
+    void Opened(const QString& key)
+    {
+        openers_.removeAll(key);
+        openers_.prepend(key);
+    }
+
+    // Loads `key`, reads `block` as `type`; records the block when it came,
+    // unless it only tells whether the key works.
+    Answer ReadWith(const QString& key, int block, KeyType type, bool record = true)
+    {
+        if (const Answer a = s_.Load(key); a != Answer::Ok)
+            return a;
+        QString data;
+        const Answer a = s_.Read(block, type, &data);
+        if (a != Answer::Ok || !record)
+            return a;
+        CardImage& image = result_.image;
+        const KeyUse by{type, key};
+        const int sector = SectorOfBlock(block);
+        if (block == FirstBlock(sector) + BlocksInSector(sector) - 1) {
+            image.SetTrailerRead(sector, data, by);
+        } else {
+            image.SetHex(block, data);
+            image.SetReadBy(block, by);
+        }
+        last_ = ReadMark{block, type, key};
+        return Answer::Ok;
+    }
+
+    // The key of `type` among the candidates that reads `block`; none when no
+    // candidate does (or the run is over).
+    std::optional<QString> Search(int block, KeyType type, bool record = true)
+    {
+        for (const QString& key : Candidates()) {
+            const Answer a = ReadWith(key, block, type, record);
+            if (a == Answer::Ok)
+                return key;
+            if (a == Answer::Gone)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // A reader may answer a card that has gone with a refusal: before a sector
+    // is called unreadable, a block read before must still read.
+    bool CardStillThere()
+    {
+        if (!last_)
+            return true;
+        const ReadMark mark = *last_;
+        const Answer a = ReadWith(mark.key, mark.block, mark.type);
+        if (a == Answer::Refused)
+            s_.end = RunEnd::CardGone;
+        return a == Answer::Ok;
+    }
+
+    // The keys found for one sector, by type (A, B), and whether the list was
+    // searched for one in vain already.
+    struct SectorKeys
+    {
+        std::optional<QString> key[2];
+        bool searched[2] = {false, false};
+    };
+
+    SectorReport Sector(int sector)
+    {
+        SectorReport report;
+        report.sector = sector;
+        report.blocks = BlocksInSector(sector);
+        const int first = FirstBlock(sector);
+        const int trailer = first + report.blocks - 1;
+        SectorKeys keys;
+
+        // Open it: each candidate on the first block as key A, then as key B.
+        for (const QString& key : Candidates()) {
+            for (KeyType type : {KeyType::A, KeyType::B}) {
+                const Answer a = ReadWith(key, first, type);
+                if (a == Answer::Gone)
+                    return report;
+                if (a == Answer::Ok) {
+                    keys.key[int(type)] = key;
+                    break;
+                }
+            }
+            if (keys.key[0] || keys.key[1])
+                break;
+        }
+        // A first block that no key may read: the trailer's access bits can
+        // always be read with key A.
+        if (!keys.key[0] && !keys.key[1]) {
+            keys.key[0] = Search(trailer, KeyType::A);
+            if (s_.Over())
+                return report;
+            if (!keys.key[0]) {
+                CardStillThere();
+                return report;
+            }
+        }
+        const KeyType opener = keys.key[0] ? KeyType::A : KeyType::B;
+        Opened(*keys.key[int(opener)]);
+        CardImage& image = result_.image;
+
+        // The trailer, for the access conditions (and key B where it is readable).
+        if (!image.AnyKnown(trailer) &&
+            ReadWith(*keys.key[int(opener)], trailer, opener) == Answer::Gone)
+            return report;
+        // Key A, where only key B opened it: tried on the trailer, which key A
+        // may always read.
+        if (!keys.key[0]) {
+            keys.key[0] = Search(trailer, KeyType::A);
+            if (s_.Over())
+                return report;
+        }
+        for (int block = first + 1; block < trailer; ++block)
+            if (ReadData(block, trailer, keys) == Answer::Gone)
+                return report;
+        // Key B too, where it is a key: a later write may need it.
+        if (!keys.key[1] && !keys.searched[1]) {
+            if (const int probe = ProbeForB(sector); probe >= 0) {
+                keys.key[1] = Search(probe, KeyType::B, false);
+                if (s_.Over())
+                    return report;
+            }
+        }
+        if (keys.key[0])
+            image.FillKeyA(sector, *keys.key[0]);
+        if (keys.key[1] && !image.KeyB(sector))
+            image.FillKeyB(sector, *keys.key[1]);
+        report.keyA = keys.key[0];
+        report.keyB = keys.key[1];
+        for (int block = first; block <= trailer; ++block)
+            report.read += image.AnyKnown(block) ? 1 : 0;
+        return report;
+    }
+
+    // A block of the sector that key B may read, to tell whether a candidate is
+    // key B; none where key B is no key (it can be read) or may read nothing.
+    int ProbeForB(int sector) const
+    {
+        const CardImage& image = result_.image;
+        const int first = FirstBlock(sector);
+        const int trailer = first + BlocksInSector(sector) - 1;
+        const auto t = image.ConditionOf(trailer);
+        if (!t || KeyBReadable(*t))
+            return -1;
+        if (Allows(RightOf(Group::AccessRead, *t, *t), KeyType::B))
+            return trailer;
+        for (int b = first; b < trailer; ++b)
+            if (const auto c = image.ConditionOf(b);
+                c && Allows(RightOf(Group::Read, *c, *t), KeyType::B))
+                return b;
+        return -1;
+    }
+
+    // A data block with a key its condition allows; where that is a key not
+    // known yet, the list is searched for it once in the sector.
+    Answer ReadData(int block, int trailerBlock, SectorKeys& keys)
+    {
+        const CardImage& image = result_.image;
+        const std::optional<Condition> condition = image.ConditionOf(block);
+        const std::optional<Condition> trailer = image.ConditionOf(trailerBlock);
+        for (KeyType type : {KeyType::A, KeyType::B}) {
+            const int t = int(type);
+            const bool known = condition && trailer;
+            if (known && !Allows(RightOf(Group::Read, *condition, *trailer), type))
+                continue;
+            if (!keys.key[t]) {
+                if (!known || keys.searched[t])
+                    continue;
+                keys.searched[t] = true;
+                keys.key[t] = Search(block, type);
+                if (s_.Over())
+                    return Answer::Gone;
+                if (keys.key[t])
+                    return Answer::Ok;
+                continue;
+            }
+            const Answer a = ReadWith(*keys.key[t], block, type);
+            if (a != Answer::Refused)
+                return a;
+        }
+        return Answer::Refused;
+    }
+
+    Session& s_;
+    const QStringList& keys_;
+    CardProgress& progress_;
+    ReadResult result_;
+    QStringList openers_;
+    std::optional<ReadMark> last_;
+};
+
+// Writes one sector of `source` onto the card read as `target`.
+class SectorWriter
+{
+public:
+    SectorWriter(Session& s, const CardImage& source, const ReadResult& target,
+                 const WriteOptions& options, CardProgress& progress, QList<WriteStep>& steps)
+        : s_(s), source_(source), target_(target), options_(options), progress_(progress),
+          steps_(steps)
+    {
+    }
+
+    void Run(int sector)
+    {
+        const int first = FirstBlock(sector);
+        const int trailer = first + BlocksInSector(sector) - 1;
+        for (const SectorReport& r : target_.sectors)
+            if (r.sector == sector)
+                report_ = r;
+        for (int block = std::max(first, 1); block < trailer && !s_.Over(); ++block)
+            Data(block);
+        if (!s_.Over())
+            Trailer(sector, trailer);
+    }
+
+private:
+    // A key of the card that may do what `who` allows. The read found the keys
+    // it needed to read; a write may need the other one, which is then looked
+    // for among the candidates, on a block that key may read.
+    std::optional<KeyUse> KeyFor(Caption who)
+    {
+        if (Allows(who, KeyType::A) && report_.keyA)
+            return KeyUse{KeyType::A, *report_.keyA};
+        if (Allows(who, KeyType::B) && report_.keyB)
+            return KeyUse{KeyType::B, *report_.keyB};
+        for (KeyType type : {KeyType::A, KeyType::B})
+            if (Allows(who, type) && !searched_[int(type)]) {
+                searched_[int(type)] = true;
+                if (const auto key = Search(type))
+                    return KeyUse{type, *key};
+            }
+        return std::nullopt;
+    }
+
+    std::optional<QString> Search(KeyType type)
+    {
+        const CardImage& card = target_.image;
+        const int first = FirstBlock(report_.sector);
+        const int trailer = first + BlocksInSector(report_.sector) - 1;
+        const auto trailerCondition = card.ConditionOf(trailer);
+        if (!trailerCondition)
+            return std::nullopt;
+        // The trailer, whose access bits key A may always read; else a data
+        // block this key may read.
+        int probe = -1;
+        if (Allows(RightOf(Group::AccessRead, *trailerCondition, *trailerCondition), type))
+            probe = trailer;
+        for (int b = first; b < trailer && probe < 0; ++b)
+            if (const auto c = card.ConditionOf(b);
+                c && Allows(RightOf(Group::Read, *c, *trailerCondition), type))
+                probe = b;
+        if (probe < 0)
+            return std::nullopt;
+        for (const QString& key : options_.keys) {
+            QString data;
+            Answer a = s_.Load(key);
+            if (a == Answer::Ok)
+                a = s_.Read(probe, type, &data);
+            if (a == Answer::Gone)
+                return std::nullopt;
+            if (a == Answer::Ok) {
+                (type == KeyType::A ? report_.keyA : report_.keyB) = key;
+                return key;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void Step(int block, WriteStep::Kind kind, const QString& reason = {})
+    {
+        steps_.append(WriteStep{block, kind, reason});
+        progress_.BlockDone(steps_.last());
+    }
+
+    void Written(int block, Answer a)
+    {
+        if (a == Answer::Ok) {
+            Step(block, WriteStep::Kind::Written);
+            return;
+        }
+        if (a == Answer::Refused)
+            s_.end = RunEnd::WriteFailed;
+        Step(block, WriteStep::Kind::Failed,
+             a == Answer::Refused ? QStringLiteral("the reader did not confirm the write")
+                                  : QStringLiteral("no answer: ") + RunEndText(s_.end));
+    }
+
+    void Data(int block)
+    {
+        const CardImage& card = target_.image;
+        if (!source_.Known(block))
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("the image does not know it whole"));
+        if (card.Known(block) && card.Hex(block) == source_.Hex(block))
+            return Step(block, WriteStep::Kind::Unchanged);
+        if (!report_.Opened())
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("no key given opens its sector on the card"));
+        const std::optional<Condition> condition = card.ConditionOf(block);
+        const int trailerBlock = FirstBlock(report_.sector) + BlocksInSector(report_.sector) - 1;
+        const std::optional<Condition> trailer = card.ConditionOf(trailerBlock);
+        if (!condition || !trailer)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("the card's access conditions are not known"));
+        const auto key = KeyFor(RightOf(Group::Write, *condition, *trailer));
+        if (!key)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("no known key of the card may write it"));
+        Answer a = s_.Load(key->key);
+        if (a == Answer::Ok)
+            a = s_.Write(block, key->type, source_.Hex(block));
+        Written(block, a);
+    }
+
+    void Trailer(int sector, int block)
+    {
+        const auto keyA = source_.KeyA(sector);
+        const auto keyB = source_.KeyB(sector);
+        const auto access = source_.AccessBits(sector);
+        if (!keyA || !keyB)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("the image does not know both its keys"));
+        if (!access)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("the image does not know its access bits"));
+        const QString contents = *keyA + *access + *keyB;
+        if (CheckTrailerBlock(contents) != TrailerFault::None)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("access bits inconsistent: the sector would be blocked"));
+        const CardImage& card = target_.image;
+        if (card.Known(block) && card.Hex(block) == contents)
+            return Step(block, WriteStep::Kind::Unchanged);
+        if (AssessTrailer(*DecodeAccessBits(*access)).NeedsConfirmation() &&
+            !options_.allowPermanent)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("it would fix the sector for good; allow that to write it"));
+        if (!report_.Opened())
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("no key given opens its sector on the card"));
+        const std::optional<Condition> present = card.ConditionOf(block);
+        const auto key = present ? KeyFor(TrailerWriter(*present)) : std::nullopt;
+        if (!key)
+            return Step(block, WriteStep::Kind::Skipped,
+                        QStringLiteral("no known key of the card may change its trailer whole"));
+        Written(block, s_.WriteTrailer(key->type, key->key, block, contents));
+    }
+
+    Session& s_;
+    const CardImage& source_;
+    const ReadResult& target_;
+    const WriteOptions& options_;
+    CardProgress& progress_;
+    QList<WriteStep>& steps_;
+    SectorReport report_;
+    bool searched_[2] = {false, false};
+};
+
+} // namespace
+
+const char* RunEndText(RunEnd end)
+{
+    switch (end) {
+    case RunEnd::Done:
+        return "done";
+    case RunEnd::NoReader:
+        return "no reader";
+    case RunEnd::CardGone:
+        return "card gone";
+    case RunEnd::Cancelled:
+        return "cancelled";
+    case RunEnd::Stopped:
+        return "stopped";
+    case RunEnd::NoBackup:
+        return "no backup";
+    case RunEnd::WriteFailed:
+        return "write failed";
+    }
+    return "";
+}
+
+bool ReadResult::Complete() const
+{
+    if (end != RunEnd::Done || sectors.size() != image.Sectors())
+        return false;
+    return std::all_of(sectors.begin(), sectors.end(),
+                       [](const SectorReport& r) { return r.Opened() && r.read == r.blocks; });
+}
+
+int WriteResult::Count(WriteStep::Kind kind) const
+{
+    return int(std::count_if(steps.begin(), steps.end(),
+                             [kind](const WriteStep& s) { return s.kind == kind; }));
+}
+
+ReadResult ReadCard(CommandLink& link, const Addressee& to, CardSize size, const QStringList& keys,
+                    CardProgress& progress)
+{
+    Session s(link, to, progress, ExpectedRead(size));
+    ReadResult result;
+    if (s.Begin()) {
+        result = CardReader(s, size, keys, progress).Run();
+    } else {
+        result.image = CardImage(size);
+        result.end = s.end;
+    }
+    s.Finish();
+    result.commands = s.sent;
+    return result;
+}
+
+WriteResult WriteCard(CommandLink& link, const Addressee& to, const CardImage& source,
+                      const WriteOptions& options, const Backup& backup, CardProgress& progress)
+{
+    WriteResult result;
+    Session s(link, to, progress, ExpectedRead(source.Size()) + 2 * source.Blocks());
+    if (!s.Begin()) {
+        result.target.image = CardImage(source.Size());
+        result.end = result.target.end = s.end;
+        s.Finish();
+        return result;
+    }
+    // The target's own keys may be among the image's: they are tried after the list.
+    QStringList keys = options.keys;
+    for (int sector = 0; sector < source.Sectors(); ++sector)
+        for (const auto& key : {source.KeyA(sector), source.KeyB(sector)})
+            if (key && !keys.contains(*key))
+                keys.append(*key);
+    result.target = CardReader(s, source.Size(), keys, progress).Run();
+    if (!s.Over() && !backup(result.target.image))
+        s.end = RunEnd::NoBackup;
+    WriteOptions all = options;
+    all.keys = keys;
+    for (int sector = 0; sector < source.Sectors() && !s.Over(); ++sector)
+        SectorWriter(s, source, result.target, all, progress, result.steps).Run(sector);
+    result.end = s.end;
+    s.Finish();
+    result.target.commands = s.sent;
+    return result;
+}
+
+CardImage DeliveryImage(CardSize size)
+{
+    CardImage image(size);
+    const QString zero(kDataDigits, QLatin1Char('0'));
+    const QString trailer = QStringLiteral("FFFFFFFFFFFFFF078069FFFFFFFFFFFF");
+    for (int sector = 0; sector < image.Sectors(); ++sector) {
+        const int first = FirstBlock(sector);
+        const int last = first + BlocksInSector(sector) - 1;
+        for (int block = std::max(first, 1); block < last; ++block)
+            image.SetHex(block, zero);
+        image.SetHex(last, trailer);
+    }
+    return image;
+}
+
+QList<int> SectorsFixedForGood(const CardImage& image)
+{
+    QList<int> sectors;
+    for (int sector = 0; sector < image.Sectors(); ++sector)
+        if (const auto access = image.AccessBits(sector))
+            if (const auto conditions = DecodeAccessBits(*access);
+                conditions && AssessTrailer(*conditions).NeedsConfirmation())
+                sectors.append(sector);
+    return sectors;
+}
+
+} // namespace mifare
