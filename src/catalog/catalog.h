@@ -218,6 +218,24 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
      "与 %1 比较: %3 个区块中有 %2 个位元组不同, 其中 %4 个仅一方已知.",
      "與 %1 比較: %3 個區塊中有 %2 個位元組不同, 其中 %4 個僅一方已知."},
     {"The reader is busy.", "读卡机忙碌中.", "讀卡機忙碌中."},
+    // Why a block of a write was skipped or failed, as the write reports it.
+    {"the reader did not confirm the write", "读卡机未确认写入", "讀卡機未確認寫入"},
+    {"the image does not know it whole", "资料中此区块不完整", "資料中此區塊不完整"},
+    {"no key given opens its sector on the card", "没有任何 KEY 能开启卡片上的此区段",
+     "沒有任何 KEY 能開啟卡片上的此區段"},
+    {"the card's access conditions are not known", "卡片的存取条件未知", "卡片的存取條件未知"},
+    {"no known key of the card may write it", "卡片没有已知的 KEY 可写入此区块",
+     "卡片沒有已知的 KEY 可寫入此區塊"},
+    {"the image does not know both its keys", "资料中未包含完整的 Key A 与 Key B",
+     "資料中未包含完整的 Key A 與 Key B"},
+    {"the image does not know its access bits", "资料中存取位元未知", "資料中存取位元未知"},
+    {"access bits inconsistent: the sector would be blocked", "存取位元不一致, 区段将被锁死",
+     "存取位元不一致, 區段將被鎖死"},
+    {"it would fix the sector for good; allow that to write it", "此区段将永久固定; 须经允许才写入",
+     "此區段將永久固定; 須經允許才寫入"},
+    {"no known key of the card may change its trailer whole",
+     "卡片没有已知的 KEY 可完整写入此区段的 KEY 区块",
+     "卡片沒有已知的 KEY 可完整寫入此區段的 KEY 區塊"},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

@@ -1,11 +1,8 @@
 #include "cardwindow.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -17,6 +14,7 @@
 #include "frmmodule.h"
 #include "mifare/dumpfile.h"
 #include "mifare/keylist.h"
+#include "store/statefolder.h"
 #include "ui_cardwindow.h"
 #include "ui_frmmodule.h"
 
@@ -125,9 +123,14 @@ public:
     }
     void BlockDone(const WriteStep& step) override
     {
+        // The core's reasons are English; those the catalogue knows are told
+        // in the window's language.
+        const std::string reason = step.reason.toStdString();
+        const QString said =
+            CatalogIndex(reason) >= 0 ? CatalogLookup(reason, w_.language_) : step.reason;
         for (const auto& [kind, text] : kStepTexts)
             if (kind == step.kind)
-                w_.AddResult(w_.Msg(text).arg(step.block).arg(step.reason));
+                w_.AddResult(w_.Msg(text).arg(step.block).arg(said));
     }
     void Commands(int sent, int expected) override
     {
@@ -415,32 +418,12 @@ void TfrmCard::btnFormatClick()
 
 bool TfrmCard::SaveBackup(const CardImage& target, QString* error)
 {
-    const QString folder = BackupFolder();
-    // Backups hold the card's keys: the folder is the owner's alone.
-    if (!QFileInfo(folder).isDir() &&
-        !(QDir().mkpath(QFileInfo(folder).path()) &&
-          QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))) {
-        *error = folder;
+    const auto path = NewBackupPath(QStringLiteral("card"), QStringLiteral("json"), error);
+    if (!path || !mifare::SaveDump(*path, target, mifare::DumpFormat::Json, error))
         return false;
-    }
-    const QString path =
-        folder +
-        QStringLiteral("/card-%1.json")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
-    if (!mifare::SaveDump(path, target, mifare::DumpFormat::Json, error))
-        return false;
-    lastBackup_ = path;
-    AddResult(Msg("Backup saved: %1").arg(path));
+    lastBackup_ = *path;
+    AddResult(Msg("Backup saved: %1").arg(*path));
     return true;
-}
-
-QString TfrmCard::BackupFolder()
-{
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative path there is to be ignored.
-    if (state.isEmpty() || QDir::isRelativePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/tesmora/backups");
 }
 
 void TfrmCard::WriteRun(const CardImage& source, bool format)

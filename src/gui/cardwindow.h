@@ -50,9 +50,8 @@ public:
     bool SaveDumpFile(const QString& path);
     bool CompareWithFile(const QString& path);
 
-    // $XDG_STATE_HOME/tesmora/backups, else ~/.local/state/tesmora/backups.
-    static QString BackupFolder();
-    // The backup of the last write or format, "" when none was saved.
+    // The backup of the last write or format (in the user's backup folder),
+    // "" when none was saved.
     QString LastBackup() const { return lastBackup_; }
 
     void btnReadClick();
