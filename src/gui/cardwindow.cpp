@@ -396,8 +396,10 @@ void TfrmCard::btnReadClick()
         Message(main_.ReaderFound ? main_.form()->pnMsg->text() : Msg("Reader not find"));
         return;
     }
-    // What was read stays, however the run ended.
-    ShowImage(result->image);
+    // What was read stays, however the run ended; a run that read nothing
+    // leaves the table as it was.
+    if (!result->sectors.isEmpty())
+        ShowImage(result->image);
     const auto opened = std::count_if(result->sectors.begin(), result->sectors.end(),
                                       [](const mifare::SectorReport& r) { return r.Opened(); });
     QString text = Msg("%1 of %2 sectors opened.").arg(opened).arg(result->image.Sectors());
