@@ -6,7 +6,9 @@ PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev
           fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
           x11-utils
           # the Debian package and its checks (scripts/package-check.sh)
-          dpkg-dev file desktop-file-utils appstream groff-base lintian)
+          dpkg-dev file desktop-file-utils appstream groff-base lintian
+          # the Ansible module's playbook test (tests/ansible)
+          ansible-core)
 # A script may ask for more before sourcing this (scripts/fuzz.sh: clang and libFuzzer).
 PACKAGES+=(${EXTRA_PACKAGES[@]+"${EXTRA_PACKAGES[@]}"})
 

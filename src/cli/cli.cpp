@@ -192,21 +192,20 @@ int Dispatch(Output& out, QString& verbName)
                          .arg(*verb->synopsis ? QStringLiteral(": ") : QString(),
                               QLatin1String(verb->synopsis))
                          .arg(positional.size()));
-    const bool verbose = p.isSet(QStringLiteral("verbose"));
-    const QString logPath = p.isSet(QStringLiteral("log")) ? p.value(QStringLiteral("log")) : "";
-    if (!logPath.isEmpty() && !LogWritable(logPath))
-        return Usage(out, name, QStringLiteral("cannot write the log %1").arg(logPath));
-    out.progress =
-        !out.json && !verbose && !p.isSet(QStringLiteral("quiet")) && ::isatty(STDERR_FILENO);
-
-    UseSettingsDirFromEnvironment();
     // The entries are written out as they come; none need be kept.
     link::TrafficHistory history(1);
     history.SetOperation(name);
+    Context c{p, *verb, positional, out, {}, history};
+    const bool verbose = c.Flag("verbose");
+    const QString logPath = c.Flag("log") ? p.value(QStringLiteral("log")) : "";
+    if (!logPath.isEmpty() && !LogWritable(logPath))
+        return Usage(out, name, QStringLiteral("cannot write the log %1").arg(logPath));
+    out.progress = !out.json && !verbose && !c.Flag("quiet") && ::isatty(STDERR_FILENO);
+
+    UseSettingsDirFromEnvironment();
     TrafficPrinter printer(out, verbose, logPath);
     if (printer.Wanted())
         history.SetListener([&](const link::TrafficEntry& e) { printer.Print(e); });
-    Context c{p, *verb, positional, out, {}, history};
     LoadStoredSettings(c.stored);
     // The same COM numbers as the window: the store's Ports group first.
     ApplyStoredPortMap();

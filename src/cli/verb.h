@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -54,9 +55,16 @@ struct Context
 
     QString Name() const { return QString::fromLatin1(verb.name); }
 
+    // Whether the verb takes the option: one it does not take was refused when
+    // the command line was read, so it is never set.
+    bool Takes(const char* option) const
+    {
+        return std::any_of(verb.options.begin(), verb.options.end(),
+                           [&](const char* o) { return qstrcmp(o, option) == 0; });
+    }
     std::optional<int> Int(const char* option, int lo, int hi) const
     {
-        if (!p.isSet(QString::fromLatin1(option)))
+        if (!Flag(option))
             return std::nullopt;
         return Number(p.value(QString::fromLatin1(option)), QStringLiteral("--") + option, lo, hi);
     }
@@ -81,9 +89,9 @@ struct Context
     }
     QString Hex(const char* option, int digits) const
     {
-        const QString text = p.value(QString::fromLatin1(option)).toUpper();
-        if (!p.isSet(QString::fromLatin1(option)))
+        if (!Flag(option))
             throw UsageError{QStringLiteral("--%1 is required").arg(option)};
+        const QString text = p.value(QString::fromLatin1(option)).toUpper();
         if (!mifare::HexDigits(text, digits))
             throw UsageError{QStringLiteral("--%1 takes %2 hexadecimal digits, not \"%3\"")
                                  .arg(option)
@@ -91,7 +99,10 @@ struct Context
                                  .arg(text)};
         return text;
     }
-    bool Flag(const char* option) const { return p.isSet(QString::fromLatin1(option)); }
+    bool Flag(const char* option) const
+    {
+        return Takes(option) && p.isSet(QString::fromLatin1(option));
+    }
 };
 
 // The port, line setting and type an operation addresses.
@@ -145,5 +156,8 @@ int ValueDecode(Context& c);
 int ValueEncode(Context& c);
 int AccessEncode(Context& c);
 int AccessDecode(Context& c);
+int ConfigRead(Context& c);
+int ConfigApply(Context& c);
+int ConfigDiff(Context& c);
 
 } // namespace cli

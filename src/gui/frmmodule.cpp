@@ -122,6 +122,8 @@ void TfrmModule::ConnectHandlers()
     connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
     connect(ui->mnuHistory, &QAction::triggered, this, &TfrmModule::mnuHistoryClick);
     connect(ui->mnuCard, &QAction::triggered, this, &TfrmModule::mnuCardClick);
+    connect(ui->mnuSaveProfile, &QAction::triggered, this, &TfrmModule::mnuSaveProfileClick);
+    connect(ui->mnuApplyProfile, &QAction::triggered, this, &TfrmModule::mnuApplyProfileClick);
 
     connect(ui->pcReader, &QTabBar::currentChanged, this, &TfrmModule::pcReaderChange);
     connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
@@ -245,6 +247,8 @@ void TfrmModule::FormShow()
     ui->mnuFile->setTitle(Msg("&File"));
     ui->mnuExit->setText(Msg("E&xit"));
     ui->mnuHistory->setText(Msg("&History"));
+    ui->mnuSaveProfile->setText(Msg("Save reader settings..."));
+    ui->mnuApplyProfile->setText(Msg("Apply reader settings..."));
     if (historyWindow_)
         historyWindow_->ApplyLanguage(LanguageIndex);
     ui->mnuCard->setText(Msg("&Card"));

@@ -32,6 +32,9 @@ class QShowEvent;
 class QKeyEvent;
 class TfrmHistory;
 class TfrmCard;
+namespace reader {
+struct ReaderSettings;
+}
 
 // Names the operation that the history's entries of a scope belong to, by the
 // English text of its title; the one before comes back at the end of the scope.
@@ -150,6 +153,8 @@ public:
     // The ID location a reader has from the factory: sector, block and byte 0,
     // key A, the LED on a key error.
     void ShowDefaultIdLocation();
+    // A scan's settings in the controls of the pages, those it read.
+    void ShowSettings(const reader::ReaderSettings& s);
 
     // The frame of every configuration and MIFARE operation: disabled window and
     // hourglass, the found check, the title, the port opened for the commands and
@@ -208,6 +213,21 @@ public:
     // Typed access bytes set the buttons, as clicks on their conditions would.
     void edM1CardKeyAccessChange();
 
+    // --- reader profiles (src/profile) ------------------------------------------------
+    // The reader's settings saved to a file, and a file applied to the reader.
+    void mnuSaveProfileClick();
+    void mnuApplyProfileClick();
+    // The two items are offered while a reader was found.
+    void UpdateProfileMenu();
+    // Tests answer the dialogs here: the file chosen, empty for none; whether
+    // the changes shown are to be applied.
+    struct ProfileHooks
+    {
+        std::function<QString(bool save)> fileName;
+        std::function<bool(const QString& changes)> confirm;
+    };
+    static void SetProfileHooks(ProfileHooks hooks);
+
     // Pauses between commands; process events meanwhile so the window repaints.
     void Pause(int ms)
     {
@@ -257,4 +277,5 @@ private:
     int loadedReaderType = 0;
     // Why `prepare` refused the running operation, shown after its error text.
     std::optional<MsgKey> refusalReason_;
+    QString refusalDetail_; // after the reason: the field it concerns
 };

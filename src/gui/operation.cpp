@@ -30,6 +30,7 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
     setEnabled(false);
     OperationRunning = true;
     refusalReason_.reset();
+    refusalDetail_.clear();
     HistoryOperation named(history_, texts.title);
     OperationGuard guard{*this};
 
@@ -53,6 +54,8 @@ bool TfrmModule::RunOperation(const OperationTexts& texts, const Commands& comma
     QString message = Msg(ok ? texts.ok : texts.error);
     if (refusalReason_)
         message += QStringLiteral(" ") + Msg(*refusalReason_);
+    if (!refusalDetail_.isEmpty())
+        message += QStringLiteral(" (") + refusalDetail_ + QStringLiteral(")");
     if (!refusedPort.isEmpty())
         message += QLatin1Char('\n') + refusedPort;
     form()->pnMsg->setText(message);

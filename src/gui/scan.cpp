@@ -22,6 +22,7 @@ struct ScanGuard
         window->ClosePort();
         if (window->tmrBusy->isActive())
             window->SetBusy(false);
+        window->UpdateProfileMenu();
         QApplication::restoreOverrideCursor();
     }
 };
@@ -59,31 +60,7 @@ public:
     {
         f_->pnVersion->setText(w_.Msg("VER") + QStringLiteral(" : ") + version);
     }
-    void SettingsRead(const reader::ReaderSettings& s) override
-    {
-        auto select = [](QComboBox* list, const std::optional<int>& v) {
-            if (v)
-                list->setCurrentIndex(*v);
-        };
-        auto position = [](QScrollBar* bar, const std::optional<int>& v) {
-            if (v)
-                bar->setValue(*v);
-        };
-        select(f_->cmbMode, s.interfaceMode);
-        select(f_->cmbWiegand, s.wiegand);
-        select(f_->cmbRS485, s.rs485);
-        select(f_->cmbCardType, s.cardType);
-        position(f_->sbKeyNumber, s.keyNumber);
-        select(f_->cmbKeyParity, s.keyParity);
-        position(f_->sbKeyStatusNumber, s.keyStatus);
-        position(f_->sbKeyDelayTime, s.keyDelay);
-        position(f_->sbM1IDSector, s.idSector);
-        position(f_->sbM1IDBlock, s.idBlock);
-        position(f_->sbM1IDByte, s.idByte);
-        if (s.idKeyB)
-            (*s.idKeyB ? f_->rbM1IDKeyB : f_->rbM1IDKeyA)->setChecked(true);
-        select(f_->cmbM1IDKeyErr, s.idKeyErr);
-    }
+    void SettingsRead(const reader::ReaderSettings& s) override { w_.ShowSettings(s); }
     void Reached() override
     {
         w_.ReaderFound = true;
@@ -106,6 +83,33 @@ void TfrmModule::ShowDefaultIdLocation()
     f->sbM1IDByte->setValue(0);
     f->rbM1IDKeyA->setChecked(true);
     f->cmbM1IDKeyErr->setCurrentIndex(1);
+}
+
+void TfrmModule::ShowSettings(const reader::ReaderSettings& s)
+{
+    Ui::frmModule* f = form();
+    auto select = [](QComboBox* list, const std::optional<int>& v) {
+        if (v)
+            list->setCurrentIndex(*v);
+    };
+    auto position = [](QScrollBar* bar, const std::optional<int>& v) {
+        if (v)
+            bar->setValue(*v);
+    };
+    select(f->cmbMode, s.interfaceMode);
+    select(f->cmbWiegand, s.wiegand);
+    select(f->cmbRS485, s.rs485);
+    select(f->cmbCardType, s.cardType);
+    position(f->sbKeyNumber, s.keyNumber);
+    select(f->cmbKeyParity, s.keyParity);
+    position(f->sbKeyStatusNumber, s.keyStatus);
+    position(f->sbKeyDelayTime, s.keyDelay);
+    position(f->sbM1IDSector, s.idSector);
+    position(f->sbM1IDBlock, s.idBlock);
+    position(f->sbM1IDByte, s.idByte);
+    if (s.idKeyB)
+        (*s.idKeyB ? f->rbM1IDKeyB : f->rbM1IDKeyA)->setChecked(true);
+    select(f->cmbM1IDKeyErr, s.idKeyErr);
 }
 
 void TfrmModule::btnScanClick()
