@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QValidator>
 
+#include "cardwindow.h"
 #include "fonts.h"
 #include "history.h"
 #include "link/modelist.h"
@@ -120,6 +121,7 @@ void TfrmModule::ConnectHandlers()
     connect(ui->mnuSimplified, &QAction::triggered, this, &TfrmModule::mnuSimplifiedClick);
     connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
     connect(ui->mnuHistory, &QAction::triggered, this, &TfrmModule::mnuHistoryClick);
+    connect(ui->mnuCard, &QAction::triggered, this, &TfrmModule::mnuCardClick);
     connect(ui->mnuSaveProfile, &QAction::triggered, this, &TfrmModule::mnuSaveProfileClick);
     connect(ui->mnuApplyProfile, &QAction::triggered, this, &TfrmModule::mnuApplyProfileClick);
 
@@ -249,6 +251,9 @@ void TfrmModule::FormShow()
     ui->mnuApplyProfile->setText(Msg("Apply reader settings..."));
     if (historyWindow_)
         historyWindow_->ApplyLanguage(LanguageIndex);
+    ui->mnuCard->setText(Msg("&Card"));
+    if (cardWindow_)
+        cardWindow_->ApplyLanguage(LanguageIndex);
 
     ui->pnMsg->setText(Msg("Start select reader type."));
     ShowReaderPlaceholders();
@@ -327,6 +332,8 @@ void TfrmModule::closeEvent(QCloseEvent* event)
     event->accept();
     if (historyWindow_)
         historyWindow_->close();
+    if (cardWindow_)
+        cardWindow_->close();
 }
 
 bool TfrmModule::FormClose()
@@ -353,6 +360,17 @@ void TfrmModule::mnuHistoryClick()
     historyWindow_->show();
     historyWindow_->raise();
     historyWindow_->activateWindow();
+}
+
+void TfrmModule::mnuCardClick()
+{
+    if (!cardWindow_) {
+        cardWindow_ = std::make_unique<TfrmCard>(*this);
+        cardWindow_->ApplyLanguage(LanguageIndex);
+    }
+    cardWindow_->show();
+    cardWindow_->raise();
+    cardWindow_->activateWindow();
 }
 
 void TfrmModule::keyPressEvent(QKeyEvent* event)

@@ -31,6 +31,7 @@ class QRadioButton;
 class QShowEvent;
 class QKeyEvent;
 class TfrmHistory;
+class TfrmCard;
 namespace reader {
 struct ReaderSettings;
 }
@@ -96,6 +97,9 @@ public:
     void mnuHistoryClick();
     link::TrafficHistory& History() { return history_; }
     TfrmHistory* HistoryWindow() const { return historyWindow_.get(); }
+    // Shows the card window, created on first use.
+    void mnuCardClick();
+    TfrmCard* CardWindow() const { return cardWindow_.get(); }
     void SetLanguage(int index); // the three menu handlers' common steps
     // Text of a catalogue entry (named by its English text) in the current language.
     QString Msg(MsgKey key) const;
@@ -204,6 +208,10 @@ public:
 #undef TESMORA_DECLARE_MOUSE_UP
     void AccessButtonClick(int number);
     void UpdateAccessBits();
+    // Checks the buttons of a block's condition, as a click on one of them does.
+    void ShowCondition(int block, mifare::Condition condition);
+    // Typed access bytes set the buttons, as clicks on their conditions would.
+    void edM1CardKeyAccessChange();
 
     // --- reader profiles (src/profile) ------------------------------------------------
     // The reader's settings saved to a file, and a file applied to the reader.
@@ -261,6 +269,7 @@ private:
     link::Link link_;
     // No parent: it stays usable while an operation disables the main window.
     std::unique_ptr<TfrmHistory> historyWindow_;
+    std::unique_ptr<TfrmCard> cardWindow_;
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
     bool cardReadStopping_ = false;                // the run was asked to stop and is ending

@@ -4,6 +4,7 @@
 #include <QRadioButton>
 
 #include "frmmodule.h"
+#include "mifare/accessrights.h"
 #include "mifare/blocks.h"
 #include "mifare/operations.h"
 #include "ui_frmmodule.h"
@@ -47,15 +48,15 @@ void TfrmModule::ConnectAccessButtons()
         // the text never disagree.
         connect(radio, &QRadioButton::clicked, this, handler);
     }
+    // Typed, not set: the text a click writes does not come back to the buttons.
+    connect(form()->edM1CardKeyAccess, &QLineEdit::textEdited, this,
+            &TfrmModule::edM1CardKeyAccessChange);
 }
 
 void TfrmModule::AccessButtonClick(int number)
 {
     const mifare::AccessButton& clicked = Row(number);
-    for (const mifare::AccessButton& b : mifare::kAccessButtons)
-        if (b.block == clicked.block &&
-            b.caption == mifare::PictureCaption(b.group, clicked.selects))
-            AccessRadio(b.number)->setChecked(true); // the others of its group go out
+    ShowCondition(clicked.block, clicked.selects);
     if (const mifare::Relabel relabel = mifare::RelabelBy(number);
         relabel != mifare::Relabel::None) {
         const QString caption =
@@ -65,6 +66,34 @@ void TfrmModule::AccessButtonClick(int number)
                 AccessRadio(b.number)->setText(caption);
     }
     UpdateAccessBits();
+}
+
+void TfrmModule::ShowCondition(int block, mifare::Condition condition)
+{
+    for (const mifare::AccessButton& b : mifare::kAccessButtons)
+        if (b.block == block && b.caption == mifare::PictureCaption(b.group, condition))
+            AccessRadio(b.number)->setChecked(true); // the others of its group go out
+}
+
+void TfrmModule::edM1CardKeyAccessChange()
+{
+    // Checked only once the whole text is there, so that typing is not scolded
+    // at every digit; the buttons change only for bytes a card would take.
+    const QString text = form()->edM1CardKeyAccess->text();
+    if (text.size() < 8)
+        return;
+    const auto conditions = mifare::DecodeAccessBits(text);
+    if (!mifare::HexDigits(text, 8) || !conditions) {
+        form()->pnMsg->setText(!mifare::HexDigits(text, 8)
+                                   ? Msg("Access bits must be 8 hexadecimal digits.")
+                                   : Msg("Access bits inconsistent: the sector would be blocked."));
+        return;
+    }
+    for (int block = 0; block < 4; ++block)
+        ShowCondition(block, (*conditions)[size_t(block)]);
+    AccessByte6 = text.mid(0, 2).toUInt(nullptr, 16);
+    AccessByte7 = text.mid(2, 2).toUInt(nullptr, 16);
+    AccessByte8 = text.mid(4, 2).toUInt(nullptr, 16);
 }
 
 void TfrmModule::UpdateAccessBits()
