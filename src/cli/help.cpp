@@ -180,13 +180,46 @@ QString ToolHelp(int width)
 
 QString GroupHelp(const QString& group, int width)
 {
+    // The options of every verb that talks to a reader are listed once, before
+    // the verbs; each verb then lists the options it takes besides.
+    static const char* const kReader[] = {"port", "mode", "type", "id", "verbose", "log"};
+    const auto reader = [](const OptionDef* d) {
+        return std::any_of(std::begin(kReader), std::end(kReader),
+                           [d](const char* name) { return qstrcmp(name, d->name) == 0; });
+    };
+    const auto takesReader = [](const Verb& v) {
+        return std::all_of(std::begin(kReader), std::end(kReader), [&v](const char* name) {
+            return std::any_of(v.options.begin(), v.options.end(),
+                               [name](const char* o) { return qstrcmp(o, name) == 0; });
+        });
+    };
     QString h = Paragraph(
         QStringLiteral("Usage: tesmora-cli %1 VERB [options] [arguments]").arg(group), width);
-    h += QStringLiteral("\nVerbs:\n");
+    QString verbs;
+    Rows common;
     for (const Verb* v : GroupVerbs(group)) {
-        h += Columns({{VerbTerm(*v), QLatin1String(v->summary)}}, width);
-        h += Columns(OptionRows(*v), width, 2 * kTermIndent);
+        const bool talks = takesReader(*v);
+        QString summary = QLatin1String(v->summary);
+        if (talks)
+            summary += QStringLiteral(" (and the reader's options)");
+        verbs += Columns({{VerbTerm(*v), summary}}, width);
+        Rows own;
+        for (const OptionDef* d : VerbOptions(*v)) {
+            if (talks && reader(d)) {
+                if (common.size() < std::size(kReader))
+                    common.emplace_back(OptionTerm(*d), QLatin1String(d->help));
+            } else {
+                own.emplace_back(OptionTerm(*d), QLatin1String(d->help));
+            }
+        }
+        verbs += Columns(own, width, 2 * kTermIndent);
     }
+    if (!common.empty())
+        h += '\n' +
+             Paragraph(QStringLiteral("The reader's options, for every verb that talks to one:"),
+                       width) +
+             Columns(common, width);
+    h += QStringLiteral("\nVerbs:\n") + verbs;
     h += '\n' +
          Paragraph(QStringLiteral("'tesmora-cli %1 VERB --help' describes one of them.").arg(group),
                    width);

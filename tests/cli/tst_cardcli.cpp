@@ -179,7 +179,8 @@ private slots:
         Files f(w);
         const Run run = w.Cli(QStringList{"mifare", "format"} + f.Keys() + kReader);
         QCOMPARE(run.exit, 0);
-        const emu::MifareCard& now = *r.Model().mifare.card;
+        const emu::ReaderModel model = r.Model();
+        const emu::MifareCard& now = *model.mifare.card;
         QCOMPARE(now.RawHex(0), card.RawHex(0));
         for (int block : {5, 9})
             QCOMPARE(now.RawHex(block), std::string(32, '0'));

@@ -11,16 +11,12 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <csignal>
 
 #include <fcntl.h>
 #include <memory>
 #include <pty.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "readeremulator.h"
@@ -108,66 +104,14 @@ private:
     std::vector<std::unique_ptr<emu::ReaderEmulator>> readers_;
 };
 
-// The line speed a port's device has, as anyone opening it would find it.
-speed_t Speed(const std::string& path)
+// The line speed of a port's device, as stty reads and sets it.
+QString Stty(const std::string& path, const QString& speed = {})
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios t{};
-    ::tcgetattr(fd, &t);
-    ::close(fd);
-    return ::cfgetospeed(&t);
-}
-
-void SetSpeed(const std::string& path, speed_t speed)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios t{};
-    ::tcgetattr(fd, &t);
-    ::cfsetspeed(&t, speed);
-    ::tcsetattr(fd, TCSANOW, &t);
-    ::close(fd);
-}
-
-// A command run as a shell runs it, so that the signal that ended it can be told.
-pid_t Spawn(const QProcessEnvironment& env, const QStringList& argv)
-{
-    std::vector<QByteArray> args, vars;
-    for (const QString& a : argv)
-        args.push_back(a.toLocal8Bit());
-    for (const QString& v : env.toStringList())
-        vars.push_back(v.toLocal8Bit());
-    std::vector<char*> a, e;
-    for (QByteArray& b : args)
-        a.push_back(b.data());
-    for (QByteArray& b : vars)
-        e.push_back(b.data());
-    a.push_back(nullptr);
-    e.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, a[0], &quiet, nullptr, a.data(), e.data());
-    posix_spawn_file_actions_destroy(&quiet);
-    return pid;
-}
-
-// The wait status, or -1 when it ran on past the time.
-int WaitStatus(pid_t pid, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (t.elapsed() > timeoutMs) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        QThread::msleep(10);
-    }
-    return status;
+    QProcess p;
+    p.start("stty", QStringList{"-F", QString::fromStdString(path)} +
+                        (speed.isEmpty() ? QStringList{"speed"} : QStringList{speed}));
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
 // A type 4 reader with a fresh MIFARE card, answering at 19200 baud.
@@ -665,14 +609,19 @@ private slots:
         dead.dead = true;
         emu::ReaderEmulator& port = world.Add(1, dead);
         world.Add(2, dead);
-        SetSpeed(port.SlavePath(), B38400);
-        const pid_t pid = Spawn(world.Environment(), {TESMORA_CLI_EXE, "scan", "--type", "1"});
+        Stty(port.SlavePath(), "38400");
+        // The shell reports the status the tool ended with, as 128 + the signal.
+        QProcess shell;
+        world.Start(shell, "bash",
+                    {"-c", "\"$TESMORA_CLI\" scan --type 1 & echo $!; wait $!; "
+                           "echo $?"});
+        QVERIFY(shell.waitForReadyRead());
+        const int pid = shell.readLine().trimmed().toInt();
         QTest::qWait(700);
         ::kill(pid, signal);
-        const int status = WaitStatus(pid, 1500);
-        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal,
-                 qPrintable(QString::number(status)));
-        QCOMPARE(Speed(port.SlavePath()), speed_t(B38400));
+        const Run run = World::Finish(shell, 1500);
+        QCOMPARE(run.out.trimmed().toInt(), 128 + signal);
+        QCOMPARE(Stty(port.SlavePath()), QStringLiteral("38400"));
         emu::HeldPort again(port.LinkPath());
         QVERIFY2(again.Held(), "the port was not released");
     }
@@ -685,7 +634,7 @@ private slots:
         emu::ReaderModel m;
         m.cards.demo = true;
         emu::ReaderEmulator& r = world.Add(3, m);
-        SetSpeed(r.SlavePath(), B38400);
+        Stty(r.SlavePath(), "38400");
         QProcess p;
         world.Start(p, "bash",
                     {"-c", "set -o pipefail; \"$TESMORA_CLI\" read-card --port 3 "
@@ -693,7 +642,7 @@ private slots:
         const Run run = World::Finish(p, 10000);
         QCOMPARE(run.exit, 0);
         QVERIFY2(run.out.startsWith("card "), qPrintable(run.out));
-        QCOMPARE(Speed(r.SlavePath()), speed_t(B38400));
+        QCOMPARE(Stty(r.SlavePath()), QStringLiteral("38400"));
     }
 
     // set-baud keeps the store pointing at a line setting the reader has: it

@@ -89,17 +89,9 @@ private slots:
         QTest::newRow("set reader ID") << Operation([](link::Link& l, const link::Addressee& to) {
             return reader::SetReaderId(l, to, QStringLiteral("07"));
         });
-        QTest::newRow("command test") << Operation([](link::Link& l, const link::Addressee& to) {
-            return reader::CommandTest(l, to, QStringLiteral("V"));
-        });
         QTest::newRow("read block") << Operation([key](link::Link& l, const link::Addressee& to) {
             return mifare::ReadBlock(l, to, false, 4, key).has_value();
         });
-        QTest::newRow("write trailer")
-            << Operation([key](link::Link& l, const link::Addressee& to) {
-                   return mifare::WriteTrailer(l, to, false, key, 7,
-                                               key + QStringLiteral("FF0780AA") + key);
-               });
         QTest::newRow("read card two-way")
             << Operation([](link::Link& l, const link::Addressee& to) {
                    const auto shown = reader::CardCycle(l, to, true, QStringLiteral("Card ID"), {});
