@@ -672,7 +672,9 @@ private slots:
         done.store(true);
         go.store(kRounds + 1);
         writer.join();
-        QVERIFY2(caught >= kRounds / 2, qPrintable(QString::number(caught)));
+        // A read that only looked once and never waited catches none; a
+        // loaded machine still misses some rounds.
+        QVERIFY2(caught >= kRounds / 4, qPrintable(QString::number(caught)));
     }
 
     void idleReadTakesAboutOneMs()
