@@ -32,12 +32,11 @@ mifare::CardSize Size(const Context& c)
     throw UsageError{QStringLiteral("--size takes 1k or 4k, not \"%1\"").arg(size)};
 }
 
-// The built-in keys unless left out, then each key file's, each key once.
+// Each key file's keys, then the built-in ones unless left out, each key once:
+// the site's own keys first, as the card window tries them.
 QStringList Keys(const Context& c)
 {
     QList<QStringList> lists;
-    if (!c.Flag("no-default-keys"))
-        lists.append(mifare::DefaultKeys());
     for (const QString& path : c.p.values(QStringLiteral("keys"))) {
         QString error;
         const auto keys = mifare::ReadKeyFile(path, &error);
@@ -45,6 +44,8 @@ QStringList Keys(const Context& c)
             throw UsageError{error};
         lists.append(*keys);
     }
+    if (!c.Flag("no-default-keys"))
+        lists.append(mifare::DefaultKeys());
     const QStringList keys = mifare::MergeKeys(lists);
     if (keys.isEmpty())
         throw UsageError{QStringLiteral("no keys to try: give --keys FILE, or leave out "
@@ -60,6 +61,16 @@ std::optional<mifare::DumpFormat> FormatOption(const Context& c)
     if (const auto f = mifare::FormatNamed(name.toLower()))
         return f;
     throw UsageError{QStringLiteral("--format takes mct, mfd or json, not \"%1\"").arg(name)};
+}
+
+// A binary dump cannot mark unknown bytes: their 00s would read back as data.
+QString ZeroedNote(const mifare::CardImage& image, mifare::DumpFormat format, QJsonObject& object)
+{
+    const int zeroed = mifare::UnknownBytesWrittenAsZero(image, format);
+    if (zeroed == 0)
+        return {};
+    object.insert("unknownAsZero", zeroed);
+    return QStringLiteral(" (%1 unknown bytes saved as 00)").arg(zeroed);
 }
 
 // The format a file is written in: --format, else its extension.
@@ -306,7 +317,7 @@ int MifareDump(Context& c)
             return kExitReader;
         }
         summary.insert("output", output);
-        plain += QStringLiteral(", saved to ") + output;
+        plain += QStringLiteral(", saved to ") + output + ZeroedNote(result.image, format, summary);
     }
     const int ended = Ended(c, result.end, result.endSector, summary, plain);
     return ended == kExitOk && !result.Complete() ? kExitReader : ended;
@@ -357,12 +368,15 @@ int MifareConvert(Context& c)
 {
     const mifare::CardImage image = Load(c.args[0]);
     const QString out = c.args[1];
+    const mifare::DumpFormat format = FormatFor(c, out);
     QString error;
-    if (!mifare::SaveDump(out, image, FormatFor(c, out), &error)) {
+    if (!mifare::SaveDump(out, image, format, &error)) {
         c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
         return kExitReader;
     }
-    c.out.Result(QStringLiteral("%1: ok").arg(c.Name()), {{"verb", c.Name()}, {"ok", true}});
+    QJsonObject result{{"verb", c.Name()}, {"ok", true}};
+    const QString note = ZeroedNote(image, format, result);
+    c.out.Result(QStringLiteral("%1: ok").arg(c.Name()) + note, result);
     return kExitOk;
 }
 

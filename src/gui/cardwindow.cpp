@@ -524,7 +524,14 @@ bool TfrmCard::SaveDumpFile(const QString& path)
         error = path + QLatin1Char(' ') +
                 Msg("Unknown dump format: use .mct, .txt, .mfd, .bin or .json.");
     else if (mifare::SaveDump(path, Image(), std::nullopt, &error)) {
-        Message(Msg("Dump saved: %1").arg(path));
+        QString text = Msg("Dump saved: %1").arg(path);
+        // A binary dump cannot mark unknown bytes: their 00s would read back as data.
+        if (const int zeroed =
+                mifare::UnknownBytesWrittenAsZero(Image(), *mifare::FormatOfPath(path)))
+            text +=
+                QLatin1Char(' ') +
+                Msg("%1 unknown bytes saved as 00: a binary dump cannot mark them.").arg(zeroed);
+        Message(text);
         return true;
     }
     Message(Msg("Dump not saved: %1").arg(error));

@@ -260,6 +260,17 @@ QByteArray WriteDump(const CardImage& image, DumpFormat format)
     return WriteJson(image);
 }
 
+int UnknownBytesWrittenAsZero(const CardImage& image, DumpFormat format)
+{
+    if (format != DumpFormat::Mfd)
+        return 0;
+    int unknown = 0;
+    for (int block = 0; block < image.Blocks(); ++block)
+        for (int i = 0; i < 16; ++i)
+            unknown += !image.Byte(block, i).has_value();
+    return unknown;
+}
+
 std::optional<CardImage> ReadDump(const QByteArray& data, DumpFormat format, QString* error)
 {
     switch (format) {

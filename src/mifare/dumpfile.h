@@ -30,6 +30,9 @@ inline constexpr char kJsonFormatName[] = "tesmora-mifare-image";
 constexpr int kJsonFormatVersion = 1;
 
 QByteArray WriteDump(const CardImage& image, DumpFormat format);
+// The unknown bytes of `image` that `format` writes as known ones: a binary
+// dump's 00s, which read back as data. The front ends say so.
+int UnknownBytesWrittenAsZero(const CardImage& image, DumpFormat format);
 // None, with the line, block or size that is wrong in `error`, for a file the
 // format does not allow. A binary dump has every byte known: it cannot say
 // otherwise.

@@ -89,7 +89,10 @@ private slots:
         // Every format back to text: JSON keeps all, the binary dump makes the
         // unknown bytes known zeros.
         for (const char* other : {"card.json", "card.mfd"}) {
-            QCOMPARE(w.Cli({"mifare", "convert", f.Path("card.mct"), f.Path(other)}).exit, 0);
+            const Run to =
+                w.Cli({"mifare", "convert", f.Path("card.mct"), f.Path(other), "--json"});
+            QCOMPARE(to.exit, 0);
+            QCOMPARE(to.lines[0]["unknownAsZero"].toInt(), QString(other) == "card.json" ? 0 : 128);
             QCOMPARE(w.Cli({"mifare", "convert", f.Path(other), f.Path("back.mct")}).exit, 0);
             const Run diff =
                 w.Cli({"mifare", "diff", f.Path("card.mct"), f.Path("back.mct"), "--json"});

@@ -152,8 +152,12 @@ private slots:
         const QStringList shown = Rows(card);
         QStringList binary = Rows(card, false);
         binary.replaceInStrings("--", "00");
-        for (const QString name : {"card.mct", "card.mfd", "card.json"})
+        for (const QString name : {"card.mct", "card.json", "card.mfd"})
             QVERIFY(card.SaveDumpFile(dir.filePath(name)));
+        const QString zeroed =
+            QString(" %1 unknown bytes saved as 00: a binary dump cannot mark them.")
+                .arg(Rows(card, false).join("").split("--").size() - 1);
+        QCOMPARE(card.form()->lblMessage->text().right(zeroed.size()), zeroed);
         QVERIFY(!card.SaveDumpFile(dir.filePath("card.dat")));
         QVERIFY(
             mifare::SaveDump(dir.filePath("empty.json"), mifare::CardImage(mifare::CardSize::k4K)));
