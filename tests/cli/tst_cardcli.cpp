@@ -129,6 +129,7 @@ private slots:
         // fixes its access bits for good, sector 6 a key B unknown, sector 7
         // inconsistent access bits.
         emu::MifareCard source(emu::MifareSize::k1K);
+        source.SetRawHex(0, "0102030404080400626364656667686A");
         source.SetRawHex(4, "00112233445566778899AABBCCDDEEFF");
         source.SetRawHex(15, "FFFFFFFFFFFF778F0869FFFFFFFFFFFF");
         source.SetRawHex(31, "FFFFFFFFFFFFFF0781AAFFFFFFFFFFFF");
@@ -192,6 +193,27 @@ private slots:
         QVERIFY(QFileInfo(run.lines.last()["backup"].toString())
                     .absolutePath()
                     .endsWith("state/tesmora/backups"));
+    }
+
+    // A lost answer or a broken frame is asked for once more: the read goes on
+    // whole.
+    void answerAskedForAgain_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("no answer") << int(emu::Fault::NoAnswer);
+        QTest::newRow("bad checksum") << int(emu::Fault::BadChecksum);
+        QTest::newRow("short frame") << int(emu::Fault::ShortByOne);
+    }
+
+    void answerAskedForAgain()
+    {
+        QFETCH(int, fault);
+        World w;
+        emu::ReaderEmulator& r = w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
+        r.ArmFaultFor('h', emu::Fault(fault));
+        const Run run = w.Cli(QStringList{"mifare", "dump", "--size", "1k"} + kReader);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines.last()["complete"].toBool(), true);
     }
 
     // The card taken away in the middle of a read, the reader refusing or
