@@ -624,6 +624,10 @@ void ReaderEmulator::WritePendingLocked(Clock::time_point now)
             return;
         const bool paced = o.byteTime != Clock::duration::zero();
         const size_t count = paced ? 1 : o.bytes.size() - o.written;
+        // The link goes before the answer's last byte: a tool that has the whole
+        // answer must find the port gone, however late this thread runs on.
+        if (o.unlinkAfter && o.written + count == o.bytes.size())
+            UnlinkLocked();
         const ssize_t n = ::write(master_, o.bytes.data() + o.written, count);
         if (n <= 0)
             return; // full or interrupted: try again on the next round
@@ -637,8 +641,6 @@ void ReaderEmulator::WritePendingLocked(Clock::time_point now)
             continue;
         }
         trace_.push_back({TraceEntry::Sent, o.bytes, o.firstWrite, true, true, now});
-        if (o.unlinkAfter)
-            UnlinkLocked();
         if (o.hangUpAfter) {
             hangUpPending_ = true;
             hangUpWritten_ = now;

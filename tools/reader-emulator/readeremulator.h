@@ -101,8 +101,8 @@ enum class Fault {
                         // for good (the thread stops and the link is removed)
     BadStatus,          // valid frame whose status at 5-6 is "01"; answers without a status
                         // field are sent unchanged (the fault is still used up)
-    LinkRemoved,        // the whole answer, then the COM link goes: the port no longer opens,
-                        // while a tool that has it open can go on using it
+    LinkRemoved,        // the whole answer, the COM link gone before its last byte: the port
+                        // no longer opens, while a tool that has it open can go on using it
 };
 
 struct TraceEntry
