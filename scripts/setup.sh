@@ -26,3 +26,12 @@ configure() { # configure DIR [cmake options...]
     local dir=$1; shift
     cmake -S . -B "$dir" "$@" >/dev/null
 }
+
+screenshot() { # screenshot TEST FUNCTION FILE: a test saves FILE into docs/screenshots
+    local out=docs/screenshots
+    configure build
+    cmake --build build -j"$(nproc)" --target "$1" tesmora-reader-emulator
+    mkdir -p "$out"
+    TESMORA_SCREENSHOT_DIR="$PWD/$out" QT_QPA_PLATFORM=offscreen "build/tests/$1" "$2"
+    echo "saved $out/$3"
+}

@@ -63,7 +63,7 @@ std::optional<mifare::DumpFormat> FormatOption(const Context& c)
     throw UsageError{QStringLiteral("--format takes mct, mfd or json, not \"%1\"").arg(name)};
 }
 
-// A binary dump cannot mark unknown bytes: their 00s would read back as data.
+// The result's note, and its JSON key, where the format wrote unknown bytes as 00.
 QString ZeroedNote(const mifare::CardImage& image, mifare::DumpFormat format, QJsonObject& object)
 {
     const int zeroed = mifare::UnknownBytesWrittenAsZero(image, format);

@@ -525,7 +525,6 @@ bool TfrmCard::SaveDumpFile(const QString& path)
                 Msg("Unknown dump format: use .mct, .txt, .mfd, .bin or .json.");
     else if (mifare::SaveDump(path, Image(), std::nullopt, &error)) {
         QString text = Msg("Dump saved: %1").arg(path);
-        // A binary dump cannot mark unknown bytes: their 00s would read back as data.
         if (const int zeroed =
                 mifare::UnknownBytesWrittenAsZero(Image(), *mifare::FormatOfPath(path)))
             text +=

@@ -8,7 +8,7 @@
 std::optional<QString> BackupFolder(QString* error)
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification: a relative value is to be ignored.
+    // A relative XDG_STATE_HOME would depend on where the tool was started: it counts as unset.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     const QString folder = state + QStringLiteral("/tesmora/backups");
