@@ -15,6 +15,7 @@
 #include "mifare/keylist.h"
 #include "mifare/valueblock.h"
 #include "mifare/wholecard.h"
+#include "store/safefile.h"
 #include "store/statefolder.h"
 #include "verb.h"
 
@@ -223,32 +224,25 @@ int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QS
     return end == RunEnd::Done ? kExitOk : kExitReader;
 }
 
-// The backup file: --backup, else a new one in the backup folder. It is
-// checked before the reader is touched.
-QString BackupPath(const Context& c)
-{
-    if (c.Flag("backup"))
-        return c.p.value(QStringLiteral("backup"));
-    QString error;
-    const auto path = NewBackupPath(QStringLiteral("card"), QStringLiteral("json"), &error);
-    if (!path)
-        throw UsageError{error};
-    return *path;
-}
-
 int Write(Context& c, const mifare::CardImage& source)
 {
     mifare::WriteOptions options{Keys(c), c.Flag("allow-permanent")};
-    const QString backup = BackupPath(c);
-    const mifare::DumpFormat backupFormat = FormatFor(c, backup);
-    QString backupError;
+    QString backup, backupError;
     mifare::WriteResult result;
     Progress progress(c);
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         result = mifare::WriteCard(
             l, to, source, options,
             [&](const mifare::CardImage& target) {
-                return mifare::SaveDump(backup, target, backupFormat, &backupError);
+                const QByteArray json = mifare::WriteDump(target, mifare::DumpFormat::Json);
+                if (c.Flag("backup")) {
+                    backup = c.p.value(QStringLiteral("backup"));
+                    return SaveFileExclusively(backup, json, &backupError);
+                }
+                const auto path = SaveBackup(mifare::BackupStem(target), QStringLiteral("json"),
+                                             json, &backupError);
+                backup = path.value_or(QString());
+                return path.has_value();
             },
             progress);
         return true;

@@ -420,8 +420,9 @@ void TfrmCard::btnFormatClick()
 
 bool TfrmCard::SaveBackup(const CardImage& target, QString* error)
 {
-    const auto path = NewBackupPath(QStringLiteral("card"), QStringLiteral("json"), error);
-    if (!path || !mifare::SaveDump(*path, target, mifare::DumpFormat::Json, error))
+    const auto path = ::SaveBackup(mifare::BackupStem(target), QStringLiteral("json"),
+                                   mifare::WriteDump(target, mifare::DumpFormat::Json), error);
+    if (!path)
         return false;
     lastBackup_ = *path;
     AddResult(Msg("Backup saved: %1").arg(*path));

@@ -270,4 +270,22 @@ ImageDiff Compare(const CardImage& first, const CardImage& second)
     return diff;
 }
 
+QString CardUid(const CardImage& image)
+{
+    QString uid;
+    for (int i = 0; i < 4; ++i) {
+        const auto b = image.Byte(0, i);
+        if (!b)
+            return {};
+        uid += QStringLiteral("%1").arg(*b, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return uid;
+}
+
+QString BackupStem(const CardImage& image)
+{
+    const QString uid = CardUid(image);
+    return uid.isEmpty() ? QStringLiteral("card") : QStringLiteral("card-") + uid;
+}
+
 } // namespace mifare

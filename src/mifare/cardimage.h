@@ -133,4 +133,9 @@ struct ImageDiff
 // there. Which key read a block is not compared.
 ImageDiff Compare(const CardImage& first, const CardImage& second);
 
+// The card's UID from block 0 (its first four bytes), as hex; "" where unknown.
+QString CardUid(const CardImage& image);
+// "card-UID" (or "card"): the name a backup of this card starts with.
+QString BackupStem(const CardImage& image);
+
 } // namespace mifare

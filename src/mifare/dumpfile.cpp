@@ -6,12 +6,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <utility>
 
 #include "blocks.h"
+#include "store/safefile.h"
 
 namespace mifare {
 
@@ -290,13 +290,7 @@ bool SaveDump(const QString& path, const CardImage& image, std::optional<DumpFor
     format = ChosenFormat(path, format, error);
     if (!format)
         return false;
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(WriteDump(image, *format)) >= 0 &&
-        file.commit())
-        return true;
-    if (error)
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-    return false;
+    return SaveFileAtomically(path, WriteDump(image, *format), error);
 }
 
 std::optional<CardImage> LoadDump(const QString& path, std::optional<DumpFormat> format,
@@ -305,10 +299,10 @@ std::optional<CardImage> LoadDump(const QString& path, std::optional<DumpFormat>
     format = ChosenFormat(path, format, error);
     if (!format)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    auto image = ReadDump(file.readAll(), *format, error);
+    const auto data = ReadUserFile(path, kUserFileLimit, error);
+    if (!data)
+        return std::nullopt;
+    auto image = ReadDump(*data, *format, error);
     if (!image && error)
         *error = QStringLiteral("%1: %2").arg(path, *error);
     return image;

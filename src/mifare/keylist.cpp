@@ -5,6 +5,7 @@
 #include <set>
 
 #include "blocks.h"
+#include "store/safefile.h"
 
 namespace mifare {
 
@@ -50,13 +51,10 @@ std::optional<QStringList> ParseKeyFile(const QByteArray& text, const QString& f
 
 std::optional<QStringList> ReadKeyFile(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const auto data = ReadUserFile(path, kUserFileLimit, error);
+    if (!data)
         return std::nullopt;
-    }
-    return ParseKeyFile(file.readAll(), path, error);
+    return ParseKeyFile(*data, path, error);
 }
 
 QStringList MergeKeys(const QList<QStringList>& lists)

@@ -346,36 +346,12 @@ reader::ScanResult ReadReader(link::Link& link, int port, int type, int modeInde
 
 Backup WriteBackup(const Profile& read)
 {
-    QString error;
-    const auto made = BackupFolder(&error);
-    if (!made)
-        return {{}, error};
-    const QString folder = *made;
-    QString serial = read.serial;
-    for (QChar& c : serial)
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-')
-            c = u'_';
-    const QString stamp =
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
-    const QByteArray text = ToJson(read);
-    for (int n = 1; n < 100; ++n) {
-        QFile file(QStringLiteral("%1/%2-%3%4.json")
-                       .arg(folder, serial.isEmpty() ? QStringLiteral("unknown") : serial, stamp,
-                            n == 1 ? QString() : QStringLiteral("-%1").arg(n)));
-        // Readers of one serial number applied to at once may meet here.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (file.exists())
-                continue;
-            return {{},
-                    QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())};
-        }
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        if (file.write(text) != text.size() || !file.flush())
-            return {{},
-                    QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())};
-        return {file.fileName(), {}};
-    }
-    return {{}, QStringLiteral("too many backups of %1 at %2").arg(serial, stamp)};
+    QString error, notice;
+    const auto path =
+        SaveBackup(read.serial, QStringLiteral("json"), ToJson(read), &error, &notice);
+    if (!path)
+        return {{}, error, notice};
+    return {*path, {}, notice};
 }
 
 namespace {

@@ -90,6 +90,7 @@ struct Backup
 {
     QString path;
     QString error;
+    QString notice; // the backup folder was made private
 };
 Backup WriteBackup(const Profile& read);
 

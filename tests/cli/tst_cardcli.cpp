@@ -164,8 +164,11 @@ private slots:
         const QJsonArray blocks = QJsonDocument::fromJson(backup.readAll())["blocks"].toArray();
         QCOMPARE(blocks[5]["hex"].toString(), QStringLiteral("55") + QString(30, '0'));
         QCOMPARE(blocks[7]["hex"].toString(), QStringLiteral("A0A1A2A3A4A578778869B0B1B2B3B4B5"));
-        // Allowed, the trailer that fixes the access bits goes too.
-        QCOMPARE(w.Cli(restore + QStringList{"--allow-permanent"}).exit, 1);
+        // Allowed, the trailer that fixes the access bits goes too; a backup
+        // that exists is never written over.
+        QStringList again = restore;
+        again.replace(again.indexOf(f.Path("backup.json")), f.Path("backup2.json"));
+        QCOMPARE(w.Cli(again + QStringList{"--allow-permanent"}).exit, 1);
         QCOMPARE(r.Model().mifare.card->RawHex(15).substr(12, 8), std::string("778F0869"));
     }
 

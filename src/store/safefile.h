@@ -1,0 +1,39 @@
+#pragma once
+
+// Files a user keeps: dumps, backups, profiles, saved settings. They are
+// written whole or not at all, never readable by others (they may hold keys),
+// and read with a bound, since a user may be handed any path.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Replaces `path` with `data`: a private temporary file in the same folder,
+// synced, then renamed over it. The result is 0600 whatever the umask or the
+// old file's mode. Errors start with the path.
+bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
+
+// Creates `path` with `data`, whole, where no file of that name exists; an
+// existing one is refused ("exists") and left alone. 0600.
+bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error = nullptr);
+
+// A new file in `folder` named "STEM-TIME.EXT" (TIME in UTC to the
+// millisecond), "-2", "-3"... added where that name is taken: it is created
+// exclusively, never over another file, so two runs in the same millisecond
+// each keep their own. 0600. Returns the path.
+std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
+                                   const QString& extension, const QByteArray& data,
+                                   QString* error = nullptr);
+
+// `stem` with everything but ASCII letters, digits and '-' made '_', and
+// "unknown" for nothing: safe as part of a file name.
+QString FileNamePart(const QString& stem);
+
+// Reads a file a user named: a regular file (not a device, a pipe or a folder)
+// of at most `limit` bytes. Errors start with the path and say why.
+std::optional<QByteArray> ReadUserFile(const QString& path, qint64 limit, QString* error = nullptr);
+
+// Larger than any key, dump or profile file this tool reads (a 4K card's JSON
+// image is about 40 KiB).
+inline constexpr qint64 kUserFileLimit = 4 * 1024 * 1024;
