@@ -23,20 +23,19 @@ double Ms(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// Counts the commands and the longest wait between two reports of progress.
+// The longest wait between two chances to cancel (asked before each command).
 class Watch final : public mifare::CardProgress
 {
 public:
-    void Commands(int sent, int) override
+    bool Cancelled() override
     {
         const auto now = Clock::now();
         longest = std::max(longest, Ms(now - last));
         last = now;
-        this->sent = sent;
+        return false;
     }
     Clock::time_point last = Clock::now();
     double longest = 0;
-    int sent = 0;
 };
 
 struct Result

@@ -2,6 +2,7 @@
 // convert and value blocks without one.
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,14 +24,35 @@ namespace cli {
 
 namespace {
 
-mifare::CardSize Size(const Context& c)
+// --size: 1k, 4k, or auto (as block 0 tells, the default).
+std::optional<mifare::CardSize> Size(const Context& c)
 {
-    const QString size = c.p.value(QStringLiteral("size")).toLower();
-    if (!c.Flag("size") || size == QLatin1String("1k"))
+    const QString size = c.p.value(QStringLiteral("size"));
+    const QString lower = size.toLower();
+    if (!c.Flag("size") || lower == QLatin1String("auto"))
+        return std::nullopt;
+    if (lower == QLatin1String("1k"))
         return mifare::CardSize::k1K;
-    if (size == QLatin1String("4k"))
+    if (lower == QLatin1String("4k"))
         return mifare::CardSize::k4K;
-    throw UsageError{QStringLiteral("--size takes 1k or 4k, not \"%1\"").arg(size)};
+    throw UsageError{
+        QStringLiteral("--size takes 1k, 4k or auto, not \"%1\"").arg(ControlsEscaped(size))};
+}
+
+QString SizeName(mifare::CardSize size)
+{
+    return size == mifare::CardSize::k4K ? QStringLiteral("4K") : QStringLiteral("1K");
+}
+
+// A file the run will write: its folder must take it, and that is known
+// before the card is read, not after.
+void CheckFolderFor(const QString& option, const QString& path)
+{
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    if (!folder.isDir())
+        throw UsageError{QStringLiteral("--%1: no folder %2").arg(option, folder.filePath())};
+    if (!folder.isWritable())
+        throw UsageError{QStringLiteral("--%1: cannot write in %2").arg(option, folder.filePath())};
 }
 
 // Each key file's keys, then the built-in ones unless left out, each key once:
@@ -86,10 +108,10 @@ mifare::DumpFormat FormatFor(const Context& c, const QString& path)
                          .arg(path)};
 }
 
-mifare::CardImage Load(const QString& path)
+mifare::CardImage Load(const QString& path, std::optional<mifare::DumpFormat> format = std::nullopt)
 {
     QString error;
-    const auto image = mifare::LoadDump(path, std::nullopt, &error);
+    const auto image = mifare::LoadDump(path, format, &error);
     if (!image)
         throw UsageError{error};
     return *image;
@@ -118,7 +140,8 @@ QString Blocks(const QList<int>& blocks)
 class Progress final : public mifare::CardProgress
 {
 public:
-    explicit Progress(Context& c) : c_(c) {}
+    // `toStderr`: stdout carries the image; plain lines go to stderr.
+    explicit Progress(Context& c, bool toStderr = false) : c_(c), toStderr_(toStderr) {}
 
     void SectorRead(const mifare::SectorReport& r) override
     {
@@ -149,10 +172,19 @@ public:
             Flush();
     }
 
-    void Commands(int sent, int expected) override
+    void Position(const mifare::RunPosition& at) override
     {
-        c_.out.Progress(
-            QStringLiteral("%1: %2 of about %3 commands").arg(c_.Name()).arg(sent).arg(expected));
+        if (at.done == at.total) {
+            c_.out.Progress(QString());
+            return;
+        }
+        QString text = QStringLiteral("%1: %2sector %3 of %4")
+                           .arg(c_.Name(), QLatin1String(at.writing ? "writing " : ""))
+                           .arg(at.sector + 1)
+                           .arg(at.sectors);
+        if (at.key > 1)
+            text += QStringLiteral(": key %1 of %2").arg(at.key).arg(at.keys);
+        c_.out.Progress(text);
     }
 
     // The steps of a sector not ended by its trailer (the run stopped in it).
@@ -174,15 +206,17 @@ public:
         }
         QJsonObject o{{"sector", sector_}};
         QStringList parts;
-        const std::pair<K, const char*> kinds[] = {{K::Written, "written"},
-                                                   {K::Unchanged, "unchanged"}};
+        const std::pair<K, const char*> kinds[] = {
+            {K::Written, "written"}, {K::Unchanged, "unchanged"}, {K::NotTried, "notTried"}};
         for (const auto& [kind, name] : kinds) {
             QJsonArray blocks;
             for (int b : by[kind])
                 blocks.append(b);
             o.insert(QLatin1String(name), blocks);
             if (!by[kind].isEmpty())
-                parts << QStringLiteral("%1 %2").arg(QLatin1String(name), Blocks(by[kind]));
+                parts << QStringLiteral("%1 %2").arg(
+                    kind == K::NotTried ? QStringLiteral("not tried") : QLatin1String(name),
+                    Blocks(by[kind]));
         }
         o.insert("skipped", skipped);
         if (!reasons.isEmpty())
@@ -198,20 +232,24 @@ private:
     void Emit(const QString& plain, QJsonObject o)
     {
         o.insert("verb", c_.Name());
-        c_.out.Result(plain, o);
+        if (toStderr_)
+            c_.out.Note(plain, o);
+        else
+            c_.out.Result(plain, o);
     }
 
     Context& c_;
+    bool toStderr_;
     int sector_ = -1;
     QList<mifare::WriteStep> steps_;
 };
 
-// The run's last line, and its exit code: 1 where the run ended early.
-int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QString plain)
+// The run's last line, and its exit code: 1 where the run ended early. A run
+// a signal stopped says what it did first, then that it was interrupted.
+int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QString plain,
+          bool toStderr = false)
 {
     using mifare::RunEnd;
-    if (end == RunEnd::Stopped)
-        return Interrupted(c);
     summary.insert("verb", c.Name());
     summary.insert("end", QLatin1String(mifare::RunEndText(end)));
     if (end == RunEnd::CardGone && endSector >= 0) {
@@ -220,91 +258,164 @@ int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QS
     } else if (end != RunEnd::Done) {
         plain += QStringLiteral("; ") + QLatin1String(mifare::RunEndText(end));
     }
-    c.out.Result(plain, summary);
+    if (toStderr)
+        c.out.Note(plain, summary);
+    else
+        c.out.Result(plain, summary);
+    if (end == RunEnd::Stopped)
+        return Interrupted(c);
+    if (end == RunEnd::SizeUnknown)
+        return kExitUsage;
     return end == RunEnd::Done ? kExitOk : kExitReader;
 }
 
-int Write(Context& c, const mifare::CardImage& source)
+// Where the card's backup goes: --backup, a file that must not exist yet and
+// is not the image written; else a new file in the backup folder, which is
+// checked here. All before the reader is touched.
+struct BackupPlan
 {
-    mifare::WriteOptions options{Keys(c), c.Flag("allow-permanent")};
+    QString path; // --backup; "" for the backup folder
+    QString notice;
+};
+
+BackupPlan PlanBackup(Context& c, const QString& source)
+{
+    BackupPlan plan;
+    if (c.Flag("backup")) {
+        plan.path = c.p.value(QStringLiteral("backup"));
+        const QFileInfo backup(plan.path);
+        if (!source.isEmpty() && backup.exists() &&
+            backup.canonicalFilePath() == QFileInfo(source).canonicalFilePath())
+            throw UsageError{QStringLiteral("--backup %1 is the image to write")
+                                 .arg(ControlsEscaped(plan.path))};
+        if (backup.exists() || backup.isSymLink())
+            throw UsageError{QStringLiteral("--backup %1 exists: a backup never replaces a file")
+                                 .arg(ControlsEscaped(plan.path))};
+        CheckFolderFor(QStringLiteral("backup"), plan.path);
+        return plan;
+    }
+    QString error;
+    if (!BackupFolder(&error, &plan.notice))
+        throw UsageError{error};
+    return plan;
+}
+
+int Write(Context& c, const std::optional<mifare::CardImage>& source, const QString& sourcePath)
+{
+    mifare::WriteOptions options{Keys(c), c.Flag("allow-permanent"), Size(c)};
+    if (source && options.size && *options.size != source->Size())
+        throw UsageError{QStringLiteral("the image is of a %1 card, --size says %2")
+                             .arg(SizeName(source->Size()), SizeName(*options.size))};
+    BackupPlan plan = PlanBackup(c, sourcePath);
+    if (!plan.notice.isEmpty())
+        c.out.Note(plan.notice, {{"verb", c.Name()}, {"notice", plan.notice}});
     QString backup, backupError;
+    const mifare::Backup save = [&](const mifare::CardImage& target) {
+        const QByteArray json = mifare::WriteDump(target, mifare::DumpFormat::Json);
+        if (!plan.path.isEmpty()) {
+            backup = plan.path;
+            return SaveFileExclusively(backup, json, &backupError);
+        }
+        const auto path =
+            SaveBackup(mifare::BackupStem(target), QStringLiteral("json"), json, &backupError);
+        backup = path.value_or(QString());
+        return path.has_value();
+    };
     mifare::WriteResult result;
     Progress progress(c);
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
-        result = mifare::WriteCard(
-            l, to, source, options,
-            [&](const mifare::CardImage& target) {
-                const QByteArray json = mifare::WriteDump(target, mifare::DumpFormat::Json);
-                if (c.Flag("backup")) {
-                    backup = c.p.value(QStringLiteral("backup"));
-                    return SaveFileExclusively(backup, json, &backupError);
-                }
-                const auto path = SaveBackup(mifare::BackupStem(target), QStringLiteral("json"),
-                                             json, &backupError);
-                backup = path.value_or(QString());
-                return path.has_value();
-            },
-            progress);
+        result = source ? mifare::WriteCard(l, to, *source, options, save, progress)
+                        : mifare::FormatCard(l, to, options, save, progress);
         return true;
     });
     if (code != kExitOk)
         return code;
     progress.Flush();
     using K = mifare::WriteStep::Kind;
-    const int skipped = result.Count(K::Skipped) + result.Count(K::Failed);
+    // Not written: skipped, or sent and not confirmed; not tried: the run ended before it.
+    const int notWritten = result.Count(K::Skipped) + result.Count(K::Failed);
     QJsonObject summary{{"written", result.Count(K::Written)},
                         {"unchanged", result.Count(K::Unchanged)},
-                        {"skipped", skipped}};
-    QString plain = QStringLiteral("%1 written, %2 unchanged, %3 not written")
+                        {"skipped", notWritten},
+                        {"notTried", result.NotTried()}};
+    QString plain = QStringLiteral("%1 written, %2 unchanged, %3 not written, %4 not tried")
                         .arg(result.Count(K::Written))
                         .arg(result.Count(K::Unchanged))
-                        .arg(skipped);
-    if (result.end == mifare::RunEnd::NoBackup) {
+                        .arg(notWritten)
+                        .arg(result.NotTried());
+    using mifare::RunEnd;
+    if (result.end == RunEnd::NoBackup) {
         summary.insert("reason", backupError);
         plain += QStringLiteral("; ") + backupError;
-    } else if (result.target.end == mifare::RunEnd::Done) {
+    } else if (result.end == RunEnd::SizeUnknown) {
+        summary.insert("reason", QStringLiteral("block 0 does not tell the card's size"));
+        plain += QStringLiteral("; block 0 does not tell the card's size: give --size 1k or 4k");
+    } else if (result.end == RunEnd::SizeMismatch) {
+        const auto card = options.size ? options.size : mifare::SizeOfCard(result.target.image);
+        const QString reason =
+            QStringLiteral("the card is %1, the image %2")
+                .arg(SizeName(card.value_or(mifare::CardSize::k1K)),
+                     SizeName(source ? source->Size() : card.value_or(mifare::CardSize::k1K)));
+        summary.insert("reason", reason);
+        plain += QStringLiteral("; ") + reason;
+    }
+    // Whatever ended the run, a backup made is named.
+    if (result.backedUp) {
         summary.insert("backup", backup);
         plain += QStringLiteral("; the card as it was: ") + backup;
     }
     const int ended = Ended(c, result.end, result.target.endSector, summary, plain);
-    return ended == kExitOk && skipped > 0 ? kExitReader : ended;
+    return ended == kExitOk && notWritten > 0 ? kExitReader : ended;
 }
 
 } // namespace
 
 int MifareDump(Context& c)
 {
-    const mifare::CardSize size = Size(c);
+    const std::optional<mifare::CardSize> size = Size(c);
     const QStringList keys = Keys(c);
     const QString output = c.p.value(QStringLiteral("output"));
     const auto format =
         output.isEmpty() ? FormatOption(c).value_or(mifare::DumpFormat::Mct) : FormatFor(c, output);
+    if (!output.isEmpty())
+        CheckFolderFor(QStringLiteral("output"), output);
+    // Without a file, stdout carries the image alone.
+    const bool imageOnStdout = output.isEmpty() && !c.out.json;
     mifare::ReadResult result;
-    Progress progress(c);
+    Progress progress(c, imageOnStdout);
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         result = mifare::ReadCard(l, to, size, keys, progress);
         return true;
     });
     if (code != kExitOk)
         return code;
-    // What was read is kept, however the run ended.
-    int opened = 0;
-    for (const mifare::SectorReport& r : result.sectors)
-        opened += r.Opened() ? 1 : 0;
-    QJsonObject summary{
-        {"sectors", result.image.Sectors()}, {"opened", opened}, {"complete", result.Complete()}};
+    const int opened = result.Opened();
+    QJsonObject summary{{"sectors", result.image.Sectors()},
+                        {"opened", opened},
+                        {"complete", result.Complete()},
+                        {"size", SizeName(result.image.Size())}};
     QString plain =
         QStringLiteral("%1 of %2 sectors opened").arg(opened).arg(result.image.Sectors());
+    if (result.sizeAssumed) {
+        summary.insert("sizeAssumed", true);
+        plain += QStringLiteral(" (block 0 unread: the size was assumed 1K)");
+    }
+    using mifare::RunEnd;
+    // Only a run that reached the card and ended by itself makes a file: a
+    // stopped or empty one never replaces what the user has.
+    const bool reached =
+        opened > 0 && (result.end == RunEnd::Done || result.end == RunEnd::CardGone);
     if (output.isEmpty()) {
-        // Without a file the image goes to stdout, the sectors' lines before it.
-        const QByteArray dump = mifare::WriteDump(result.image, format);
         if (c.out.json)
             summary.insert("image", QJsonDocument::fromJson(
                                         mifare::WriteDump(result.image, mifare::DumpFormat::Json))
                                         .object());
-        else
+        else if (reached) {
+            const QByteArray dump = mifare::WriteDump(result.image, format);
             std::fwrite(dump.constData(), 1, size_t(dump.size()), stdout);
-    } else {
+            std::fflush(stdout);
+        }
+    } else if (reached) {
         QString error;
         if (!mifare::SaveDump(output, result.image, format, &error)) {
             c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
@@ -312,19 +423,24 @@ int MifareDump(Context& c)
         }
         summary.insert("output", output);
         plain += QStringLiteral(", saved to ") + output + ZeroedNote(result.image, format, summary);
+    } else {
+        summary.insert("saved", false);
+        plain += QFileInfo::exists(output)
+                     ? QStringLiteral(", not saved: %1 left as it was").arg(output)
+                     : QStringLiteral(", not saved");
     }
-    const int ended = Ended(c, result.end, result.endSector, summary, plain);
+    const int ended = Ended(c, result.end, result.endSector, summary, plain, imageOnStdout);
     return ended == kExitOk && !result.Complete() ? kExitReader : ended;
 }
 
 int MifareRestore(Context& c)
 {
-    return Write(c, Load(c.args[0]));
+    return Write(c, Load(c.args[0], FormatOption(c)), c.args[0]);
 }
 
 int MifareFormat(Context& c)
 {
-    return Write(c, mifare::DeliveryImage(Size(c)));
+    return Write(c, std::nullopt, QString());
 }
 
 int MifareDiff(Context& c)

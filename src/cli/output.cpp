@@ -31,6 +31,14 @@ void Output::Result(const QString& plain, const QJsonObject& object)
     Write(stdout, json ? Json(object) : plain);
 }
 
+void Output::Note(const QString& plain, const QJsonObject& object)
+{
+    if (json)
+        Write(stdout, Json(object));
+    else
+        Write(stderr, plain);
+}
+
 void Output::Failure(const QString& verb, const QString& error, const QString& reason,
                      const QJsonObject& extra)
 {

@@ -24,6 +24,9 @@ public:
     bool progress = false;
 
     void Result(const QString& plain, const QJsonObject& object);
+    // As Result, but plain text goes to stderr: where stdout carries data (an
+    // image), what is said about it stays out of it.
+    void Note(const QString& plain, const QJsonObject& object);
     // `extra` adds keys to the JSON object (a port, say); plain output shows
     // only the error and the reason.
     void Failure(const QString& verb, const QString& error, const QString& reason = {},

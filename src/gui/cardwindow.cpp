@@ -71,6 +71,7 @@ constexpr StepText kStepTexts[] = {
     {WriteStep::Kind::Unchanged, "Block %1: unchanged."},
     {WriteStep::Kind::Skipped, "Block %1: skipped: %2"},
     {WriteStep::Kind::Failed, "Block %1: failed: %2"},
+    {WriteStep::Kind::NotTried, "Block %1: not tried."},
 };
 
 struct EndText
@@ -85,6 +86,9 @@ constexpr EndText kEndTexts[] = {
     {RunEnd::Stopped, "Stopped."},
     {RunEnd::NoBackup, "The backup could not be saved: nothing was written."},
     {RunEnd::WriteFailed, "A write was not confirmed: the run stopped."},
+    {RunEnd::SizeUnknown,
+     "Block 0 does not tell the card's size: choose 1K or 4K. Nothing was written."},
+    {RunEnd::SizeMismatch, "The card and the image are of different sizes: nothing was written."},
 };
 
 // The dump formats in the order of the file dialogs' filters.
@@ -132,10 +136,22 @@ public:
             if (kind == step.kind)
                 w_.AddResult(w_.Msg(text).arg(step.block).arg(said));
     }
-    void Commands(int sent, int expected) override
+    // The bar moves by sectors read (and written), and is full when the run has ended.
+    void Position(const mifare::RunPosition& at) override
     {
-        w_.ui->pbProgress->setMaximum(std::max({expected, sent, 1}));
-        w_.ui->pbProgress->setValue(sent);
+        QProgressBar* bar = w_.ui->pbProgress;
+        bar->setMaximum(std::max(at.total, 1));
+        bar->setValue(at.done);
+        if (at.done == at.total)
+            bar->setFormat(QStringLiteral("%p%"));
+        else if (at.key > 1)
+            bar->setFormat(w_.Msg("Sector %1 of %2: key %3 of %4")
+                               .arg(at.sector + 1)
+                               .arg(at.sectors)
+                               .arg(at.key)
+                               .arg(at.keys));
+        else
+            bar->setFormat(w_.Msg("Sector %1 of %2").arg(at.sector + 1).arg(at.sectors));
     }
     bool Cancelled() override { return w_.cancelRequested_; }
 
@@ -213,6 +229,7 @@ void TfrmCard::ApplyLanguage(int languageIndex)
     ui->btnRemoveKeys->setText(Msg("Remove key file"));
     ui->chkDefaultKeys->setText(Msg("Built-in default keys"));
     ui->lblSize->setText(Msg("Card size:"));
+    ui->cmbSize->setItemText(0, Msg("Automatic"));
     ui->btnRead->setText(Msg("Read whole card"));
     ui->btnWrite->setText(Msg("Write to card"));
     ui->btnFormat->setText(Msg("Format card"));
@@ -263,9 +280,16 @@ bool TfrmCard::Ready()
     return true;
 }
 
-CardSize TfrmCard::SelectedSize() const
+std::optional<CardSize> TfrmCard::SelectedSize() const
 {
-    return ui->cmbSize->currentIndex() == 1 ? CardSize::k4K : CardSize::k1K;
+    switch (ui->cmbSize->currentIndex()) {
+    case 1:
+        return CardSize::k1K;
+    case 2:
+        return CardSize::k4K;
+    default:
+        return std::nullopt; // as block 0 tells
+    }
 }
 
 void TfrmCard::SetRunning(bool on)
@@ -279,6 +303,7 @@ void TfrmCard::SetRunning(bool on)
     ui->btnCancel->setEnabled(on);
     if (on) {
         ui->pbProgress->setValue(0);
+        ui->pbProgress->setFormat(QStringLiteral("%p%"));
         ui->lstResults->clear();
         Message(QString());
     }
@@ -381,7 +406,7 @@ void TfrmCard::btnReadClick()
     const auto keys = CandidateKeys();
     if (!keys)
         return;
-    const CardSize size = SelectedSize();
+    const std::optional<CardSize> size = SelectedSize();
     std::optional<mifare::ReadResult> result;
     {
         RunGuard guard(*this);
@@ -389,7 +414,9 @@ void TfrmCard::btnReadClick()
         main_.RunOperation({"Read whole card", "Read whole card ok.", "Read whole card error!"},
                            [&](link::CommandLink& link, const link::Addressee& to) {
                                result = mifare::ReadCard(link, to, size, *keys, progress);
-                               return result->end == RunEnd::Done && result->Complete();
+                               // A card some sectors of which stay closed is
+                               // read all the same: its count tells.
+                               return result->end == RunEnd::Done && result->Opened() > 0;
                            });
     }
     if (!result) {
@@ -400,9 +427,10 @@ void TfrmCard::btnReadClick()
     // leaves the table as it was.
     if (!result->sectors.isEmpty())
         ShowImage(result->image);
-    const auto opened = std::count_if(result->sectors.begin(), result->sectors.end(),
-                                      [](const mifare::SectorReport& r) { return r.Opened(); });
-    QString text = Msg("%1 of %2 sectors opened.").arg(opened).arg(result->image.Sectors());
+    QString text =
+        Msg("%1 of %2 sectors opened.").arg(result->Opened()).arg(result->image.Sectors());
+    if (result->sizeAssumed && !result->sectors.isEmpty())
+        text += QLatin1Char(' ') + Msg("Block 0 unread: the size was assumed 1K.");
     if (result->end != RunEnd::Done)
         text += QLatin1Char(' ') + EndText(result->end, result->endSector);
     Message(text);
@@ -415,7 +443,9 @@ void TfrmCard::btnWriteClick()
 
 void TfrmCard::btnFormatClick()
 {
-    WriteRun(mifare::DeliveryImage(SelectedSize()), true);
+    // The delivery state of the card's own size, once it is known: the
+    // question counts no sector as fixed for good.
+    WriteRun(mifare::DeliveryImage(SelectedSize().value_or(CardSize::k1K)), true);
 }
 
 bool TfrmCard::SaveBackup(const CardImage& target, QString* error)
@@ -453,7 +483,7 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
     if (!Confirm(question))
         return;
 
-    const mifare::WriteOptions options{*keys, !fixed.isEmpty()};
+    const mifare::WriteOptions options{*keys, !fixed.isEmpty(), SelectedSize()};
     std::optional<mifare::WriteResult> result;
     QString backupError;
     lastBackup_.clear();
@@ -466,10 +496,11 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
                 : TfrmModule::OperationTexts{"Write to card", "Write to card ok.",
                                              "Write to card error!"};
         main_.RunOperation(texts, [&](link::CommandLink& link, const link::Addressee& to) {
-            result = mifare::WriteCard(
-                link, to, source, options,
-                [&](const CardImage& target) { return SaveBackup(target, &backupError); },
-                progress);
+            const mifare::Backup backup = [&](const CardImage& target) {
+                return SaveBackup(target, &backupError);
+            };
+            result = format ? mifare::FormatCard(link, to, options, backup, progress)
+                            : mifare::WriteCard(link, to, source, options, backup, progress);
             return result->end == RunEnd::Done && result->Count(WriteStep::Kind::Skipped) == 0 &&
                    result->Count(WriteStep::Kind::Failed) == 0;
         });
@@ -478,10 +509,13 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
         Message(main_.ReaderFound ? main_.form()->pnMsg->text() : Msg("Reader not find"));
         return;
     }
-    QStringList text{Msg("Written: %1, unchanged: %2, skipped: %3.")
-                         .arg(result->Count(WriteStep::Kind::Written))
-                         .arg(result->Count(WriteStep::Kind::Unchanged))
-                         .arg(result->Count(WriteStep::Kind::Skipped))};
+    // As the command line counts: not written is skipped or failed.
+    QStringList text{
+        Msg("Written: %1, unchanged: %2, not written: %3, not tried: %4.")
+            .arg(result->Count(WriteStep::Kind::Written))
+            .arg(result->Count(WriteStep::Kind::Unchanged))
+            .arg(result->Count(WriteStep::Kind::Skipped) + result->Count(WriteStep::Kind::Failed))
+            .arg(result->NotTried())};
     if (result->end != RunEnd::Done)
         text << EndText(result->end, result->target.endSector);
     if (!lastBackup_.isEmpty())
@@ -496,7 +530,9 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
 void TfrmCard::ShowImage(const CardImage& image)
 {
     table_->SetImage(image);
-    ui->cmbSize->setCurrentIndex(image.Size() == CardSize::k4K ? 1 : 0);
+    // "Automatic" stays: the next card tells its own size.
+    if (SelectedSize())
+        ui->cmbSize->setCurrentIndex(image.Size() == CardSize::k4K ? 2 : 1);
     tblCardSelectionChange();
 }
 

@@ -83,9 +83,11 @@ private:
     // reason shown, for a file that is not a key file or no keys at all.
     std::optional<QStringList> CandidateKeys();
     std::optional<QStringList> LoadKeyFile(const QString& path, QString* message) const;
-    mifare::CardSize SelectedSize() const;
+    // None for "Automatic": the card's block 0 tells.
+    std::optional<mifare::CardSize> SelectedSize() const;
     void ShowImage(const mifare::CardImage& image);
-    // Writes `source` after the question is answered; `format` only picks the texts.
+    // Writes `source` after the question is answered; `format` writes the
+    // delivery state of the card's own size instead.
     void WriteRun(const mifare::CardImage& source, bool format);
     bool SaveBackup(const mifare::CardImage& target, QString* error);
     bool Confirm(const QString& question);

@@ -270,6 +270,14 @@ ImageDiff Compare(const CardImage& first, const CardImage& second)
     return diff;
 }
 
+CardImage CardImage::Resized(CardSize size) const
+{
+    CardImage resized(size);
+    for (size_t b = 0; b < blocks_.size() && b < resized.blocks_.size(); ++b)
+        resized.blocks_[b] = blocks_[b];
+    return resized;
+}
+
 QString CardUid(const CardImage& image)
 {
     QString uid;

@@ -99,6 +99,9 @@ public:
     // when it is key B, else unknown. False, nothing changed, for a bad text.
     bool SetTrailerRead(int sector, const QString& hex, const KeyUse& by);
 
+    // The same blocks in an image of `size`: those beyond it dropped, new ones unknown.
+    CardImage Resized(CardSize size) const;
+
     bool operator==(const CardImage&) const = default;
 
 private:

@@ -34,21 +34,55 @@ enum class Answer {
 // once more; the others are final.
 enum class Verdict { Ok, Refused, Broken };
 
+// A block read, kept to tell a card that went away from a refusal.
+struct ReadMark
+{
+    int block;
+    KeyType type;
+    QString key;
+};
+
 // One run's conversation with the reader: the pause before each command, the
 // second try of a lost answer, the key loaded, and how the run ends.
 class Session
 {
 public:
-    Session(CommandLink& link, const Addressee& to, CardProgress& progress, int expected)
-        : link_(link), to_(to), progress_(progress), expected_(expected)
+    Session(CommandLink& link, const Addressee& to, CardProgress& progress, bool writing)
+        : link_(link), to_(to), progress_(progress)
     {
+        steps_ = writing ? 2 : 1;
     }
 
     RunEnd end = RunEnd::Done;
     int sent = 0;
+    std::optional<ReadMark> lastRead; // the last block read, to tell a card that has gone
 
     bool Over() const { return end != RunEnd::Done; }
-    void Expect(int more) { expected_ += more; }
+    // Whether the last command reached the reader: one the run ended before was never tried.
+    bool LastSent() const { return lastSent_; }
+
+    // Where the run is, for the front end: a sector begun, a key of a search tried.
+    void At(bool writing, int sector, int sectors)
+    {
+        pos_ = RunPosition{writing, sector, sectors, 0, 0, 0, sectors * steps_};
+        pos_.done = (writing ? sectors : 0) + sector;
+        progress_.Position(pos_);
+    }
+    void TryingKey(int key, int keys)
+    {
+        pos_.key = key;
+        pos_.keys = keys;
+        progress_.Position(pos_);
+    }
+    // Called once, when the run is over: the bar is full only then.
+    void Ended()
+    {
+        if (pos_.total == 0)
+            return;
+        pos_.key = pos_.keys = 0;
+        pos_.done = pos_.total;
+        progress_.Position(pos_);
+    }
 
     // Identify with its two attempts, then mode on, whose answer is not examined.
     bool Begin()
@@ -97,9 +131,27 @@ public:
     Answer Read(int block, KeyType type, QString* data)
     {
         const Answer a = Command(QStringLiteral("h") + Code(type) + Hex2(block), BlockVerdict());
-        if (a == Answer::Ok)
+        if (a == Answer::Ok) {
             *data = QString::fromLatin1(link_.LastResponse().substr(kDataOffset, kDataDigits));
+            lastRead = ReadMark{block, type, loaded_};
+        }
         return a;
+    }
+
+    // A reader may answer a card that has gone with a refusal: a block read
+    // before that no longer reads tells it. False, the run over, where it is gone.
+    bool CardStillThere()
+    {
+        if (!lastRead)
+            return true;
+        const ReadMark mark = *lastRead;
+        QString data;
+        Answer a = Load(mark.key);
+        if (a == Answer::Ok)
+            a = Read(mark.block, mark.type, &data);
+        if (a == Answer::Refused)
+            end = RunEnd::CardGone;
+        return a == Answer::Ok;
     }
 
     Answer Write(int block, KeyType type, const QString& data)
@@ -146,19 +198,16 @@ private:
         return !Over();
     }
 
-    void Sent()
-    {
-        ++sent;
-        expected_ = std::max(expected_, sent);
-        progress_.Commands(sent, expected_);
-    }
+    void Sent() { ++sent; }
 
     Answer Command(const QString& command,
                    const std::function<Verdict(const CommandLink&)>& verdict)
     {
+        lastSent_ = false;
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (!Continuing())
                 return Answer::Gone;
+            lastSent_ = true;
             const bool exchanged = reader::Send(link_, to_, command);
             Sent();
             if (exchanged) {
@@ -177,47 +226,40 @@ private:
     CommandLink& link_;
     Addressee to_;
     CardProgress& progress_;
-    int expected_;
+    int steps_ = 1; // per sector: a read, and a write where the run writes
+    RunPosition pos_;
+    bool lastSent_ = false;
     QString loaded_; // the key the reader holds for block commands; "" unknown
-};
-
-// Commands a read of a card of this size takes, about: a key, the first block
-// and the trailer per sector, then its other blocks.
-int ExpectedRead(CardSize size)
-{
-    int n = 3; // identify, mode on, mode off
-    for (int s = 0; s < SectorCount(size); ++s)
-        n += 2 + BlocksInSector(s);
-    return n;
-}
-
-// A block read, kept to tell a card that went away from a refusal.
-struct ReadMark
-{
-    int block;
-    KeyType type;
-    QString key;
 };
 
 // The whole-card read over a session, sector by sector.
 class CardReader
 {
 public:
-    CardReader(Session& session, CardSize size, const QStringList& keys, CardProgress& progress)
-        : s_(session), keys_(keys), progress_(progress)
+    CardReader(Session& session, std::optional<CardSize> size, const QStringList& keys,
+               CardProgress& progress)
+        : s_(session), keys_(keys), progress_(progress), size_(size)
     {
-        result_.image = CardImage(size);
+        // Sector 0 is alike in both sizes: its block 0 tells the size before sector 1.
+        result_.image = CardImage(size.value_or(CardSize::k1K));
     }
 
     ReadResult Run()
     {
         for (int sector = 0; sector < result_.image.Sectors() && !s_.Over(); ++sector) {
+            s_.At(false, sector, result_.image.Sectors());
             SectorReport report = Sector(sector);
             if (s_.Over()) {
                 result_.endSector = sector;
                 break;
             }
             result_.sectors.append(report);
+            if (sector == 0 && !size_) {
+                const auto told = SizeOfCard(result_.image);
+                result_.sizeAssumed = !told;
+                if (told && *told != result_.image.Size())
+                    result_.image = result_.image.Resized(*told);
+            }
             progress_.SectorRead(report);
         }
         result_.end = s_.end;
@@ -260,7 +302,6 @@ private:
             image.SetHex(block, data);
             image.SetReadBy(block, by);
         }
-        last_ = ReadMark{block, type, key};
         return Answer::Ok;
     }
 
@@ -268,27 +309,16 @@ private:
     // candidate does (or the run is over).
     std::optional<QString> Search(int block, KeyType type, bool record = true)
     {
-        for (const QString& key : Candidates()) {
-            const Answer a = ReadWith(key, block, type, record);
+        const QStringList candidates = Candidates();
+        for (int i = 0; i < candidates.size(); ++i) {
+            s_.TryingKey(i + 1, int(candidates.size()));
+            const Answer a = ReadWith(candidates[i], block, type, record);
             if (a == Answer::Ok)
-                return key;
+                return candidates[i];
             if (a == Answer::Gone)
                 return std::nullopt;
         }
         return std::nullopt;
-    }
-
-    // A reader may answer a card that has gone with a refusal: before a sector
-    // is called unreadable, a block read before must still read.
-    bool CardStillThere()
-    {
-        if (!last_)
-            return true;
-        const ReadMark mark = *last_;
-        const Answer a = ReadWith(mark.key, mark.block, mark.type);
-        if (a == Answer::Refused)
-            s_.end = RunEnd::CardGone;
-        return a == Answer::Ok;
     }
 
     // The keys found for one sector, by type (A, B), and whether the list was
@@ -309,7 +339,10 @@ private:
         SectorKeys keys;
 
         // Open it: each candidate on the first block as key A, then as key B.
-        for (const QString& key : Candidates()) {
+        const QStringList candidates = Candidates();
+        for (int i = 0; i < candidates.size(); ++i) {
+            const QString& key = candidates[i];
+            s_.TryingKey(i + 1, int(candidates.size()));
             for (KeyType type : {KeyType::A, KeyType::B}) {
                 const Answer a = ReadWith(key, first, type);
                 if (a == Answer::Gone)
@@ -329,7 +362,8 @@ private:
             if (s_.Over())
                 return report;
             if (!keys.key[0]) {
-                CardStillThere();
+                // Before a sector is called unreadable, a block read before must still read.
+                s_.CardStillThere();
                 return report;
             }
         }
@@ -422,9 +456,9 @@ private:
     Session& s_;
     const QStringList& keys_;
     CardProgress& progress_;
+    std::optional<CardSize> size_;
     ReadResult result_;
     QStringList openers_;
-    std::optional<ReadMark> last_;
 };
 
 // Writes one sector of `source` onto the card read as `target`.
@@ -440,6 +474,7 @@ public:
 
     void Run(int sector)
     {
+        s_.At(true, sector, source_.Sectors());
         const int first = FirstBlock(sector);
         const int trailer = first + BlocksInSector(sector) - 1;
         for (const SectorReport& r : target_.sectors)
@@ -512,15 +547,23 @@ private:
 
     void Written(int block, Answer a)
     {
-        if (a == Answer::Ok) {
-            Step(block, WriteStep::Kind::Written);
-            return;
+        if (a == Answer::Ok)
+            return Step(block, WriteStep::Kind::Written);
+        if (a == Answer::Gone && !s_.LastSent())
+            return Step(block, WriteStep::Kind::NotTried, QStringLiteral("not tried"));
+        if (a == Answer::Gone)
+            return Step(block, WriteStep::Kind::Failed,
+                        QStringLiteral("no answer: ") + RunEndText(s_.end));
+        // Refused: by the card, or by a reader whose card has gone.
+        if (!s_.CardStillThere()) {
+            if (!s_.Over())
+                s_.end = RunEnd::CardGone;
+            return Step(block, WriteStep::Kind::Failed,
+                        QStringLiteral("not written: ") + RunEndText(s_.end));
         }
-        if (a == Answer::Refused)
-            s_.end = RunEnd::WriteFailed;
+        s_.end = RunEnd::WriteFailed;
         Step(block, WriteStep::Kind::Failed,
-             a == Answer::Refused ? QStringLiteral("the reader did not confirm the write")
-                                  : QStringLiteral("no answer: ") + RunEndText(s_.end));
+             QStringLiteral("the reader did not confirm the write"));
     }
 
     void Data(int block)
@@ -612,8 +655,40 @@ const char* RunEndText(RunEnd end)
         return "no backup";
     case RunEnd::WriteFailed:
         return "write failed";
+    case RunEnd::SizeUnknown:
+        return "card size unknown";
+    case RunEnd::SizeMismatch:
+        return "card size differs";
     }
     return "";
+}
+
+std::optional<CardSize> SizeFromSak(uint8_t sak)
+{
+    struct Sak
+    {
+        uint8_t value;
+        CardSize size;
+    };
+    static constexpr Sak kSaks[] = {{0x08, CardSize::k1K}, {0x88, CardSize::k1K},
+                                    {0x28, CardSize::k1K}, {0x18, CardSize::k4K},
+                                    {0x98, CardSize::k4K}, {0x38, CardSize::k4K}};
+    for (const Sak& k : kSaks)
+        if (k.value == sak)
+            return k.size;
+    return std::nullopt;
+}
+
+std::optional<CardSize> SizeOfCard(const CardImage& image)
+{
+    const auto sak = image.Byte(0, 5);
+    return sak ? SizeFromSak(*sak) : std::nullopt;
+}
+
+int ReadResult::Opened() const
+{
+    return int(std::count_if(sectors.begin(), sectors.end(),
+                             [](const SectorReport& r) { return r.Opened(); }));
 }
 
 bool ReadResult::Complete() const
@@ -630,50 +705,99 @@ int WriteResult::Count(WriteStep::Kind kind) const
                              [kind](const WriteStep& s) { return s.kind == kind; }));
 }
 
-ReadResult ReadCard(CommandLink& link, const Addressee& to, CardSize size, const QStringList& keys,
-                    CardProgress& progress)
+int WriteResult::NotTried() const
 {
-    Session s(link, to, progress, ExpectedRead(size));
+    return blocks - int(steps.size()) + Count(WriteStep::Kind::NotTried);
+}
+
+ReadResult ReadCard(CommandLink& link, const Addressee& to, std::optional<CardSize> size,
+                    const QStringList& keys, CardProgress& progress)
+{
+    Session s(link, to, progress, false);
     ReadResult result;
     if (s.Begin()) {
         result = CardReader(s, size, keys, progress).Run();
     } else {
-        result.image = CardImage(size);
+        result.image = CardImage(size.value_or(CardSize::k1K));
+        result.sizeAssumed = !size;
         result.end = s.end;
     }
     s.Finish();
+    s.Ended();
     result.commands = s.sent;
     return result;
 }
 
-WriteResult WriteCard(CommandLink& link, const Addressee& to, const CardImage& source,
-                      const WriteOptions& options, const Backup& backup, CardProgress& progress)
+namespace {
+
+// The image to write, once the card's size is known.
+using Source = std::function<CardImage(CardSize card)>;
+
+WriteResult Write(CommandLink& link, const Addressee& to, std::optional<CardSize> imageSize,
+                  const Source& source, const WriteOptions& options, const Backup& backup,
+                  CardProgress& progress)
 {
     WriteResult result;
-    Session s(link, to, progress, ExpectedRead(source.Size()) + 2 * source.Blocks());
+    Session s(link, to, progress, true);
     if (!s.Begin()) {
-        result.target.image = CardImage(source.Size());
+        result.target.image = CardImage(options.size.value_or(imageSize.value_or(CardSize::k1K)));
         result.end = result.target.end = s.end;
         s.Finish();
+        s.Ended();
         return result;
     }
     // The target's own keys may be among the image's: they are tried after the list.
     QStringList keys = options.keys;
-    for (int sector = 0; sector < source.Sectors(); ++sector)
-        for (const auto& key : {source.KeyA(sector), source.KeyB(sector)})
-            if (key && !keys.contains(*key))
-                keys.append(*key);
-    result.target = CardReader(s, source.Size(), keys, progress).Run();
-    if (!s.Over() && !backup(result.target.image))
-        s.end = RunEnd::NoBackup;
+    if (imageSize) {
+        const CardImage image = source(*imageSize);
+        for (int sector = 0; sector < image.Sectors(); ++sector)
+            for (const auto& key : {image.KeyA(sector), image.KeyB(sector)})
+                if (key && !keys.contains(*key))
+                    keys.append(*key);
+    }
+    result.target = CardReader(s, options.size, keys, progress).Run();
+    // The card's size: as given, and as its block 0 tells where it can be read.
+    const auto told = SizeOfCard(result.target.image);
+    std::optional<CardSize> card = options.size ? options.size : told;
+    if (!s.Over()) {
+        if (!card)
+            s.end = RunEnd::SizeUnknown;
+        else if ((told && *told != *card) || (imageSize && *imageSize != *card))
+            s.end = RunEnd::SizeMismatch;
+    }
+    CardImage image;
+    if (!s.Over()) {
+        image = source(*card);
+        result.blocks = image.Blocks() - 1;
+        if (backup(result.target.image))
+            result.backedUp = true;
+        else
+            s.end = RunEnd::NoBackup;
+    }
     WriteOptions all = options;
     all.keys = keys;
-    for (int sector = 0; sector < source.Sectors() && !s.Over(); ++sector)
-        SectorWriter(s, source, result.target, all, progress, result.steps).Run(sector);
+    for (int sector = 0; sector < image.Sectors() && !s.Over(); ++sector)
+        SectorWriter(s, image, result.target, all, progress, result.steps).Run(sector);
     result.end = s.end;
     s.Finish();
+    s.Ended();
     result.target.commands = s.sent;
     return result;
+}
+
+} // namespace
+
+WriteResult WriteCard(CommandLink& link, const Addressee& to, const CardImage& source,
+                      const WriteOptions& options, const Backup& backup, CardProgress& progress)
+{
+    return Write(
+        link, to, source.Size(), [&source](CardSize) { return source; }, options, backup, progress);
+}
+
+WriteResult FormatCard(CommandLink& link, const Addressee& to, const WriteOptions& options,
+                       const Backup& backup, CardProgress& progress)
+{
+    return Write(link, to, std::nullopt, &DeliveryImage, options, backup, progress);
 }
 
 CardImage DeliveryImage(CardSize size)

@@ -112,7 +112,9 @@ private slots:
         fx.Click(card.form()->btnRead);
         VerifyDuring(fx, "Read whole card", r.ReceivedPayloads());
         VerifyReleased(fx, r);
-        QCOMPARE(fx.ui()->pnMsg->text(), QString("Read whole card error!"));
+        // A sector left closed is no failure: the count tells, the light is yellow.
+        QCOMPARE(fx.ui()->pnMsg->text(), QString("Read whole card ok."));
+        QCOMPARE(fx.window().CommColor(), 0x00FFFFu); // yellow
         QCOMPARE(card.form()->lblMessage->text(), QString("15 of 16 sectors opened."));
         const QStringList results = Results(card);
         QVERIFY(results.contains("Sector 9: not opened."));
@@ -162,10 +164,12 @@ private slots:
         QVERIFY(
             mifare::SaveDump(dir.filePath("empty.json"), mifare::CardImage(mifare::CardSize::k4K)));
         for (const QString name : {"card.mct", "card.json", "card.mfd"}) {
+            // The image's size shows in the table; "Automatic" stays for the next card.
             QVERIFY(card.OpenDumpFile(dir.filePath("empty.json")));
-            QCOMPARE(card.form()->cmbSize->currentText(), QString("4K"));
+            QCOMPARE(Rows(card).size(), 256);
             QVERIFY(card.OpenDumpFile(dir.filePath(name)));
-            QCOMPARE(card.form()->cmbSize->currentText(), QString("1K"));
+            QCOMPARE(Rows(card).size(), 64);
+            QCOMPARE(card.form()->cmbSize->currentText(), QString("Automatic"));
             QCOMPARE(name.endsWith(".mfd") ? Rows(card, false) : Rows(card),
                      name.endsWith(".mfd") ? binary : shown);
         }

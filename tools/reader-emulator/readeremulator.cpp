@@ -546,6 +546,9 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
         body.push_back('0');
     if (fault == Fault::BadStatus && a->status && body.size() >= 6)
         body.replace(4, 2, "01");
+    // A block answer: status at 4-5, the block's 32 digits from 6.
+    if (fault == Fault::OtherData && a->status && body.size() >= 38)
+        body[37] = body[37] == '0' ? '1' : '0';
     unsigned char sum = Xor(kAnswerStart, body);
     if (fault == Fault::BadChecksum)
         sum ^= 0x01;

@@ -103,6 +103,7 @@ enum class Fault {
                         // field are sent unchanged (the fault is still used up)
     LinkRemoved,        // the whole answer, the COM link gone before its last byte: the port
                         // no longer opens, while a tool that has it open can go on using it
+    OtherData,          // a block answer with status "00" whose data's last digit is changed
 };
 
 struct TraceEntry
