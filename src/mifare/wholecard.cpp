@@ -236,9 +236,13 @@ private:
 class CardReader
 {
 public:
+    // `writing`: a write follows, which needs the size: a card whose block 0
+    // does not tell it, or tells another than `image`'s, ends the read there.
     CardReader(Session& session, std::optional<CardSize> size, const QStringList& keys,
-               CardProgress& progress)
-        : s_(session), keys_(keys), progress_(progress), size_(size)
+               CardProgress& progress, bool writing = false,
+               std::optional<CardSize> image = std::nullopt)
+        : s_(session), keys_(keys), progress_(progress), size_(size), writing_(writing),
+          imageSize_(image)
     {
         // Sector 0 is alike in both sizes: its block 0 tells the size before sector 1.
         result_.image = CardImage(size.value_or(CardSize::k1K));
@@ -259,6 +263,10 @@ public:
                 result_.sizeAssumed = !told;
                 if (told && *told != result_.image.Size())
                     result_.image = result_.image.Resized(*told);
+                if (writing_ && !told)
+                    s_.end = RunEnd::SizeUnknown;
+                else if (writing_ && imageSize_ && *told != *imageSize_)
+                    s_.end = RunEnd::SizeMismatch;
             }
             progress_.SectorRead(report);
         }
@@ -457,6 +465,8 @@ private:
     const QStringList& keys_;
     CardProgress& progress_;
     std::optional<CardSize> size_;
+    bool writing_;
+    std::optional<CardSize> imageSize_;
     ReadResult result_;
     QStringList openers_;
 };
@@ -755,11 +765,12 @@ WriteResult Write(CommandLink& link, const Addressee& to, std::optional<CardSize
                 if (key && !keys.contains(*key))
                     keys.append(*key);
     }
-    result.target = CardReader(s, options.size, keys, progress).Run();
+    result.target = CardReader(s, options.size, keys, progress, true, imageSize).Run();
     // The card's size: as given, and as its block 0 tells where it can be read.
     const auto told = SizeOfCard(result.target.image);
     std::optional<CardSize> card = options.size ? options.size : told;
-    if (!s.Over()) {
+    if (!s.Over() || s.end == RunEnd::SizeUnknown || s.end == RunEnd::SizeMismatch) {
+        s.end = RunEnd::Done;
         if (!card)
             s.end = RunEnd::SizeUnknown;
         else if ((told && *told != *card) || (imageSize && *imageSize != *card))

@@ -17,9 +17,10 @@
 
 struct Run
 {
-    int exit = -1;
+    int exit = -1; // -2: ended by a signal
     QList<QJsonObject> lines;
     QString err;
+    QByteArray out;
 };
 
 // Type 4 readers on ports, the settings and the state folder in a temporary folder.
@@ -38,17 +39,30 @@ public:
     Run Cli(const QStringList& args, const QString& state = {}) const
     {
         QProcess p;
+        Begin(p, args, state);
+        return Finish(p);
+    }
+    // Started, not waited for: a test may signal it, then Finish it.
+    void Begin(QProcess& p, const QStringList& args, const QString& state = {},
+               const QString& home = {}) const
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TESMORA_PORT_DIR", dir.filePath("ports"));
         env.insert("TESMORA_SETTINGS_DIR", dir.filePath("settings"));
         env.insert("XDG_STATE_HOME", state.isEmpty() ? dir.filePath("state") : state);
+        if (!home.isEmpty())
+            env.insert("HOME", home);
         p.setProcessEnvironment(env);
         p.start(TESMORA_CLI_EXE, args);
+    }
+    static Run Finish(QProcess& p)
+    {
         Run r;
         p.waitForFinished(60000);
-        r.exit = p.exitCode();
+        r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
         r.err = QString::fromUtf8(p.readAllStandardError());
-        for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        r.out = p.readAllStandardOutput();
+        for (const QByteArray& line : r.out.split('\n'))
             if (!line.isEmpty())
                 r.lines << QJsonDocument::fromJson(line).object();
         return r;

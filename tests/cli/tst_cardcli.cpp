@@ -8,9 +8,13 @@
 #include <QJsonArray>
 #include <QTest>
 
+#include <csignal>
+#include <sys/stat.h>
+
 #include "carddump.h"
 #include "cliworld.h"
 #include "democard.h"
+#include "mifare/dumpfile.h"
 
 namespace {
 
@@ -54,6 +58,35 @@ emu::ReaderModel WithCard(const emu::MifareCard& card)
     emu::ReaderModel m;
     m.mifare.card = card;
     return m;
+}
+
+int Mode(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+QByteArray Contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int Count(const emu::ReaderEmulator& r, const std::string& prefix)
+{
+    int n = 0;
+    for (const std::string& p : r.ReceivedPayloads())
+        n += p.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+}
+
+// A restore's counts add up to the card's blocks, block 0 aside.
+int Counted(const QJsonObject& summary)
+{
+    return summary["written"].toInt() + summary["unchanged"].toInt() + summary["skipped"].toInt() +
+           summary["notTried"].toInt();
 }
 
 } // namespace
@@ -249,6 +282,305 @@ private slots:
         QFile part(f.Path("part.mct"));
         QVERIFY(part.open(QIODevice::ReadOnly));
         QVERIFY(part.readAll().contains("FFFFFFFFFFFFFF078069"));
+    }
+
+    // What the user has is never replaced by a run that read nothing or was
+    // stopped: the file stays as it was, and the run says so.
+    void dumpKeepsAGoodFile_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("signal"); // sent after 1.5 s; 0 none
+        QTest::addColumn<int>("exit");
+        QTest::newRow("no reader answers") << QStringList{"--id", "99"} << 0 << 1;
+        QTest::newRow("no sector opens") << QStringList{"--keys", "WRONG"} << 0 << 1;
+        QTest::newRow("Ctrl-C") << QStringList{} << SIGINT << -2;
+        QTest::newRow("SIGTERM") << QStringList{} << SIGTERM << -2;
+    }
+
+    void dumpKeepsAGoodFile()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, signal);
+        QFETCH(int, exit);
+        World w;
+        w.Add(3, WithCard(emu::DemoCard(emu::MifareSize::k1K)));
+        Files f(w);
+        f.Write("wrong.keys", "123456789ABC\n");
+        options.replaceInStrings("WRONG", f.Path("wrong.keys"));
+        f.Write("door.mct", "the good dump\n");
+        const QStringList args =
+            QStringList{"mifare", "dump", "--output", f.Path("door.mct")} + kReader + options +
+            (options.contains("--keys") ? QStringList{"--no-default-keys"} : f.Keys());
+        QProcess p;
+        w.Begin(p, args);
+        if (signal) {
+            QTest::qWait(1500);
+            ::kill(pid_t(p.processId()), signal);
+        }
+        const Run run = World::Finish(p);
+        QCOMPARE(run.exit, exit);
+        QCOMPARE(Contents(f.Path("door.mct")), QByteArray("the good dump\n"));
+        if (!signal) {
+            QCOMPARE(run.lines.last()["saved"].toBool(true), false);
+            QVERIFY(!run.lines.last().contains("output"));
+        }
+    }
+
+    // Ctrl-C or SIGTERM in the middle of a restore's writes: it stops between
+    // two blocks, and still names the backup and counts what it did.
+    void signalDuringRestore_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    void signalDuringRestore()
+    {
+        QFETCH(int, signal);
+        World w;
+        emu::ReaderEmulator& r = w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
+        Files f(w);
+        emu::MifareCard source(emu::MifareSize::k1K);
+        for (int block = 1; block < 64; ++block)
+            if (block % 4 != 3)
+                source.SetRaw(block, {0x42, uint8_t(block)});
+        f.Write("source.mct", QByteArray::fromStdString(emu::CardDumpText(source)));
+        QProcess p;
+        w.Begin(p, QStringList{"mifare", "restore", f.Path("source.mct")} + f.Keys() + kReader);
+        QTRY_VERIFY_WITH_TIMEOUT(Count(r, "H01i") >= 3, 30000);
+        ::kill(pid_t(p.processId()), signal);
+        const Run run = World::Finish(p);
+        QCOMPARE(run.exit, -2);
+        const QJsonObject summary =
+            run.lines.last()["end"].isString() ? run.lines.last() : run.lines[run.lines.size() - 2];
+        QCOMPARE(summary["end"].toString(), QStringLiteral("stopped"));
+        QVERIFY(summary["written"].toInt() >= 3);
+        QVERIFY(summary["notTried"].toInt() > 0);
+        QCOMPARE(Counted(summary), 63);
+        const QString backup = summary["backup"].toString();
+        QVERIFY2(QFile::exists(backup), qPrintable(backup));
+        QCOMPARE(Mode(backup), 0600);
+        // Every block is the old one or the new one whole.
+        for (int block = 1; block < 64; ++block)
+            if (block % 4 != 3) {
+                const std::string now = r.Model().mifare.card->RawHex(block);
+                QVERIFY(now == source.RawHex(block) || now == std::string(32, '0'));
+            }
+    }
+
+    // Every file that holds keys is the user's alone, under umask 022; a
+    // backup folder open to others is closed, and the run says so.
+    void filesThatHoldKeysArePrivate()
+    {
+        const mode_t old = ::umask(022);
+        World w;
+        w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
+        Files f(w);
+        const QString backups = w.dir.filePath("state/tesmora/backups");
+        QVERIFY(QDir().mkpath(backups));
+        QVERIFY(QFile::setPermissions(backups, QFile::Permissions(0x7755)));
+        const Run format = w.Cli(QStringList{"mifare", "format"} + f.Keys() + kReader);
+        const Run dump =
+            w.Cli(QStringList{"mifare", "dump", "--output", f.Path("d.json")} + f.Keys() + kReader);
+        ::umask(old);
+        QCOMPARE(format.exit, 0);
+        QCOMPARE(Mode(backups), 0700);
+        QVERIFY(format.lines.first()["notice"].toString().contains("0700"));
+        QCOMPARE(Mode(format.lines.last()["backup"].toString()), 0600);
+        QCOMPARE(dump.exit, 0);
+        QCOMPARE(Mode(f.Path("d.json")), 0600);
+    }
+
+    // A 4K card without --size is read, formatted and restored as the 4K card
+    // it is; where block 0 cannot be read, a dump assumes 1K and says so, and
+    // a write refuses.
+    void cardSizeFromTheCard_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<bool>("block0Readable");
+        QTest::addColumn<int>("exit");
+        // The format's backup is the card read whole, all 40 sectors of it.
+        QTest::newRow("format") << "format" << true << 0;
+        QTest::newRow("restore a 1K image") << "restore" << true << 1;
+        QTest::newRow("dump, block 0 unread") << "dump" << false << 1;
+        QTest::newRow("format, block 0 unread") << "format" << false << 2;
+    }
+
+    void cardSizeFromTheCard()
+    {
+        QFETCH(QString, verb);
+        QFETCH(bool, block0Readable);
+        QFETCH(int, exit);
+        World w;
+        emu::MifareCard card(emu::MifareSize::k4K);
+        card.SetRaw(20 * 4 + 1, {0x20});
+        if (!block0Readable)
+            card.SetTrailer(0, {1, 2, 3, 4, 5, 6}, {0xFF, 0x07, 0x80, 0x69}, {1, 2, 3, 4, 5, 6});
+        emu::ReaderEmulator& r = w.Add(3, WithCard(card));
+        Files f(w);
+        f.Write("one.mct", QByteArray::fromStdString(
+                               emu::CardDumpText(emu::MifareCard(emu::MifareSize::k1K))));
+        QStringList args{"mifare", verb};
+        if (verb == "restore")
+            args << f.Path("one.mct");
+        const Run run = w.Cli(args + f.Keys() + kReader);
+        QCOMPARE(run.exit, exit);
+        const QJsonObject summary = run.lines.last();
+        if (verb == "dump") {
+            QCOMPARE(summary["sectors"].toInt(), block0Readable ? 40 : 16);
+            QCOMPARE(summary["sizeAssumed"].toBool(), !block0Readable);
+            return;
+        }
+        const bool wrote = exit == 0;
+        QCOMPARE(Count(r, "H01i") > 0, wrote);
+        QCOMPARE(r.Model().mifare.card->RawHex(81).substr(0, 2), std::string(wrote ? "00" : "20"));
+        QCOMPARE(summary.contains("backup"), wrote);
+        if (wrote)
+            QCOMPARE(mifare::LoadDump(summary["backup"].toString())->Blocks(), 256);
+    }
+
+    // Checked before the card is touched: nothing is sent.
+    void refusedBeforeTheCard_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("--backup is the source")
+            << QStringList{"restore", "SRC", "--backup", "LINK"} << "the image to write";
+        QTest::newRow("--backup exists")
+            << QStringList{"restore", "SRC", "--backup", "SRC2"} << "exists";
+        QTest::newRow("--backup folder missing")
+            << QStringList{"format", "--backup", "/nonexistent/b.json"} << "no folder";
+        QTest::newRow("--output folder missing")
+            << QStringList{"dump", "--output", "/nonexistent/d.mct"} << "no folder";
+        QTest::newRow("--size 2k") << QStringList{"dump", "--size", "2k"} << "1k, 4k or auto";
+        QTest::newRow("--size 4kb") << QStringList{"format", "--size", "4kb"} << "1k, 4k or auto";
+        QTest::newRow("--size against the image")
+            << QStringList{"restore", "SRC", "--size", "4k"} << "--size says 4K";
+        QTest::newRow("format --format")
+            << QStringList{"format", "--format", "mfd"} << "Unknown option 'format'";
+    }
+
+    void refusedBeforeTheCard()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        World w;
+        emu::ReaderEmulator& r = w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
+        Files f(w);
+        const QByteArray image =
+            QByteArray::fromStdString(emu::CardDumpText(emu::MifareCard(emu::MifareSize::k1K)));
+        f.Write("src.mct", image);
+        f.Write("src2.mct", image);
+        QFile::link(f.Path("src.mct"), f.Path("link.mct"));
+        args.replaceInStrings(QRegularExpression("^SRC$"), f.Path("src.mct"));
+        args.replaceInStrings("SRC2", f.Path("src2.mct"));
+        args.replaceInStrings("LINK", f.Path("link.mct"));
+        const Run run = w.Cli(QStringList{"mifare"} + args + f.Keys() + kReader);
+        QCOMPARE(run.exit, 2);
+        QVERIFY2(QString::fromUtf8(run.out).contains(says), run.out.constData());
+        QVERIFY(r.ReceivedPayloads().empty());
+        QCOMPARE(Contents(f.Path("src.mct")), image);
+    }
+
+    // With no --output, stdout is the image alone, which the tool itself reads
+    // back; what is said about it goes to stderr.
+    void dumpToStdout()
+    {
+        World w;
+        w.Add(3, WithCard(emu::DemoCard(emu::MifareSize::k1K)));
+        Files f(w);
+        QStringList args = QStringList{"mifare", "dump"} + f.Keys() + kReader;
+        args.removeAll("--json");
+        const Run run = w.Cli(args);
+        QCOMPARE(run.exit, 1); // a sector no listed key opens
+        QString error;
+        QVERIFY2(mifare::ReadDump(run.out, mifare::DumpFormat::Mct, &error), qPrintable(error));
+        QVERIFY(run.err.contains("sector 0 read:"));
+        QVERIFY(run.err.contains("of 16 sectors opened"));
+    }
+
+    // The card's keys from the lists before the image's own; the key that
+    // opened the last sector first on the next: each is loaded only where needed.
+    void keysTriedInOrder()
+    {
+        World w;
+        emu::MifareCard card(emu::MifareSize::k1K);
+        for (int s = 0; s < 16; ++s)
+            card.SetTrailer(s, {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}, {0xFF, 0x07, 0x80, 0x69},
+                            {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7});
+        emu::ReaderEmulator& r = w.Add(3, WithCard(card));
+        Files f(w);
+        // The image's own keys are other ones: a write that tried them first would load them.
+        emu::MifareCard image(emu::MifareSize::k1K);
+        for (int s = 0; s < 16; ++s)
+            image.SetTrailer(s, {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}, {0xFF, 0x07, 0x80, 0x69},
+                             {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F});
+        image.SetRaw(4, {0x44});
+        f.Write("image.mct", QByteArray::fromStdString(emu::CardDumpText(image)));
+        // site1 lists A0A1A2A3A4A5 first, then B0..., then D3F7...: each is loaded once.
+        QCOMPARE(w.Cli(QStringList{"mifare", "dump"} + f.Keys() + kReader).exit, 0);
+        QCOMPARE(Count(r, "H01fA0A1A2A3A4A5"), 1);
+        r.ClearTrace();
+        const Run restore =
+            w.Cli(QStringList{"mifare", "restore", f.Path("image.mct"), "--allow-permanent"} +
+                  f.Keys() + kReader);
+        QCOMPARE(restore.exit, 0);
+        QCOMPARE(Count(r, "H01fA0A1A2A3A4A5"), 1);
+        QCOMPARE(Count(r, "H01f0A0B0C0D0E0F"), 0);
+    }
+
+    // A write whose answer says 00 but echoes other data is not written; a
+    // card taken away mid-write ends as "card gone", the rest never tried.
+    void writeNotDone_data()
+    {
+        QTest::addColumn<bool>("otherEcho");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("other data echoed") << true << "write failed";
+        QTest::newRow("card taken away") << false << "card gone";
+    }
+
+    void writeNotDone()
+    {
+        QFETCH(bool, otherEcho);
+        QFETCH(QString, end);
+        World w;
+        emu::ReaderModel m = WithCard(emu::MifareCard(emu::MifareSize::k1K));
+        if (!otherEcho)
+            m.mifare.removeCardAfter = 120; // past the backup's read, in the writes
+        emu::ReaderEmulator& r = w.Add(3, m);
+        if (otherEcho)
+            r.ArmFaultFor('i', emu::Fault::OtherData);
+        Files f(w);
+        emu::MifareCard source(emu::MifareSize::k1K);
+        for (int block = 1; block < 64; ++block)
+            if (block % 4 != 3)
+                source.SetRaw(block, {0x42, uint8_t(block)});
+        f.Write("source.mct", QByteArray::fromStdString(emu::CardDumpText(source)));
+        const Run run =
+            w.Cli(QStringList{"mifare", "restore", f.Path("source.mct")} + f.Keys() + kReader);
+        QCOMPARE(run.exit, 1);
+        const QJsonObject summary = run.lines.last();
+        QCOMPARE(summary["end"].toString(), end);
+        QCOMPARE(summary["written"].toInt(), 0 + (otherEcho ? 0 : summary["written"].toInt()));
+        QVERIFY(summary["skipped"].toInt() >= 1);
+        QVERIFY(summary["notTried"].toInt() > 0);
+        QCOMPARE(Counted(summary), 63);
+    }
+
+    // A relative XDG_STATE_HOME is no state folder: backups go under ~/.local/state.
+    void relativeStateHomeIgnored()
+    {
+        World w;
+        w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
+        Files f(w);
+        QProcess p;
+        w.Begin(p, QStringList{"mifare", "format"} + f.Keys() + kReader, "relative/state",
+                w.dir.filePath("home"));
+        const Run run = World::Finish(p);
+        QCOMPARE(run.exit, 0);
+        QVERIFY(run.lines.last()["backup"].toString().startsWith(
+            w.dir.filePath("home/.local/state/tesmora/backups/card-")));
     }
 };
 
