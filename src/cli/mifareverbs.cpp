@@ -15,12 +15,51 @@ namespace cli {
 
 namespace {
 
-int PrintBlock(Context& c,
-               const std::function<std::optional<QString>(link::Link&, const Addressee&)>& op)
+// The link as a block operation sees it, keeping the answer to its block
+// command ("h" or "i"), which the mode off after it would hide.
+class BlockWatch final : public link::CommandLink
+{
+public:
+    explicit BlockWatch(link::CommandLink& l) : l_(l) {}
+    bool Exchange(const QString& payload) override
+    {
+        const bool ok = l_.Exchange(payload);
+        // Prefix, two ID characters, then the command letter.
+        if (payload.size() > 3 && (payload[3] == u'h' || payload[3] == u'i'))
+            answer = ok ? l_.LastResponse() : std::string();
+        return ok;
+    }
+    const std::string& LastResponse() const override { return l_.LastResponse(); }
+    int ResponseLength() const override { return l_.ResponseLength(); }
+    void Pause(int ms) override { l_.Pause(ms); }
+    std::string answer; // "" where none came
+
+private:
+    link::CommandLink& l_;
+};
+
+// What a block answer said, where it said no: its status and what it means.
+QString BlockRefusal(const std::string& answer)
+{
+    const std::string status = answer.size() >= 7 ? answer.substr(5, 2) : std::string();
+    if (status.empty())
+        return {};
+    if (status != "00")
+        return QStringLiteral("the reader answered status %1: authentication or access refused")
+            .arg(ReaderText(QString::fromLatin1(status)));
+    return QStringLiteral("the reader answered status 00, but echoed other data than was written");
+}
+
+int PrintBlock(
+    Context& c,
+    const std::function<std::optional<QString>(link::CommandLink&, const Addressee&)>& op)
 {
     std::optional<QString> data;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
-        data = op(l, to);
+        BlockWatch watch(l);
+        data = op(watch, to);
+        if (!data)
+            c.refusal = BlockRefusal(watch.answer);
         return data.has_value();
     });
     if (code == kExitOk)
@@ -120,7 +159,7 @@ int MifareRead(Context& c)
     const int block = c.RequiredInt("block", 0, 3);
     const QString key = c.Hex("key", 12);
     const bool keyB = c.Flag("use-key-b");
-    return PrintBlock(c, [&](link::Link& l, const Addressee& to) {
+    return PrintBlock(c, [&](link::CommandLink& l, const Addressee& to) {
         return mifare::ReadBlock(l, to, keyB, mifare::AbsoluteBlock(sector, block), key);
     });
 }
@@ -135,7 +174,7 @@ int MifareWrite(Context& c)
     if (mifare::IsTrailer(sector, block))
         if (const auto fault = mifare::CheckTrailerBlock(data); fault != mifare::TrailerFault::None)
             throw UsageError{QStringLiteral("refused trailer: ") + TrailerReason(fault)};
-    return PrintBlock(c, [&](link::Link& l, const Addressee& to) {
+    return PrintBlock(c, [&](link::CommandLink& l, const Addressee& to) {
         return mifare::WriteBlock(l, to, keyB, mifare::AbsoluteBlock(sector, block), key, data);
     });
 }

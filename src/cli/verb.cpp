@@ -1,7 +1,5 @@
 #include "verb.h"
 
-#include <cctype>
-
 #include "cli.h"
 #include "link/interrupt.h"
 #include "link/modelist.h"
@@ -50,24 +48,6 @@ QString ReaderIdOption(const Context& c)
     return id;
 }
 
-static QString RefusalReason(link::Outcome last, const std::string& response)
-{
-    if (last != link::Outcome::Accepted)
-        return QStringLiteral("last answer: ") + link::OutcomeText(last);
-    // A whole frame came: what it said is the reason. Block and key answers
-    // carry a status at 5-6, and a block's data from 7.
-    const std::string status = response.size() >= 7 ? response.substr(5, 2) : std::string();
-    const bool hex = status.size() == 2 && std::isxdigit((unsigned char)status[0]) &&
-                     std::isxdigit((unsigned char)status[1]);
-    if (hex && status != "00")
-        return QStringLiteral("the reader answered status %1: authentication or access refused")
-            .arg(ReaderText(QString::fromLatin1(status)));
-    if (hex)
-        return QStringLiteral("the reader answered status 00, with other data than was sent");
-    return QStringLiteral("the reader's answer was not the one expected (%1 bytes)")
-        .arg(response.size());
-}
-
 int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command)
 {
     const Target t = ResolveTarget(c);
@@ -104,7 +84,9 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
         return Interrupted(c);
     if (!ok) {
         c.out.Failure(c.Name(), QStringLiteral("the reader did not accept it"),
-                      RefusalReason(last, link.LastResponse()));
+                      c.refusal.isEmpty()
+                          ? QStringLiteral("last answer: ") + link::OutcomeText(last)
+                          : c.refusal);
         return kExitReader;
     }
     return kExitOk;

@@ -52,6 +52,9 @@ struct Context
     StoredSettings stored;
     // Every link's traffic goes here; it writes it out for -v and --log.
     link::TrafficHistory& history;
+    // Why the reader did not accept it, where a verb knows better than the
+    // last answer (the mode off after a refused block command, say).
+    QString refusal = {};
 
     QString Name() const { return QString::fromLatin1(verb.name); }
 

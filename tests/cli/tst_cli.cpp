@@ -236,8 +236,9 @@ private slots:
                                       << 1
                                       << with({"H01b01", "H01f000000000000", "H01h6004", "H01B",
                                                "H01b01", "H01f000000000000", "H01h6004", "H01b00"})
-                                      << "error"
-                                      << "the reader did not accept it";
+                                      << "reason"
+                                      << "the reader answered status 03: authentication or "
+                                         "access refused";
     }
 
     void verbs()

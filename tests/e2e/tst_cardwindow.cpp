@@ -77,6 +77,13 @@ void WriteText(const QString& path, const QByteArray& text)
     file.write(text);
 }
 
+int Count(const emu::ReaderEmulator& r, const std::string& prefix)
+{
+    const auto sent = r.ReceivedPayloads();
+    return int(std::count_if(sent.begin(), sent.end(),
+                             [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
+}
+
 QString Hex(const emu::MifareCard& card, int block)
 {
     return QString::fromStdString(card.RawHex(block));
@@ -321,6 +328,35 @@ private slots:
         QVERIFY(Results(card).filter(QRegularExpression("^Block 4: skipped: .+")).size() == 1);
         QCOMPARE(fx.ui()->pnMsg->text(), QString("Format card error!"));
         QCOMPARE(backups.entryList({"card-*.json"}).size(), 2);
+
+        // Cancel in the middle of the writes: the run stops between two
+        // blocks, counts what it never tried and names its backup; the bar,
+        // by sectors read and written, is full only when the run has ended.
+        QVERIFY(card.OpenDumpFile(dir.filePath("source.mct")));
+        r.ClearTrace();
+        QList<int> bar;
+        QObject::connect(card.form()->pbProgress, &QProgressBar::valueChanged,
+                         [&](int v) { bar << v; });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (Count(r, "A01i") >= 1)
+                card.form()->btnCancel->click();
+        });
+        poll.start(5);
+        fx.Click(card.form()->btnWrite);
+        poll.stop();
+        VerifyReleased(fx, r);
+        QCOMPARE(card.form()->pbProgress->maximum(), 32);
+        QVERIFY(std::is_sorted(bar.begin(), bar.end()));
+        QCOMPARE(bar.count(32), 1);
+        QCOMPARE(bar.last(), 32);
+        const QString said = card.form()->lblMessage->text();
+        QVERIFY2(QRegularExpression("Written: 1, unchanged: \\d+, not written: \\d+, not tried: "
+                                    "[1-9]\\d*\\.\nCancelled\\.\nBackup saved: .+card-")
+                     .match(said)
+                     .hasMatch(),
+                 qPrintable(said));
+        QCOMPARE(Count(r, "A01i"), 1);
         TfrmCard::SetConfirmHook(nullptr);
     }
 

@@ -10,6 +10,11 @@
 #include "mifare/dumpfile.h"
 #include "mifare/keylist.h"
 #include "mifare/valueblock.h"
+#include "mifare/wholecard.h"
+#include "store/safefile.h"
+
+#include <QDir>
+#include <thread>
 
 using namespace mifare;
 
@@ -353,6 +358,58 @@ private slots:
         const auto big = ReadDump(text + "+Sector: 16\n" + zero.repeated(4), DumpFormat::Mct);
         QCOMPARE(big->Size(), CardSize::k4K);
         QVERIFY(big->Known(8) && big->Known(63) && big->Known(64) && !big->AnyKnown(0));
+    }
+
+    // Block 0's SAK tells the size; anything else tells nothing.
+    void sizeFromSak_data()
+    {
+        QTest::addColumn<int>("sak");
+        QTest::addColumn<int>("size"); // 1, 4, or 0 for none
+        for (int sak : {0x08, 0x88, 0x28})
+            QTest::addRow("%02X", sak) << sak << 1;
+        for (int sak : {0x18, 0x98, 0x38})
+            QTest::addRow("%02X", sak) << sak << 4;
+        for (int sak : {0x00, 0x09, 0x20, 0xFF})
+            QTest::addRow("%02X", sak) << sak << 0;
+    }
+
+    void sizeFromSak()
+    {
+        QFETCH(int, sak);
+        QFETCH(int, size);
+        const auto told = SizeFromSak(uint8_t(sak));
+        QCOMPARE(told ? (*told == CardSize::k4K ? 4 : 1) : 0, size);
+    }
+
+    // Backups made at once, in the same millisecond, each keep their own
+    // file; a named file that exists is never written over.
+    void backupsNeverCollide()
+    {
+        QTemporaryDir dir;
+        constexpr int kEach = 40;
+        auto save = [&](char who) {
+            for (int i = 0; i < kEach; ++i)
+                QVERIFY(SaveNewFile(dir.path(), "card-01020304", "json",
+                                    QByteArray(1, who) + QByteArray::number(i)));
+        };
+        std::thread a(save, 'a'), b(save, 'b');
+        a.join();
+        b.join();
+        QSet<QByteArray> contents;
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            contents.insert(f.readAll());
+        }
+        QCOMPARE(contents.size(), 2 * kEach);
+        const QString kept = dir.filePath("kept.json");
+        QVERIFY(SaveFileAtomically(kept, "good"));
+        QString error;
+        QVERIFY(!SaveFileExclusively(kept, "new", &error));
+        QVERIFY(error.endsWith("exists"));
+        QFile f(kept);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("good"));
     }
 
     void compare()
