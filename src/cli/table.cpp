@@ -38,10 +38,11 @@ const OptionDef kOptions[] = {
     {"output", "", "FILE", "write to FILE instead of stdout"},
     {"check", "", nullptr, "report what would change; send no set command"},
     {"id-from", "", "NN", "consecutive reader IDs from NN, in port order"},
-    {"format", "", "mct|mfd|json", "the image's format (default: the file's extension)"},
+    {"format", "", "mct|mfd|json",
+     "the format of the image read or written (default: the file's extension)"},
     {"backup", "", "FILE",
-     "save the card as it was to FILE (default: a new file in "
-     "~/.local/state/tesmora/backups)"},
+     "save the card as it was, as a JSON image, to FILE, which must not exist (default: a new "
+     "file in ~/.local/state/tesmora/backups)"},
     {"allow-permanent", "", nullptr, "also write trailers that would fix a sector for good"},
     {"help", "h", nullptr, "this help"},
     {"version", "", nullptr, "the version"},
