@@ -99,7 +99,8 @@ bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* e
         return Fail(error, path, Reason(err));
     ::close(fd);
     // link() never replaces: the file appears whole, or not at all.
-    const int linked = ::link(temp.constData(), QFile::encodeName(path).constData());
+    const int linked =
+        ::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, QFile::encodeName(path).constData(), 0);
     err = errno;
     ::unlink(temp.constData());
     if (linked != 0)
@@ -127,7 +128,8 @@ std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
     for (int n = 1; n < 1000; ++n) {
         const QString path = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
                              QLatin1Char('.') + extension;
-        if (::link(temp.constData(), QFile::encodeName(path).constData()) == 0) {
+        if (::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, QFile::encodeName(path).constData(),
+                     0) == 0) {
             ::unlink(temp.constData());
             SyncFolder(folder);
             return path;

@@ -21,7 +21,7 @@ int HexValue(char c)
 }
 
 // The last n characters of the number in upper case, with leading zeros when it is shorter.
-std::string Digits(const std::string& number, size_t n)
+std::string LastDigits(const std::string& number, size_t n)
 {
     std::string d = number.size() >= n ? number.substr(number.size() - n)
                                        : std::string(n - number.size(), '0') + number;
@@ -33,15 +33,15 @@ std::string Digits(const std::string& number, size_t n)
 std::string ReadCardFields(const CardStep& s)
 {
     if (!s.keys.empty())
-        return "00" + Digits(s.text, 8) + kCardKeySeparator + s.keys;
+        return "00" + LastDigits(s.text, 8) + kCardKeySeparator + s.keys;
     const size_t size = s.length > 8 ? static_cast<size_t>(s.length - 8) : 0;
-    std::string f = std::string(size, '0') + Digits(s.text, s.length >= 26 ? 16 : 8);
+    std::string f = std::string(size, '0') + LastDigits(s.text, s.length >= 26 ? 16 : 8);
     return f.substr(f.size() - size);
 }
 
 std::string TwoWayFields(const CardStep& s)
 {
-    const std::string digits = Digits(s.text, 16);
+    const std::string digits = LastDigits(s.text, 16);
     const std::string scrambled = ScrambleCardHex(digits);
     std::string f = "00" + (scrambled.empty() ? digits : scrambled);
     if (!s.keys.empty())
