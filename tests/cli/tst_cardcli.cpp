@@ -9,7 +9,10 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "carddump.h"
 #include "cliworld.h"
@@ -581,6 +584,38 @@ private slots:
         QCOMPARE(run.exit, 0);
         QVERIFY(run.lines.last()["backup"].toString().startsWith(
             w.dir.filePath("home/.local/state/tesmora/backups/card-")));
+    }
+
+    // On a terminal the run counts sectors, and the key it tries during a
+    // search; never commands.
+    void progressBySectors()
+    {
+        World w;
+        w.Add(3, WithCard(emu::DemoCard(emu::MifareSize::k1K)));
+        Files f(w);
+        int master = -1, slave = -1;
+        char name[64];
+        QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        QProcess p;
+        p.setStandardErrorFile(QString::fromLatin1(name));
+        QStringList args =
+            QStringList{"mifare", "dump", "--output", f.Path("d.mct")} + f.Keys() + kReader;
+        args.removeAll("--json");
+        w.Begin(p, args);
+        QByteArray seen;
+        char buffer[4096];
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        while (!p.waitForFinished(50))
+            for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+                seen.append(buffer, n);
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, n);
+        ::close(master);
+        ::close(slave);
+        for (const char* shown :
+             {"mifare dump: sector 1 of 16", "mifare dump: sector 16 of 16", ": key 2 of 6"})
+            QVERIFY2(seen.contains(shown), shown);
+        QVERIFY(!seen.contains("commands"));
     }
 };
 
