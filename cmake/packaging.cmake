@@ -43,6 +43,8 @@ tesmora_install_man(tesmora-cli.1)
 install(TARGETS tesmora-reader-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT emulator)
 tesmora_install_man(tesmora-reader-emulator.1 COMPONENT emulator)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/tools/reader-emulator/demo-keys.txt
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tesmora-reader-emulator COMPONENT emulator)
 
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${TESMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -93,9 +94,9 @@ public:
         QSettings(settings_.path() + "/system/VORAX/ReaderConfig.conf", QSettings::IniFormat)
             .setValue(key, value);
     }
-    QString StoredSystem() const
+    QString StoredSystem(const QString& scope = "system") const
     {
-        QFile f(settings_.path() + "/system/VORAX/ReaderConfig.conf");
+        QFile f(settings_.path() + '/' + scope + "/VORAX/ReaderConfig.conf");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
@@ -309,7 +310,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("lists");
         QTest::newRow("tool") << QStringList{"--help"}
-                              << QStringList{"factory-default", "mifare eeprom-key", "--version"};
+                              << QStringList{"factory-default", "mifare eeprom-key", "--version",
+                                             "'tesmora-reader-emulator --demo'"};
         QTest::newRow("group") << QStringList{"mifare", "--help"}
                                << QStringList{"mifare eeprom-key", "--use-key-b", "--new-key-a"};
         QTest::newRow("access bits")
@@ -740,6 +742,61 @@ private slots:
         QCOMPARE(scan.exit, 3);
         QVERIFY2(scan.err.contains("not an absolute path"), qPrintable(scan.err));
         QVERIFY(reader.ReceivedPayloads().empty());
+    }
+
+    // The demo keeps to itself: the commands it prints and the one it runs leave the real
+    // store as it was, and its folder goes with it; the printed dump, with the shipped keys,
+    // reads the whole card.
+    void demoKeepsToItself_data()
+    {
+        QTest::addColumn<bool>("printed");
+        QTest::newRow("printed commands") << true;
+        QTest::newRow("--run") << false;
+    }
+
+    void demoKeepsToItself()
+    {
+        QFETCH(bool, printed);
+        World world;
+        world.Store("ScanCommNo", "5");
+        const QString stored = world.StoredSystem();
+        QTemporaryDir runtime;
+        QProcessEnvironment env = world.Environment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("PATH", QFileInfo(TESMORA_CLI_EXE).path() + ':' + env.value("PATH"));
+        env.remove("TESMORA_PORT_DIR");
+        QProcess demo;
+        demo.setProcessEnvironment(env);
+        demo.setWorkingDirectory(runtime.path());
+        const QString save = " --save";
+        if (printed) {
+            // A 1K card: the same keys, in a quarter of the time.
+            demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--card-size", "1k"});
+            QTRY_VERIFY(demo.peek(4096).contains("removed then."));
+            QStringList commands;
+            for (const QString& line : QString::fromUtf8(demo.readAll()).split('\n'))
+                if (line.contains(" tesmora-cli "))
+                    commands << line.trimmed() + (line.contains(" scan ") ? save : QString());
+            QCOMPARE(commands.size(), 2);
+            for (const QString& command : commands) {
+                QProcess sh;
+                sh.setProcessEnvironment(env);
+                sh.setWorkingDirectory(runtime.path());
+                sh.start("sh", {"-c", command});
+                const Run run = World::Finish(sh, 60000);
+                QVERIFY2(run.exit == 0, qPrintable(command + '\n' + run.out + run.err));
+            }
+            ::kill(pid_t(demo.processId()), SIGINT);
+        } else {
+            demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--run", "tesmora-cli", "scan",
+                                              "--port", "3", "--type", "4", save.trimmed()});
+        }
+        const Run run = World::Finish(demo, 30000);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(world.StoredSystem(), stored);
+        QCOMPARE(world.StoredSystem("user"), QString());
+        QCOMPARE(QDir(runtime.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList()); // the folder and everything in it gone
     }
 
     // A plain scan on a terminal shows the port and line setting it tries on
