@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "readeremulator.h"
@@ -742,6 +743,49 @@ private slots:
         QCOMPARE(scan.exit, 3);
         QVERIFY2(scan.err.contains("not an absolute path"), qPrintable(scan.err));
         QVERIFY(reader.ReceivedPayloads().empty());
+    }
+
+    // No reader, and why: no port at all, or ports this account may not open, the dialout
+    // advice said once, in the same words by scan and ports.
+    void noReaderSaysWhy_data()
+    {
+        QTest::addColumn<int>("refused"); // readers on COM1 to COM<refused>, closed to us
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("said");
+        const QString none = "no reader found: no COM port exists on this machine; 'tesmora-cli "
+                             "ports' lists",
+                      denied = " permission denied (add the account to the dialout group";
+        QTest::newRow("no port") << 0 << QStringList{"scan", "--type", "4"} << none;
+        QTest::newRow("no port, --all") << 0 << QStringList{"scan", "--all", "--type", "4"} << none;
+        QTest::newRow("refused") << 4 << QStringList{"scan", "--type", "4"}
+                                 << "no reader found: COM1, COM2, COM3, COM4" + denied;
+        QTest::newRow("refused, --all")
+            << 4 << QStringList{"scan", "--all", "--type", "4"} << "cannot open COM1:" + denied;
+        QTest::newRow("ports") << 4 << QStringList{"ports"} << "/COM1" + denied;
+    }
+
+    void noReaderSaysWhy()
+    {
+        QFETCH(int, refused);
+        QFETCH(QStringList, args);
+        QFETCH(QString, said);
+        World world;
+        for (int com = 1; com <= refused; ++com)
+            QCOMPARE(::chmod(world.Add(com).SlavePath().c_str(), 0), 0);
+        // Root opens any device: without the capabilities that allow it, as anyone else.
+        QProcess p;
+        if (refused > 0 && ::geteuid() == 0)
+            world.Start(
+                p, "setpriv",
+                QStringList{"--bounding-set", "-dac_override,-dac_read_search", TESMORA_CLI_EXE} +
+                    args);
+        else
+            world.Start(p, TESMORA_CLI_EXE, args);
+        const Run run = World::Finish(p, 30000);
+        QCOMPARE(run.exit, args[0] == "ports" ? 0 : 1);
+        const QString all = run.out + run.err;
+        QVERIFY2(all.contains(said), qPrintable(all));
+        QCOMPARE(all.count("dialout group"), refused > 0 ? 1 : 0);
     }
 
     // The demo keeps to itself: the commands it prints and the one it runs leave the real

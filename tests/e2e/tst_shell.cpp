@@ -709,6 +709,33 @@ private slots:
                                 "dialout group. (COM : #5)  Busy: held by another program. (COM : "
                                 "#3)"));
     }
+
+    // No serial device at all: the second line says so, in the window's language.
+    void noPortAtAll_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("English") << "English"
+                                 << "Reader not find\nNo COM port exists on this machine: see "
+                                    "tesmora-cli ports.";
+        QTest::newRow("Simplified")
+            << "ChineseGB"
+            << "读卡机没有连线\n本机没有任何串口: 请参阅 tesmora-cli ports.";
+        QTest::newRow("Traditional")
+            << "ChineseBIG5"
+            << "讀卡機沒有連線\n本機沒有任何串口: 請參閱 tesmora-cli ports.";
+    }
+
+    void noPortAtAll()
+    {
+        QFETCH(QString, flag);
+        QFETCH(QString, said);
+        Fixture fx;
+        fx.StoreSystem("LanguageFlag", flag);
+        fx.OpenWindow();
+        fx.Click(fx.ui()->btnScan);
+        QCOMPARE(fx.ui()->pnMsg->text(), said);
+    }
 };
 
 TESMORA_TEST_MAIN(TestShell)
