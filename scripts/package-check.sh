@@ -64,7 +64,9 @@ for shot in $(grep -o '[^/]*\.png</image>' "$meta" | sed 's#</image>##'); do
 done
 
 for f in share/icons/hicolor/scalable/apps/org.tesmora.tesmora.svg share/man/man1/tesmora.1.gz \
-         bin/tesmora-reader-emulator share/man/man1/tesmora-reader-emulator.1.gz; do
+         share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/org.tesmora.tesmora.png \
+         bin/tesmora-reader-emulator share/man/man1/tesmora-reader-emulator.1.gz \
+         share/tesmora-reader-emulator/demo-keys.txt; do
     [ -s "$root/$f" ] || fail "$f is not in the packages"
 done
 # Every man page renders without a warning, from groff and from man where

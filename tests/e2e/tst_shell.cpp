@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 
@@ -708,6 +709,19 @@ private slots:
                  QStringLiteral("Reader not find\nPermission denied: add your account to the "
                                 "dialout group. (COM : #5)  Busy: held by another program. (COM : "
                                 "#3)"));
+    }
+
+    // The icon, compiled in as PNG at the hicolor sizes: Qt needs no SVG plugin for it.
+    void windowIcon()
+    {
+        Fixture fx;
+        QList<QSize> sizes = fx.OpenWindow().windowIcon().availableSizes();
+        std::sort(sizes.begin(), sizes.end(),
+                  [](const QSize& a, const QSize& b) { return a.width() < b.width(); });
+        QList<QSize> hicolor;
+        for (int n : {16, 22, 24, 32, 48, 64, 128, 256})
+            hicolor << QSize(n, n);
+        QCOMPARE(sizes, hicolor);
     }
 
     // No serial device at all: the second line says so, in the window's language.
