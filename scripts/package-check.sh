@@ -53,11 +53,24 @@ desktop=$root/share/applications/org.tesmora.tesmora.desktop
 [ -f "$desktop" ] || fail "no .desktop entry in the package"
 out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
+# A Chinese-speaking user finds it in both scripts, named as the window's caption.
+for lang in zh_CN zh_TW; do
+    for key in Name Comment Keywords; do
+        grep -q "^$key\[$lang\]=." "$desktop" || fail "the .desktop entry has no $key[$lang]"
+    done
+    name=$(sed -n "s/^Name\[$lang\]=//p" "$desktop")
+    grep -q "\"$name V" src/catalog/catalog.h || fail "Name[$lang]=$name is not the window's caption"
+done
 meta=$root/share/metainfo/org.tesmora.tesmora.metainfo.xml
 [ -f "$meta" ] || fail "no metainfo in the package"
 # Any warning counts: appstreamcli exits 0 on warnings, so its report is read.
 report=$(appstreamcli validate --no-net "$meta" 2>&1) || fail "appstreamcli: $report"
 grep -qE '^[EW]:' <<<"$report" && fail "appstreamcli: $report"
+for lang in zh_CN zh_TW; do
+    for tag in name summary keyword; do
+        grep -q "<$tag xml:lang=\"$lang\">" "$meta" || fail "the metainfo has no $tag in $lang"
+    done
+done
 # Every screenshot named there is one of docs/screenshots.
 for shot in $(grep -o '[^/]*\.png</image>' "$meta" | sed 's#</image>##'); do
     [ -f "docs/screenshots/$shot" ] || fail "screenshot $shot is not in docs/screenshots"
