@@ -120,12 +120,14 @@ fi
 
 # Trying it without a reader, as the README and the man pages say, from the
 # packages: the demo reader on COM3 of a private folder, found by the scan the
-# emulator prints, and by the same scan run through --run; the window started
-# on it (offscreen) stays up. Settings and the folder stay in the scratch folder.
+# emulator prints, and by the same scan run through --run; the whole demo card
+# read by the dump it prints, with the key file it names; the window started
+# on it (offscreen) stays up. The demo keeps its settings to itself: the store
+# named here is never written, though the scans --save.
 export PATH=$root/bin:$PATH XDG_RUNTIME_DIR=$work/runtime TESMORA_SETTINGS_DIR=$work/settings
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 found() { grep -qE '^COM3 .* type 4( |$)' <<<"$1" || fail "the demo reader was not found: $1"; }
-out=$(tesmora-reader-emulator --demo --run tesmora-cli scan --port 3 --type 4 2>&1) ||
+out=$(tesmora-reader-emulator --demo --run tesmora-cli scan --port 3 --type 4 --save 2>&1) ||
     fail "--demo --run tesmora-cli scan: $out"
 found "$out"
 # Its own process group (set -m), so that it gets the Ctrl-C a script's
@@ -138,8 +140,14 @@ for _ in $(seq 50); do grep -q 'tesmora-cli scan' "$work/demo.out" && break; sle
 scan=$(grep -o 'TESMORA_PORT_DIR=.* tesmora-cli scan --port 3 --type 4' "$work/demo.out") ||
     fail "tesmora-reader-emulator --demo printed: $(cat "$work/demo.out")"
 [[ $scan == "TESMORA_PORT_DIR=$XDG_RUNTIME_DIR/tesmora-demo "* ]] || fail "the demo's folder: $scan"
-out=$(eval "$scan" 2>&1) || fail "$scan: $out"
+out=$(cd "$work" && eval "$scan --save" 2>&1) || fail "$scan: $out"
 found "$out"
+dump=$(grep -o 'TESMORA_PORT_DIR=.* tesmora-cli mifare dump .*' "$work/demo.out") ||
+    fail "tesmora-reader-emulator --demo printed no dump: $(cat "$work/demo.out")"
+[[ $dump == *" --keys $root/share/tesmora-reader-emulator/demo-keys.txt "* ]] ||
+    fail "the dump does not name the packaged key file: $dump"
+out=$(cd "$work" && eval "$dump" 2>&1) || fail "$dump: $out"
+grep -q '^40 of 40 sectors opened' <<<"$out" || fail "the demo card was not read whole: $out"
 kill -INT "$app"
 (sleep 3 && kill -KILL "$app" 2>/dev/null) &
 status=0
@@ -149,4 +157,5 @@ app=
 status=0
 QT_QPA_PLATFORM=offscreen tesmora-reader-emulator --demo --run timeout 1.5 tesmora || status=$?
 [ $status -eq 124 ] || fail "the window on the demo reader did not stay up (exit $status)"
+[ ! -e "$TESMORA_SETTINGS_DIR" ] || fail "the demo wrote the store: $(ls -R "$TESMORA_SETTINGS_DIR")"
 echo "package-check: ok"
