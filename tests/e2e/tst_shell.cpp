@@ -629,7 +629,7 @@ private slots:
         fx.ui()->edTest->setFocus();
         QTest::keyClick(fx.ui()->edTest, Qt::Key_Return);
         QCOMPARE(scan.count(), 1);
-        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader not find"));
+        QVERIFY(fx.ui()->pnMsg->text().startsWith(QStringLiteral("Reader not find\n")));
         // A focused button takes Enter itself.
         QSignalSpy id(fx.ui()->btnID, &QPushButton::clicked);
         fx.ui()->btnID->setFocus();
