@@ -773,14 +773,12 @@ private slots:
         for (int com = 1; com <= refused; ++com)
             QCOMPARE(::chmod(world.Add(com).SlavePath().c_str(), 0), 0);
         // Root opens any device: without the capabilities that allow it, as anyone else.
-        QProcess p;
+        QStringList command{TESMORA_CLI_EXE};
         if (refused > 0 && ::geteuid() == 0)
-            world.Start(
-                p, "setpriv",
-                QStringList{"--bounding-set", "-dac_override,-dac_read_search", TESMORA_CLI_EXE} +
-                    args);
-        else
-            world.Start(p, TESMORA_CLI_EXE, args);
+            command = QStringList{"setpriv", "--bounding-set", "-dac_override,-dac_read_search"} +
+                      command;
+        QProcess p;
+        world.Start(p, command[0], command.mid(1) + args);
         const Run run = World::Finish(p, 30000);
         QCOMPARE(run.exit, args[0] == "ports" ? 0 : 1);
         const QString all = run.out + run.err;
@@ -808,32 +806,25 @@ private slots:
         QProcessEnvironment env = world.Environment();
         env.insert("XDG_RUNTIME_DIR", runtime.path());
         env.insert("PATH", QFileInfo(TESMORA_CLI_EXE).path() + ':' + env.value("PATH"));
-        env.remove("TESMORA_PORT_DIR");
-        QProcess demo;
-        demo.setProcessEnvironment(env);
-        demo.setWorkingDirectory(runtime.path());
-        const QString save = " --save";
+        QProcess demo, sh;
+        for (QProcess* p : {&demo, &sh}) {
+            p->setProcessEnvironment(env);
+            p->setWorkingDirectory(runtime.path());
+        }
         if (printed) {
             // A 1K card: the same keys, in a quarter of the time.
             demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--card-size", "1k"});
             QTRY_VERIFY(demo.peek(4096).contains("removed then."));
-            QStringList commands;
-            for (const QString& line : QString::fromUtf8(demo.readAll()).split('\n'))
-                if (line.contains(" tesmora-cli "))
-                    commands << line.trimmed() + (line.contains(" scan ") ? save : QString());
-            QCOMPARE(commands.size(), 2);
-            for (const QString& command : commands) {
-                QProcess sh;
-                sh.setProcessEnvironment(env);
-                sh.setWorkingDirectory(runtime.path());
-                sh.start("sh", {"-c", command});
-                const Run run = World::Finish(sh, 60000);
-                QVERIFY2(run.exit == 0, qPrintable(command + '\n' + run.out + run.err));
-            }
+            const QStringList commands =
+                QString::fromUtf8(demo.readAll()).split('\n').filter(" tesmora-cli ");
+            QCOMPARE(commands.size(), 2); // the scan, saving where it found the reader; the dump
+            sh.start("sh", {"-c", commands.join(" --save && ")});
+            const Run run = World::Finish(sh, 60000);
+            QVERIFY2(run.exit == 0, qPrintable(commands.join('\n') + run.out + run.err));
             ::kill(pid_t(demo.processId()), SIGINT);
         } else {
             demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--run", "tesmora-cli", "scan",
-                                              "--port", "3", "--type", "4", save.trimmed()});
+                                              "--port", "3", "--type", "4", "--save"});
         }
         const Run run = World::Finish(demo, 30000);
         QCOMPARE(run.exit, 0);
