@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 
@@ -714,17 +713,13 @@ private slots:
                                 "#3)"));
     }
 
-    // The icon, compiled in as PNG at the hicolor sizes: Qt needs no SVG plugin for it.
+    // The icon, PNGs compiled in at the hicolor sizes: Qt needs no SVG plugin for it.
     void windowIcon()
     {
         Fixture fx;
-        QList<QSize> sizes = fx.OpenWindow().windowIcon().availableSizes();
-        std::sort(sizes.begin(), sizes.end(),
-                  [](const QSize& a, const QSize& b) { return a.width() < b.width(); });
-        QList<QSize> hicolor;
+        const QList<QSize> sizes = fx.OpenWindow().windowIcon().availableSizes();
         for (int n : {16, 22, 24, 32, 48, 64, 128, 256})
-            hicolor << QSize(n, n);
-        QCOMPARE(sizes, hicolor);
+            QVERIFY2(sizes.contains(QSize(n, n)), qPrintable(QString::number(n)));
     }
 };
 

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -654,11 +653,8 @@ void TestEmulator::executable()
     QVERIFY(!QFileInfo(link).isSymLink());
     // Alone, --version is the program's.
     p.start(TESMORA_EMULATOR_EXE, {"--version"});
-    QVERIFY(p.waitForFinished(3000));
-    QCOMPARE(p.exitCode(), 0);
-    QVERIFY(QRegularExpression("^tesmora-reader-emulator \\d+\\.\\d+\n$")
-                .match(QString::fromLatin1(p.readAll()))
-                .hasMatch());
+    QVERIFY(p.waitForFinished(3000) && p.exitCode() == 0);
+    QCOMPARE(p.readAll(), QByteArray("tesmora-reader-emulator " TESMORA_VERSION "\n"));
 #endif
 }
 
