@@ -43,11 +43,20 @@ tesmora_install_man(tesmora-cli.1)
 install(TARGETS tesmora-reader-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT emulator)
 tesmora_install_man(tesmora-reader-emulator.1 COMPONENT emulator)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/tools/reader-emulator/demo-keys.txt
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tesmora-reader-emulator COMPONENT emulator)
 
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${TESMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${TESMORA_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Beside it the PNGs that the window sets, for desktops without an SVG loader.
+file(GLOB icon_sizes RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/icons
+     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/icons/*)
+foreach(size IN LISTS icon_sizes)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/icons/${size}/${TESMORA_APP_ID}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+endforeach()
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/${TESMORA_APP_ID}.metainfo.xml.in
                ${CMAKE_CURRENT_BINARY_DIR}/packaging/${TESMORA_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/${TESMORA_APP_ID}.metainfo.xml

@@ -53,18 +53,33 @@ desktop=$root/share/applications/org.tesmora.tesmora.desktop
 [ -f "$desktop" ] || fail "no .desktop entry in the package"
 out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
+# A Chinese-speaking user finds it in both scripts, named as the window's caption.
+for lang in zh_CN zh_TW; do
+    for key in Name Comment Keywords; do
+        grep -q "^$key\[$lang\]=." "$desktop" || fail "the .desktop entry has no $key[$lang]"
+    done
+    name=$(sed -n "s/^Name\[$lang\]=//p" "$desktop")
+    grep -q "\"$name V" src/catalog/catalog.h || fail "Name[$lang]=$name is not the window's caption"
+done
 meta=$root/share/metainfo/org.tesmora.tesmora.metainfo.xml
 [ -f "$meta" ] || fail "no metainfo in the package"
 # Any warning counts: appstreamcli exits 0 on warnings, so its report is read.
 report=$(appstreamcli validate --no-net "$meta" 2>&1) || fail "appstreamcli: $report"
 grep -qE '^[EW]:' <<<"$report" && fail "appstreamcli: $report"
+for lang in zh_CN zh_TW; do
+    for tag in name summary keyword; do
+        grep -q "<$tag xml:lang=\"$lang\">" "$meta" || fail "the metainfo has no $tag in $lang"
+    done
+done
 # Every screenshot named there is one of docs/screenshots.
 for shot in $(grep -o '[^/]*\.png</image>' "$meta" | sed 's#</image>##'); do
     [ -f "docs/screenshots/$shot" ] || fail "screenshot $shot is not in docs/screenshots"
 done
 
 for f in share/icons/hicolor/scalable/apps/org.tesmora.tesmora.svg share/man/man1/tesmora.1.gz \
-         bin/tesmora-reader-emulator share/man/man1/tesmora-reader-emulator.1.gz; do
+         share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/org.tesmora.tesmora.png \
+         bin/tesmora-reader-emulator share/man/man1/tesmora-reader-emulator.1.gz \
+         share/tesmora-reader-emulator/demo-keys.txt; do
     [ -s "$root/$f" ] || fail "$f is not in the packages"
 done
 # Every man page renders without a warning, from groff and from man where
@@ -105,12 +120,14 @@ fi
 
 # Trying it without a reader, as the README and the man pages say, from the
 # packages: the demo reader on COM3 of a private folder, found by the scan the
-# emulator prints, and by the same scan run through --run; the window started
-# on it (offscreen) stays up. Settings and the folder stay in the scratch folder.
+# emulator prints, and by the same scan run through --run; the whole demo card
+# read by the dump it prints, with the key file it names; the window started
+# on it (offscreen) stays up. The demo keeps its settings to itself: the store
+# named here is never written, though the scans --save.
 export PATH=$root/bin:$PATH XDG_RUNTIME_DIR=$work/runtime TESMORA_SETTINGS_DIR=$work/settings
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 found() { grep -qE '^COM3 .* type 4( |$)' <<<"$1" || fail "the demo reader was not found: $1"; }
-out=$(tesmora-reader-emulator --demo --run tesmora-cli scan --port 3 --type 4 2>&1) ||
+out=$(tesmora-reader-emulator --demo --run tesmora-cli scan --port 3 --type 4 --save 2>&1) ||
     fail "--demo --run tesmora-cli scan: $out"
 found "$out"
 # Its own process group (set -m), so that it gets the Ctrl-C a script's
@@ -123,8 +140,14 @@ for _ in $(seq 50); do grep -q 'tesmora-cli scan' "$work/demo.out" && break; sle
 scan=$(grep -o 'TESMORA_PORT_DIR=.* tesmora-cli scan --port 3 --type 4' "$work/demo.out") ||
     fail "tesmora-reader-emulator --demo printed: $(cat "$work/demo.out")"
 [[ $scan == "TESMORA_PORT_DIR=$XDG_RUNTIME_DIR/tesmora-demo "* ]] || fail "the demo's folder: $scan"
-out=$(eval "$scan" 2>&1) || fail "$scan: $out"
+out=$(cd "$work" && eval "$scan --save" 2>&1) || fail "$scan: $out"
 found "$out"
+dump=$(grep -o 'TESMORA_PORT_DIR=.* tesmora-cli mifare dump .*' "$work/demo.out") ||
+    fail "tesmora-reader-emulator --demo printed no dump: $(cat "$work/demo.out")"
+[[ $dump == *" --keys $root/share/tesmora-reader-emulator/demo-keys.txt "* ]] ||
+    fail "the dump does not name the packaged key file: $dump"
+out=$(cd "$work" && eval "$dump" 2>&1) || fail "$dump: $out"
+grep -q '^40 of 40 sectors opened' <<<"$out" || fail "the demo card was not read whole: $out"
 kill -INT "$app"
 (sleep 3 && kill -KILL "$app" 2>/dev/null) &
 status=0
@@ -134,4 +157,5 @@ app=
 status=0
 QT_QPA_PLATFORM=offscreen tesmora-reader-emulator --demo --run timeout 1.5 tesmora || status=$?
 [ $status -eq 124 ] || fail "the window on the demo reader did not stay up (exit $status)"
+[ ! -e "$TESMORA_SETTINGS_DIR" ] || fail "the demo wrote the store: $(ls -R "$TESMORA_SETTINGS_DIR")"
 echo "package-check: ok"

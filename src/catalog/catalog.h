@@ -116,6 +116,9 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"Permission denied: add your account to the dialout group.",
      "没有权限: 请将帐号加入 dialout 群组.", "沒有權限: 請將帳號加入 dialout 群組."},
     {"Busy: held by another program.", "忙碌: 已被其他程式占用.", "忙碌: 已被其他程式佔用."},
+    // No serial device at all: where to look.
+    {"No COM port exists on this machine: see tesmora-cli ports.",
+     "本机没有任何串口: 请参阅 tesmora-cli ports.", "本機沒有任何串口: 請參閱 tesmora-cli ports."},
     // Reader profiles: the File menu, the two operations and why an apply stopped.
     {"Save reader settings...", "储存读卡机设定...", "儲存讀卡機設定..."},
     {"Apply reader settings...", "套用读卡机设定...", "套用讀卡機設定..."},

@@ -175,6 +175,10 @@ QString ToolHelp(int width)
     h += '\n' + Paragraph(QStringLiteral("'tesmora-cli VERB --help' describes a verb and its "
                                          "options; 'tesmora-cli mifare --help' a group of verbs."),
                           width);
+    h += '\n' + Paragraph(QStringLiteral("No reader at hand? 'tesmora-reader-emulator --demo' "
+                                         "(package tesmora-reader-emulator) puts a demo reader "
+                                         "on COM3 and prints the commands to try on it."),
+                          width);
     return h;
 }
 

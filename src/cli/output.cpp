@@ -2,6 +2,8 @@
 
 #include <QJsonDocument>
 
+#include <atomic>
+
 namespace cli {
 
 namespace {
@@ -105,9 +107,14 @@ QString OpenHint(link::OpenError error, int port)
     switch (error) {
     case link::OpenError::Busy:
         return QStringLiteral("held by another program");
-    case link::OpenError::PermissionDenied:
+    case link::OpenError::PermissionDenied: {
+        // Said once in a run's output, however many ports refuse.
+        static std::atomic<bool> said{false};
+        if (said.exchange(true))
+            return {};
         return QStringLiteral("add the account to the dialout group: adduser $USER dialout, then "
                               "log in again");
+    }
     case link::OpenError::BadEntry:
         return QString::fromStdString(link::PortEntryRefusal(port));
     default:

@@ -50,6 +50,7 @@ QString ReaderText(const QString& text);
 QString ControlsEscaped(const QString& text);
 
 // What to do about a port that did not open, where there is something; "" else.
+// The dialout advice comes once a run: the first call for a refusal gets it.
 QString OpenHint(link::OpenError error, int port);
 // Why COMn did not open, with what to do about it where there is something.
 QString OpenReason(link::OpenError error, int port = 0);

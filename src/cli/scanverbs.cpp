@@ -99,12 +99,24 @@ void PrintDataError(Context& c, const reader::ScanResult& r)
 }
 
 // No reader: where ports were refused, which and what to do, since that is
-// the one cause the user can mend.
-QString RefusedReason(const std::vector<std::pair<int, link::OpenError>>& refused)
+// the one cause the user can mend; the ports of one cause together, the cause
+// said once. Without any port, that the machine has none.
+QString RefusedReason(const std::vector<std::pair<int, link::OpenError>>& refused, bool anyPort)
 {
+    if (!anyPort)
+        return QStringLiteral("no COM port exists on this machine; 'tesmora-cli ports' lists "
+                              "what each number stands for");
+    std::vector<std::pair<link::OpenError, QStringList>> causes;
+    for (const auto& [port, error] : refused) {
+        auto it = std::find_if(causes.begin(), causes.end(),
+                               [e = error](const auto& cause) { return cause.first == e; });
+        if (it == causes.end())
+            it = causes.insert(causes.end(), {error, {}});
+        it->second << QStringLiteral("COM%1").arg(port);
+    }
     QStringList parts;
-    for (const auto& [port, error] : refused)
-        parts << QStringLiteral("COM%1 %2").arg(port).arg(OpenReason(error, port));
+    for (const auto& [error, ports] : causes)
+        parts << ports.join(QStringLiteral(", ")) + ' ' + OpenReason(error);
     return parts.join(QStringLiteral("; "));
 }
 
@@ -247,7 +259,10 @@ int ScanAll(Context& c, int type)
         }
     }
     if (found == 0) {
-        c.out.Failure(c.Name(), QStringLiteral("no reader found"), RefusedReason(refused));
+        const bool anyPort = std::any_of(devices.begin(), devices.end(), [](const Device& d) {
+            return d.openError != link::OpenError::Missing;
+        });
+        c.out.Failure(c.Name(), QStringLiteral("no reader found"), RefusedReason(refused, anyPort));
         return kExitReader;
     }
     return code;
@@ -281,7 +296,8 @@ int Scan(Context& c)
                           OpenReason(link.LastOpenError(), *port));
             return kExitPort;
         }
-        c.out.Failure(c.Name(), QStringLiteral("no reader found"), RefusedReason(result.refused));
+        c.out.Failure(c.Name(), QStringLiteral("no reader found"),
+                      RefusedReason(result.refused, result.anyPort));
         return kExitReader;
     }
     if (c.Flag("save"))
@@ -305,8 +321,7 @@ int Ports(Context& c)
             port.Close();
         } else {
             const link::OpenError e = port.LastOpenError();
-            status = e == link::OpenError::PermissionDenied ? QStringLiteral("not permitted")
-                                                            : QLatin1String(link::OpenErrorText(e));
+            status = QLatin1String(link::OpenErrorText(e)); // the words scan uses
             hint = OpenHint(e, n);
         }
         QJsonObject o{{"port", n}, {"path", QString::fromStdString(path)}, {"status", status}};

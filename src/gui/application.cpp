@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include <QDirIterator>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -12,6 +14,17 @@ TApplication::ErrorReporter& Reporter()
     return reporter;
 }
 
+// The icon at every size it ships (PNGs compiled in), for every window and the task bar.
+QIcon AppIcon()
+{
+    QIcon icon;
+    QDirIterator it(QStringLiteral(":/icons"), {QStringLiteral("*.png")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        icon.addFile(it.next());
+    return icon;
+}
+
 } // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
@@ -22,6 +35,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
     // Desktops match the window to its menu entry and icon by this name
     // (Wayland's app id; StartupWMClass in the entry for X11).
     setDesktopFileName(QStringLiteral("org.tesmora.tesmora"));
+    setWindowIcon(AppIcon());
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

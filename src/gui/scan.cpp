@@ -140,7 +140,9 @@ void TfrmModule::btnScanClick()
 
     if (!result.identified) {
         SelectBaudRateItem(kDefaultModeIndex);
-        const QString refused = RefusedPortsLine(result.refused);
+        const QString refused =
+            result.anyPort ? RefusedPortsLine(result.refused)
+                           : Msg("No COM port exists on this machine: see tesmora-cli ports.");
         f->pnMsg->setText(Msg("Reader not find") +
                           (refused.isEmpty() ? QString() : QLatin1Char('\n') + refused));
         SetBusy(false);

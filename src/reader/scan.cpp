@@ -124,6 +124,7 @@ namespace {
 // cause of "no reader" that the user can mend.
 void NoteRefusal(ScanResult& result, int port, link::OpenError error)
 {
+    result.anyPort = result.anyPort || error != link::OpenError::Missing;
     if (error != link::OpenError::PermissionDenied && error != link::OpenError::Busy)
         return;
     for (const auto& [p, e] : result.refused)
@@ -143,6 +144,7 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
     if (request.storedPort > 0) {
         progress.ModeSelected(request.storedModeIndex);
         if (link.OpenPort(request.storedPort, request.storedMode)) {
+            result.anyPort = true;
             progress.PortTried(request.storedPort);
             for (int t = 0; t < kStoredPortTries && !found; ++t)
                 found = IdentifyAt00(link, request.prefix);
@@ -172,6 +174,7 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
                 NoteRefusal(result, port, link.LastOpenError());
                 break;
             }
+            result.anyPort = true;
             progress.PortTried(port);
             for (int t = 0; t < kSearchTries && !found; ++t) {
                 if (IdentifyAt00(link, request.prefix)) {

@@ -53,6 +53,9 @@ struct ScanResult
     // Ports whose open was refused while searching (busy, permission denied),
     // each once, in order: a scan that found nothing can say why.
     std::vector<std::pair<int, link::OpenError>> refused;
+    // Some port searched was there (it opened, or was refused): without one, the
+    // machine has no serial device at all.
+    bool anyPort = false;
 };
 
 // What a front end shows while the scan runs. Every step is optional.

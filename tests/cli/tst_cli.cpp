@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "readeremulator.h"
@@ -93,9 +95,9 @@ public:
         QSettings(settings_.path() + "/system/VORAX/ReaderConfig.conf", QSettings::IniFormat)
             .setValue(key, value);
     }
-    QString StoredSystem() const
+    QString StoredSystem(const QString& scope = "system") const
     {
-        QFile f(settings_.path() + "/system/VORAX/ReaderConfig.conf");
+        QFile f(settings_.path() + '/' + scope + "/VORAX/ReaderConfig.conf");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
@@ -310,7 +312,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QStringList>("lists");
         QTest::newRow("tool") << QStringList{"--help"}
-                              << QStringList{"factory-default", "mifare eeprom-key", "--version"};
+                              << QStringList{"factory-default", "mifare eeprom-key", "--version",
+                                             "'tesmora-reader-emulator --demo'"};
         QTest::newRow("group") << QStringList{"mifare", "--help"}
                                << QStringList{"mifare eeprom-key", "--use-key-b", "--new-key-a"};
         QTest::newRow("access bits")
@@ -741,6 +744,95 @@ private slots:
         QCOMPARE(scan.exit, 3);
         QVERIFY2(scan.err.contains("not an absolute path"), qPrintable(scan.err));
         QVERIFY(reader.ReceivedPayloads().empty());
+    }
+
+    // No reader, and why: no port at all, or ports this account may not open, the dialout
+    // advice said once, in the same words by scan and ports.
+    void noReaderSaysWhy_data()
+    {
+        QTest::addColumn<int>("refused"); // readers on COM1 to COM<refused>, closed to us
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("said");
+        const QString none = "no reader found: no COM port exists on this machine; 'tesmora-cli "
+                             "ports' lists",
+                      denied = " permission denied (add the account to the dialout group";
+        QTest::newRow("no port") << 0 << QStringList{"scan", "--type", "4"} << none;
+        QTest::newRow("no port, --all") << 0 << QStringList{"scan", "--all", "--type", "4"} << none;
+        QTest::newRow("refused") << 4 << QStringList{"scan", "--type", "4"}
+                                 << "no reader found: COM1, COM2, COM3, COM4" + denied;
+        QTest::newRow("refused, --all")
+            << 4 << QStringList{"scan", "--all", "--type", "4"} << "cannot open COM1:" + denied;
+        QTest::newRow("ports") << 4 << QStringList{"ports"} << "/COM1" + denied;
+    }
+
+    void noReaderSaysWhy()
+    {
+        QFETCH(int, refused);
+        QFETCH(QStringList, args);
+        QFETCH(QString, said);
+        World world;
+        for (int com = 1; com <= refused; ++com)
+            QCOMPARE(::chmod(world.Add(com).SlavePath().c_str(), 0), 0);
+        // Root opens any device: without the capabilities that allow it, as anyone else.
+        QStringList command{TESMORA_CLI_EXE};
+        if (refused > 0 && ::geteuid() == 0)
+            command = QStringList{"setpriv", "--bounding-set", "-dac_override,-dac_read_search"} +
+                      command;
+        QProcess p;
+        world.Start(p, command[0], command.mid(1) + args);
+        const Run run = World::Finish(p, 30000);
+        QCOMPARE(run.exit, args[0] == "ports" ? 0 : 1);
+        const QString all = run.out + run.err;
+        QVERIFY2(all.contains(said), qPrintable(all));
+        QCOMPARE(all.count("dialout group"), refused > 0 ? 1 : 0);
+    }
+
+    // The demo keeps to itself: the commands it prints and the one it runs leave the real
+    // store as it was, and its folder goes with it; the printed dump, with the shipped keys,
+    // reads the whole card.
+    void demoKeepsToItself_data()
+    {
+        QTest::addColumn<bool>("printed");
+        QTest::newRow("printed commands") << true;
+        QTest::newRow("--run") << false;
+    }
+
+    void demoKeepsToItself()
+    {
+        QFETCH(bool, printed);
+        World world;
+        world.Store("ScanCommNo", "5");
+        const QString stored = world.StoredSystem();
+        QTemporaryDir runtime;
+        QProcessEnvironment env = world.Environment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("PATH", QFileInfo(TESMORA_CLI_EXE).path() + ':' + env.value("PATH"));
+        QProcess demo, sh;
+        for (QProcess* p : {&demo, &sh}) {
+            p->setProcessEnvironment(env);
+            p->setWorkingDirectory(runtime.path());
+        }
+        if (printed) {
+            // A 1K card: the same keys, in a quarter of the time.
+            demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--card-size", "1k"});
+            QTRY_VERIFY(demo.peek(4096).contains("removed then."));
+            const QStringList commands =
+                QString::fromUtf8(demo.readAll()).split('\n').filter(" tesmora-cli ");
+            QCOMPARE(commands.size(), 2); // the scan, saving where it found the reader; the dump
+            sh.start("sh", {"-c", commands.join(" --save && ")});
+            const Run run = World::Finish(sh, 60000);
+            QVERIFY2(run.exit == 0, qPrintable(commands.join('\n') + run.out + run.err));
+            ::kill(pid_t(demo.processId()), SIGINT);
+        } else {
+            demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--run", "tesmora-cli", "scan",
+                                              "--port", "3", "--type", "4", "--save"});
+        }
+        const Run run = World::Finish(demo, 30000);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(world.StoredSystem(), stored);
+        QCOMPARE(world.StoredSystem("user"), QString());
+        QCOMPARE(QDir(runtime.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList()); // the folder and everything in it gone
     }
 
     // A plain scan on a terminal shows the port and line setting it tries on

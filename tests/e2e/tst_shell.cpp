@@ -628,7 +628,10 @@ private slots:
         fx.ui()->edTest->setFocus();
         QTest::keyClick(fx.ui()->edTest, Qt::Key_Return);
         QCOMPARE(scan.count(), 1);
-        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Reader not find"));
+        // No serial device at all: the second line says where to look.
+        QCOMPARE(fx.ui()->pnMsg->text(),
+                 QStringLiteral("Reader not find\nNo COM port exists on this machine: see "
+                                "tesmora-cli ports."));
         // A focused button takes Enter itself.
         QSignalSpy id(fx.ui()->btnID, &QPushButton::clicked);
         fx.ui()->btnID->setFocus();
@@ -708,6 +711,15 @@ private slots:
                  QStringLiteral("Reader not find\nPermission denied: add your account to the "
                                 "dialout group. (COM : #5)  Busy: held by another program. (COM : "
                                 "#3)"));
+    }
+
+    // The icon, PNGs compiled in at the hicolor sizes: Qt needs no SVG plugin for it.
+    void windowIcon()
+    {
+        Fixture fx;
+        const QList<QSize> sizes = fx.OpenWindow().windowIcon().availableSizes();
+        for (int n : {16, 22, 24, 32, 48, 64, 128, 256})
+            QVERIFY2(sizes.contains(QSize(n, n)), qPrintable(QString::number(n)));
     }
 };
 

@@ -651,6 +651,10 @@ void TestEmulator::executable()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
+    // Alone, --version is the program's.
+    p.start(TESMORA_EMULATOR_EXE, {"--version"});
+    QVERIFY(p.waitForFinished(3000) && p.exitCode() == 0);
+    QCOMPARE(p.readAll(), QByteArray("tesmora-reader-emulator " TESMORA_VERSION "\n"));
 #endif
 }
 
@@ -837,8 +841,9 @@ void TestEmulator::demo()
         QTRY_VERIFY(QFileInfo(link).isSymLink());
         if (run.isEmpty()) {
             QTRY_VERIFY(p.bytesAvailable() > 0 && p.peek(4096).endsWith("removed then.\n"));
-            QVERIFY(p.readAll().contains("  TESMORA_PORT_DIR=" + folder.toLocal8Bit() +
-                                         " tesmora-cli scan --port 3 --type 4\n"));
+            const QByteArray printed = p.readAll();
+            QVERIFY(printed.contains("  TESMORA_PORT_DIR=" + folder.toLocal8Bit() + ' '));
+            QVERIFY(printed.contains(" tesmora-cli scan --port 3 --type 4\n"));
             ToolPort tool(link.toStdString());
             QCOMPARE(tool.Exchange("H00B", 300), AnswerFrame("H01B12345678"));
             QCOMPARE(tool.Exchange("J01A", 300), AnswerFrame("J01A0111"));

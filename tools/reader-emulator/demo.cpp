@@ -27,6 +27,32 @@ ReaderModel DemoReaderModel()
     return m;
 }
 
+DemoEnvironment DemoEnvironmentFor(const std::string& portDir, int com)
+{
+    const std::string own = portDir + "/COM" + std::to_string(com);
+    return {{"TESMORA_PORT_DIR", portDir},
+            {"TESMORA_SETTINGS_DIR", own + "-settings"},
+            {"XDG_STATE_HOME", own + "-state"}};
+}
+
+std::string DemoKeyFile(const std::string& executable)
+{
+    const std::string dir = executable.substr(0, executable.rfind('/') + 1);
+    for (const std::string& path :
+         {dir + "../share/tesmora-reader-emulator/demo-keys.txt", dir + "demo-keys.txt"}) {
+        struct stat st
+        {
+        };
+        if (!executable.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            const std::string found = real ? real : path;
+            std::free(real);
+            return found;
+        }
+    }
+    return TESMORA_DEMO_KEYS;
+}
+
 std::string DemoPortDir()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -36,7 +37,8 @@ void Usage(std::ostream& out)
            "  --demo-cards      present cards and keypad keys by the clock, to F and I\n"
            "  --id ID           two-character reader ID (default 01)\n"
            "  --serial TEXT     8-character serial number (default 12345678)\n"
-           "  --version TEXT    8-character version (default 05.00-01)\n"
+           "  --version TEXT    8-character version (default 05.00-01); alone, this\n"
+           "                    program's version\n"
            "  --mode MODE       line setting, e.g. 19200,e,8,1; only its baud rate counts\n"
            "  --com N           COM number of the link (default 3)\n"
            "  --port-dir DIR    directory for the link (default: $TESMORA_PORT_DIR)\n"
@@ -71,10 +73,12 @@ void Usage(std::ostream& out)
            "try the tools without a reader:\n"
            "  --demo            the demo reader (any type, 19200,e,8,1, settings 011, 1, 08,\n"
            "                    1, 0310, cards by the clock, the demo card) on COM3 in a\n"
-           "                    private folder; prints how to point tesmora-cli and tesmora\n"
-           "                    at it and runs until interrupted; other options still apply\n"
-           "  --run COMMAND [ARGS...]  with --demo: run COMMAND with TESMORA_PORT_DIR set to\n"
-           "                    the folder, then stop; exits with COMMAND's exit status\n";
+           "                    private folder, with settings and backups of its own there;\n"
+           "                    prints how to point tesmora-cli and tesmora at it and runs\n"
+           "                    until interrupted; other options still apply\n"
+           "  --run COMMAND [ARGS...]  with --demo: run COMMAND pointed at the demo (as the\n"
+           "                    printed commands are), then stop; exits with COMMAND's\n"
+           "                    exit status\n";
 }
 
 bool ToInt(const std::string& s, int lo, int hi, int* out)
@@ -93,19 +97,35 @@ bool Digits(const std::string& s, size_t n)
     return s.size() == n && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A folder of this user's alone, emptied of what an earlier run left.
+bool MakeEmptyPrivateDir(const std::string& dir)
+{
+    std::error_code error;
+    std::filesystem::remove_all(dir, error);
+    return !error && ::mkdir(dir.c_str(), 0700) == 0;
+}
+
+std::string SelfPath()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.string();
+}
+
 int Fail(const std::string& message)
 {
     std::cerr << "tesmora-reader-emulator: " << message << "\n";
     return 2;
 }
 
-// Runs the command with TESMORA_PORT_DIR set and waits for it. A stop signal sent to this
+// Runs the command in the demo's environment and waits for it. A stop signal sent to this
 // process is passed on; one from the terminal reached the command too, as it shares the
 // process group. The command's exit status, 128 + signal if a signal ended it.
-int RunCommand(const std::vector<std::string>& command, const std::string& portDir,
+int RunCommand(const std::vector<std::string>& command, const emu::DemoEnvironment& env,
                const sigset_t& waitFor)
 {
-    ::setenv("TESMORA_PORT_DIR", portDir.c_str(), 1);
+    for (const auto& [name, value] : env)
+        ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (const std::string& a : command)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -141,18 +161,27 @@ int RunCommand(const std::vector<std::string>& command, const std::string& portD
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m)
+void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m,
+               const emu::DemoEnvironment& env, const std::string& keyFile)
 {
-    const std::string dir = emu::ShellQuote(portDir);
+    std::string assign;
+    for (const auto& [name, value] : env)
+        assign += name + "=" + emu::ShellQuote(value) + " ";
+    const std::string port = " --port " + std::to_string(com) + " --type 4";
     const std::optional<emu::MifareCard>& card = m.mifare.card;
+    const bool k1 = card && card->Size() == emu::MifareSize::k1K;
     std::cout << "A demo reader is on COM" << com << ": any reader type, " << m.baud << ",e,8,1";
     if (card)
-        std::cout << ",\na MIFARE Classic " << (card->Size() == emu::MifareSize::k1K ? "1K" : "4K")
-                  << " card in its field";
+        std::cout << ",\na MIFARE Classic " << (k1 ? "1K" : "4K") << " card in its field";
     std::cout << ".\nIts port folder: " << portDir
-              << "\n\nPoint the command-line tool or the window at it:\n"
-              << "  TESMORA_PORT_DIR=" << dir << " tesmora-cli scan --port " << com << " --type 4\n"
-              << "  TESMORA_PORT_DIR=" << dir << " tesmora\n\n"
+              << "\n\nPoint the command-line tool or the window at it (settings and backups stay"
+                 "\nin the demo's folder):\n"
+              << "  " << assign << "tesmora-cli scan" << port << "\n";
+    if (card)
+        std::cout << "  " << assign << "tesmora-cli mifare dump" << port << " --keys "
+                  << emu::ShellQuote(keyFile) << " --size " << (k1 ? "1k" : "4k")
+                  << " --output demo-card.mct\n";
+    std::cout << "  " << assign << "tesmora\n\n"
               << "Press Ctrl-C to stop the reader; the link and the folder are removed then.\n"
               << std::flush;
 }
@@ -191,6 +220,9 @@ int main(int argc, char** argv)
         };
         if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
+            return 0;
+        } else if (arg == "--version" && (!hasValue || argv[i + 1][0] == '-')) {
+            std::cout << "tesmora-reader-emulator " TESMORA_VERSION "\n";
             return 0;
         } else if (arg == "--demo") {
         } else if (arg == "--run") {
@@ -333,6 +365,7 @@ int main(int argc, char** argv)
     model.mifare.removeCardAfter = removeAfter;
 
     bool madeDir = false;
+    emu::DemoEnvironment demoEnv;
     if (demo) {
         portDir = emu::DemoPortDir();
         std::string error;
@@ -345,6 +378,11 @@ int main(int argc, char** argv)
         };
         if (::stat(link.c_str(), &st) == 0)
             return Fail(link + " is in use (another demo?); stop it, or give --com N");
+        // Left by a demo that was killed: each demo starts from empty settings.
+        demoEnv = emu::DemoEnvironmentFor(portDir, com);
+        for (const auto& [name, dir] : demoEnv)
+            if (name != "TESMORA_PORT_DIR" && !MakeEmptyPrivateDir(dir))
+                return Fail("cannot make " + dir);
     }
     if (portDir.empty())
         return Fail("no port directory: give --port-dir or set TESMORA_PORT_DIR");
@@ -366,10 +404,10 @@ int main(int argc, char** argv)
     if (!reader.Start(portDir, com)) {
         status = Fail("cannot start: " + reader.LastError());
     } else if (!run.empty()) {
-        status = RunCommand(run, portDir, waitFor);
+        status = RunCommand(run, demoEnv, waitFor);
     } else {
         if (demo)
-            PrintDemo(portDir, com, model);
+            PrintDemo(portDir, com, model, demoEnv, emu::DemoKeyFile(SelfPath()));
         else
             std::cout << "COM" << com << " -> " << reader.SlavePath() << " in " << portDir
                       << std::endl;
@@ -377,6 +415,10 @@ int main(int argc, char** argv)
         sigwait(&stop, &sig);
     }
     reader.Stop();
+    std::error_code ignored;
+    for (const auto& [name, dir] : demoEnv)
+        if (name != "TESMORA_PORT_DIR")
+            std::filesystem::remove_all(dir, ignored);
     // Also a folder found there: empty, it served only this demo; else another still runs.
     if (demo && ::rmdir(portDir.c_str()) != 0 && madeDir)
         std::cerr << "tesmora-reader-emulator: left " << portDir << ": " << std::strerror(errno)
