@@ -179,8 +179,7 @@ void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m,
               << "  " << assign << "tesmora-cli scan" << port << "\n";
     if (card)
         std::cout << "  " << assign << "tesmora-cli mifare dump" << port << " --keys "
-                  << emu::ShellQuote(keyFile) << " --size " << (k1 ? "1k" : "4k")
-                  << " --output demo-card.mct\n";
+                  << emu::ShellQuote(keyFile) << " --output demo-card.mct\n";
     std::cout << "  " << assign << "tesmora\n\n"
               << "Press Ctrl-C to stop the reader; the link and the folder are removed then.\n"
               << std::flush;
