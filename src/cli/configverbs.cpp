@@ -139,7 +139,10 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
         q.storedMode = profile::ModeText(wanted->modeIndex);
     }
     q.locked = c.Flag("lock");
-    const auto port = c.Int("port", 1, 16);
+    const auto port = c.Port();
+    if (wanted && action == Action::Apply)
+        RefuseFixedLineSetting(c, port ? *port : c.stored.scanCommNo, wanted->modeIndex,
+                               QStringLiteral("the profile's line setting"));
     const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
     if (port)
         q.storedPort = q.firstPort = q.lastPort = *port;
@@ -240,6 +243,9 @@ int ApplyOrCompare(Context& c, Action action)
     if (c.Flag("all")) {
         if (c.Flag("port"))
             throw UsageError{QStringLiteral("--port and --all exclude each other")};
+        for (int p = 1; action == Action::Apply && p <= 16; ++p)
+            RefuseFixedLineSetting(c, p, wanted.modeIndex,
+                                   QStringLiteral("the profile's line setting"));
         return All(c, wanted, action);
     }
     return Single(c, &wanted, action, [&](ReaderRun& r) { Report(c, r, action); });
