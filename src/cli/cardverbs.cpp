@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <cstdio>
@@ -281,12 +282,20 @@ int MifareDump(Context& c)
         output.isEmpty() ? FormatOption(c).value_or(mifare::DumpFormat::Mct) : FormatFor(c, output);
     mifare::ReadResult result;
     Progress progress(c);
+    bool lost = false;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         result = mifare::ReadCard(l, to, size, keys, progress);
+        lost = l.PortLost();
         return true;
     });
     if (code != kExitOk)
         return code;
+    // The line lost mid-run (unplugged, the server gone): an existing file stays as it was.
+    if (lost && !output.isEmpty() && QFileInfo::exists(output)) {
+        c.out.Failure(c.Name(), QStringLiteral("the port was lost (hang-up)"),
+                      QStringLiteral("%1 was left as it was").arg(output));
+        return kExitReader;
+    }
     // What was read is kept, however the run ended.
     int opened = 0;
     for (const mifare::SectorReport& r : result.sectors)

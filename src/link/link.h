@@ -74,6 +74,9 @@ public:
     bool OpenPort(int n, const QString& mode);
     void ClosePort();
     bool PortIsOpen() const { return port_->IsOpen(); }
+    // True when the port was lost while open (hung up, the connection closed):
+    // what a run read then is not to be taken as complete.
+    bool PortLost() const { return port_->Lost(); }
     // True when the open port's far end fixes the line setting (raw TCP).
     bool LineSettingFixed() const { return port_->LineSettingFixed(); }
     OpenError LastOpenError() const { return lastOpenError_; }

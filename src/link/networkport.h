@@ -34,6 +34,7 @@ public:
     // receive buffer (PURGE-DATA).
     void Purge() override;
     std::optional<uint8_t> ReadByte() override;
+    bool Lost() const override { return hungUp_; }
     bool LineSettingFixed() const override { return !telnet_; }
     const char* ReachableText() const override { return "connects"; }
 

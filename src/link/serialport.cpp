@@ -426,6 +426,7 @@ OpenError SerialPort::OpenOnly(const std::string& path)
         return reason;
     }
     setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+    lost_ = false;
     fd_ = fd;
     saved_ = saved;
     haveSaved_ = true;
@@ -532,6 +533,7 @@ std::optional<uint8_t> SerialPort::ReadByte()
     }
     // A hang-up or an error reads as empty and still takes the whole wait, so
     // that a dead line cannot make the caller's loop spin.
+    lost_ = true;
     SleepUntil(until);
     return std::nullopt;
 }

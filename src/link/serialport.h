@@ -81,6 +81,7 @@ public:
     // A byte at once when one is waiting, otherwise nothing after about 1 ms.
     // A hung-up or failed device also reads as nothing after about 1 ms.
     std::optional<uint8_t> ReadByte() override;
+    bool Lost() const override { return lost_; }
 
 private:
     // Opens and locks the device and reads its settings; nothing is changed yet.
@@ -92,6 +93,7 @@ private:
     bool setExclusive_ = false;  // this open set TIOCEXCL
     bool setLowLatency_ = false; // this open set ASYNC_LOW_LATENCY
     OpenError lastError_ = OpenError::None;
+    bool lost_ = false;
 };
 
 } // namespace link

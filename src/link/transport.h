@@ -59,6 +59,9 @@ public:
     // A byte at once when one is waiting, otherwise nothing after about 1 ms.
     // A hung-up or failed line also reads as nothing after about 1 ms.
     virtual std::optional<uint8_t> ReadByte() = 0;
+    // True once the line was lost while open: a device hung up or failed, a
+    // server closed the connection. Until the next open.
+    virtual bool Lost() const = 0;
     // True when the far end fixes the line setting (raw TCP): OpenPath's mode
     // is not applied and ChangeMode fails.
     virtual bool LineSettingFixed() const { return false; }
