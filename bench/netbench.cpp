@@ -88,8 +88,8 @@ double Scan(int port)
     const auto start = Clock::now();
     const reader::ScanResult r = reader::Scan(l, q, quiet);
     const double ms = Ms(Clock::now() - start);
-    std::printf("  %s: found at %s in %.0f ms\n", link::PortName(port).c_str(),
-                qPrintable(r.mode), ms);
+    std::printf("  %s: found at %s in %.0f ms\n", link::PortName(port).c_str(), qPrintable(r.mode),
+                ms);
     return r.complete ? ms : -1;
 }
 

@@ -2,9 +2,9 @@
 // convert and value blocks without one.
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QFileInfo>
 #include <QJsonObject>
 
 #include <cstdio>

@@ -53,14 +53,6 @@ QString PortsText(const std::vector<int>& ports)
     return text;
 }
 
-// A COM number as a number; a URL given on its own as the URL.
-QJsonValue PortJson(int port)
-{
-    if (port == link::kDirectPort)
-        return PortLabel(port);
-    return port;
-}
-
 void PrintReader(Context& c, const reader::ScanResult& r, int type,
                  const std::vector<int>& ports = {})
 {
@@ -160,7 +152,7 @@ struct Device
 std::vector<Device> Devices(const std::vector<int>& ports)
 {
     std::vector<Device> devices;
-    std::vector<std::pair<dev_t, size_t>> seen; // a character device's number, its entry
+    std::vector<std::pair<dev_t, size_t>> seen;       // a character device's number, its entry
     std::vector<std::pair<std::string, size_t>> urls; // a port URL, its entry
     for (int port : ports) {
         struct stat st

@@ -40,8 +40,8 @@ int SetBaud(Context& c)
     if (c.Flag("save") || stored) {
         SaveStoredScanSettings(c.Flag("save") ? t.type : c.stored.readerType, t.port, index, mode);
         o.insert("stored", mode);
-        plain +=
-            QStringLiteral(", the stored line setting of %1 is now %2").arg(PortLabel(t.port), mode);
+        plain += QStringLiteral(", the stored line setting of %1 is now %2")
+                     .arg(PortLabel(t.port), mode);
     }
     c.out.Result(plain, o);
     return code;

@@ -30,6 +30,13 @@ QString PortLabel(int port)
     return QString::fromStdString(link::PortName(port));
 }
 
+QJsonValue PortJson(int port)
+{
+    if (port == link::kDirectPort)
+        return PortLabel(port);
+    return port;
+}
+
 int ResolveType(const Context& c)
 {
     if (const auto t = c.Int("type", 1, 8))
@@ -110,8 +117,9 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
         link.ClosePort();
         if (link::StopRequested())
             return Interrupted(c);
-        c.out.Failure(c.Name(),
-                      QStringLiteral("no reader answered on %1 at %2").arg(PortLabel(t.port), t.mode));
+        c.out.Failure(
+            c.Name(),
+            QStringLiteral("no reader answered on %1 at %2").arg(PortLabel(t.port), t.mode));
         return kExitReader;
     }
     const bool ok = command(link, Addressee{t.prefix, id});

@@ -4,6 +4,7 @@
 // on, and the port, line setting and type it addresses.
 
 #include <QCommandLineParser>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -110,6 +111,8 @@ struct Context
 
 // "COM3", or the URL a number beyond COM16 stands for.
 QString PortLabel(int port);
+// The "port" of a JSON line: a COM number as a number, a URL given on its own as the URL.
+QJsonValue PortJson(int port);
 
 // The port, line setting and type an operation addresses.
 struct Target

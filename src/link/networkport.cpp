@@ -37,8 +37,8 @@ constexpr int kWriteStallMs = 2000;
 constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
                   kSe = 240;
 constexpr uint8_t kBinary = 0, kSga = 3, kComPort = 44;
-constexpr uint8_t kSetBaud = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4,
-                  kPurgeData = 12, kServerOffset = 100;
+constexpr uint8_t kSetBaud = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kPurgeData = 12,
+                  kServerOffset = 100;
 constexpr uint8_t kPurgeReceive = 1;
 
 constexpr std::string_view kTelnetScheme = "rfc2217://";
@@ -217,8 +217,8 @@ OpenError NetworkPort::Connect(const PortUrl& url)
                     err = EINTR;
                     break;
                 }
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    until - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
                 if (left.count() <= 0)
                     break;
                 pollfd p{fd, POLLOUT, 0};
@@ -243,12 +243,12 @@ OpenError NetworkPort::Connect(const PortUrl& url)
             return OpenError::None;
         }
         ::close(fd);
-        result = err == EINTR            ? OpenError::Interrupted
-                 : err == ECONNREFUSED   ? OpenError::ConnectionRefused
-                 : err == ETIMEDOUT      ? OpenError::NoAnswer
-                 : err == EHOSTUNREACH   ? OpenError::NoAnswer
-                 : err == ENETUNREACH    ? OpenError::NoAnswer
-                                         : OpenError::Other;
+        result = err == EINTR          ? OpenError::Interrupted
+                 : err == ECONNREFUSED ? OpenError::ConnectionRefused
+                 : err == ETIMEDOUT    ? OpenError::NoAnswer
+                 : err == EHOSTUNREACH ? OpenError::NoAnswer
+                 : err == ENETUNREACH  ? OpenError::NoAnswer
+                                       : OpenError::Other;
         if (result == OpenError::Interrupted || Clock::now() >= until)
             break;
     }
@@ -306,12 +306,10 @@ bool NetworkPort::SendLine(const LineSetting& s, bool request, Clock::time_point
     std::fill(std::begin(replies_), std::end(replies_), -1);
     const std::string out =
         ComPortCommand(kSetBaud, baudBytes) +
-        ComPortCommand(kSetDataSize,
-                       std::string(1, static_cast<char>(request ? 0 : s.dataBits))) +
+        ComPortCommand(kSetDataSize, std::string(1, static_cast<char>(request ? 0 : s.dataBits))) +
         ComPortCommand(kSetParity,
                        std::string(1, static_cast<char>(request ? 0 : ParityCode(s.parity)))) +
-        ComPortCommand(kSetStopSize,
-                       std::string(1, static_cast<char>(request ? 0 : s.stopBits)));
+        ComPortCommand(kSetStopSize, std::string(1, static_cast<char>(request ? 0 : s.stopBits)));
     if (!SendRaw(out))
         return false;
     const bool all = WaitFor(

@@ -10,11 +10,11 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include "cliworld.h"
 
@@ -218,8 +218,8 @@ private slots:
     {
         World w;
         emu::ReaderEmulator& r = w.Add(3);
-        std::vector<Ser2net::Entry> e{{"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"),
-                                       "9600n81"}};
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
         Ser2net server(w.dir.path(), e);
         const QString url = Url("rfc2217", e[0].port);
         WritePorts(w, {"COM2=" + url});
@@ -324,8 +324,8 @@ private slots:
         emu::ReaderModel m;
         m.mifare.card = emu::MifareCard(emu::MifareSize::k1K);
         w.Add(3, m);
-        std::vector<Ser2net::Entry> e{{"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"),
-                                       "9600n81"}};
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
         auto server = std::make_unique<Ser2net>(w.dir.path(), e);
         const QString url = Url("rfc2217", e[0].port);
         const QStringList reader = QStringList{"--port", url, "--mode", "5", "--json"} + kType;
@@ -363,12 +363,16 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("boundMs");
-        QTest::newRow("refused") << "refused" << "connection refused" << 1000;
-        QTest::newRow("silent") << "silent" << "no answer" << 5000;
-        QTest::newRow("no COM-PORT-OPTION") << "nocomport" << "no COM-PORT-OPTION" << 2000;
-        QTest::newRow("baud not confirmed") << "noconfirm" << "line setting not confirmed"
-                                            << 4000;
-        QTest::newRow("busy") << "busy" << "busy" << 2000;
+        QTest::newRow("refused") << "refused"
+                                 << "connection refused" << 1000;
+        QTest::newRow("silent") << "silent"
+                                << "no answer" << 5000;
+        QTest::newRow("no COM-PORT-OPTION") << "nocomport"
+                                            << "no COM-PORT-OPTION" << 2000;
+        QTest::newRow("baud not confirmed") << "noconfirm"
+                                            << "line setting not confirmed" << 4000;
+        QTest::newRow("busy") << "busy"
+                              << "busy" << 2000;
     }
     void faults()
     {
@@ -388,8 +392,8 @@ private slots:
             port = silent->port;
         } else if (kind == "busy") {
             w.Add(3);
-            std::vector<Ser2net::Entry> e{{"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"),
-                                           "9600n81"}};
+            std::vector<Ser2net::Entry> e{
+                {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
             server = std::make_unique<Ser2net>(w.dir.path(), e);
             port = e[0].port;
             holder = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -406,9 +410,8 @@ private slots:
         QVERIFY(port > 0);
         QElapsedTimer clock;
         clock.start();
-        const Run run =
-            w.Cli(QStringList{"scan", "--port", Url("rfc2217", port), "--mode", "5", "--lock"} +
-                  kType);
+        const Run run = w.Cli(
+            QStringList{"scan", "--port", Url("rfc2217", port), "--mode", "5", "--lock"} + kType);
         const qint64 took = clock.elapsed();
         if (holder >= 0)
             ::close(holder);
