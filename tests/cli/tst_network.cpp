@@ -222,11 +222,13 @@ private slots:
             {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
         Ser2net server(w.dir.path(), e);
         const QString url = Url("rfc2217", e[0].port);
-        WritePorts(w, {"COM2=" + url});
+        WritePorts(w, {"COM2=" + url, "COM5=tcp://no-port"});
 
         Run run = w.Cli(QStringList{"ports", "--json"});
         QCOMPARE(run.lines[1]["path"].toString(), url);
         QCOMPARE(run.lines[1]["status"].toString(), QStringLiteral("connects"));
+        QCOMPARE(run.lines[4]["status"].toString(), QStringLiteral("refused Ports entry"));
+        QVERIFY(run.lines[4]["hint"].toString().contains("not a port URL"));
 
         run = w.Cli(QStringList{"scan", "--port", "2", "--mode", "5", "--lock", "--json"} + kType);
         QCOMPARE(run.exit, 0);
