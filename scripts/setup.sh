@@ -2,7 +2,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev
+PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev ser2net
           fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
           x11-utils
           # the Debian package and its checks (scripts/package-check.sh)

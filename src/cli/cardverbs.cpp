@@ -383,8 +383,10 @@ int MifareDump(Context& c)
     const bool imageOnStdout = output.isEmpty() && !c.out.json;
     mifare::ReadResult result;
     Progress progress(c, imageOnStdout);
+    bool lost = false;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         result = mifare::ReadCard(l, to, size, keys, progress);
+        lost = l.PortLost();
         return true;
     });
     if (code != kExitOk)
@@ -403,8 +405,13 @@ int MifareDump(Context& c)
     using mifare::RunEnd;
     // Only a run that reached the card and ended by itself makes a file: a
     // stopped or empty one never replaces what the user has.
+    // The line lost mid-run (unplugged, the server gone) is no end of the card's.
     const bool reached =
-        opened > 0 && (result.end == RunEnd::Done || result.end == RunEnd::CardGone);
+        opened > 0 && !lost && (result.end == RunEnd::Done || result.end == RunEnd::CardGone);
+    if (lost) {
+        summary.insert("lost", true);
+        plain += QStringLiteral("; the port was lost (hang-up)");
+    }
     if (output.isEmpty()) {
         if (c.out.json)
             summary.insert("image", QJsonDocument::fromJson(

@@ -63,13 +63,13 @@ QJsonArray ChangesJson(const std::vector<profile::Change>& changes)
 
 void Report(Context& c, const ReaderRun& r, Action action)
 {
-    const QString com = QStringLiteral("COM%1").arg(r.port);
+    const QString com = PortLabel(r.port);
     if (!r.error.isEmpty()) {
         if (!c.out.json) {
             c.out.Failure(c.Name(), com + QStringLiteral(": ") + r.error, r.reason);
             return;
         }
-        QJsonObject o{{"verb", c.Name()}, {"port", r.port}, {"error", r.error}};
+        QJsonObject o{{"verb", c.Name()}, {"port", PortJson(r.port)}, {"error", r.error}};
         if (!r.reason.isEmpty())
             o.insert("reason", r.reason);
         if (r.known) {
@@ -82,7 +82,7 @@ void Report(Context& c, const ReaderRun& r, Action action)
         return;
     }
     QString plain = com + QLatin1Char(' ') + profile::ChangesText(r.changed);
-    QJsonObject o{{"port", r.port}, {"changed", ChangesJson(r.changed)}};
+    QJsonObject o{{"port", PortJson(r.port)}, {"changed", ChangesJson(r.changed)}};
     if (action != Action::Diff)
         o.insert("applied", r.applied);
     if (action == Action::Check && !r.changed.empty())
@@ -139,7 +139,10 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
         q.storedMode = profile::ModeText(wanted->modeIndex);
     }
     q.locked = c.Flag("lock");
-    const auto port = c.Int("port", 1, 16);
+    const auto port = c.Port();
+    if (wanted && action == Action::Apply)
+        RefuseFixedLineSetting(c, port ? *port : c.stored.scanCommNo, wanted->modeIndex,
+                               QStringLiteral("the profile's line setting"));
     const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
     if (port)
         q.storedPort = q.firstPort = q.lastPort = *port;
@@ -153,7 +156,7 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
     r.scan = reader::Scan(link, q, quiet);
     if (!r.scan.identified) {
         if (port && link.LastOpenError() != link::OpenError::None) {
-            c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*port),
+            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(*port)),
                           OpenReason(link.LastOpenError()));
             return kExitPort;
         }
@@ -240,6 +243,9 @@ int ApplyOrCompare(Context& c, Action action)
     if (c.Flag("all")) {
         if (c.Flag("port"))
             throw UsageError{QStringLiteral("--port and --all exclude each other")};
+        for (int p = 1; action == Action::Apply && p <= 16; ++p)
+            RefuseFixedLineSetting(c, p, wanted.modeIndex,
+                                   QStringLiteral("the profile's line setting"));
         return All(c, wanted, action);
     }
     return Single(c, &wanted, action, [&](ReaderRun& r) { Report(c, r, action); });
@@ -279,7 +285,7 @@ int ConfigRead(Context& c)
                 return;
             }
             c.out.Result(QStringLiteral("COM%1 %2").arg(r.port).arg(output),
-                         {{"port", r.port}, {"output", output}});
+                         {{"port", PortJson(r.port)}, {"output", output}});
             return;
         }
         if (c.out.json) {

@@ -15,6 +15,7 @@
 #include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/serialport.h"
+#include "link/transport.h"
 #include "reader/readertypes.h"
 #include "reader/scan.h"
 #include "verb.h"
@@ -43,10 +44,10 @@ QJsonObject SettingsObject(const reader::ReaderSettings& s)
 // "COM3" or, for a device reached through several numbers, "COM3 (also COM7)".
 QString PortsText(const std::vector<int>& ports)
 {
-    QString text = QStringLiteral("COM%1").arg(ports.front());
+    QString text = PortLabel(ports.front());
     QStringList also;
     for (size_t i = 1; i < ports.size(); ++i)
-        also << QStringLiteral("COM%1").arg(ports[i]);
+        also << PortLabel(ports[i]);
     if (!also.isEmpty())
         text += QStringLiteral(" (also %1)").arg(also.join(QStringLiteral(", ")));
     return text;
@@ -65,7 +66,9 @@ void PrintReader(Context& c, const reader::ScanResult& r, int type,
         plain += QStringLiteral(" %1 %2").arg(it.key(), it.value().isString()
                                                             ? it.value().toString()
                                                             : QString::number(it.value().toInt()));
-    QJsonObject o{{"port", r.port},
+    if (r.modeFixed)
+        plain += QStringLiteral(" (line setting fixed by the server)");
+    QJsonObject o{{"port", PortJson(r.port)},
                   {"mode", r.mode},
                   {"id", r.id},
                   {"serial", r.serial},
@@ -78,6 +81,8 @@ void PrintReader(Context& c, const reader::ScanResult& r, int type,
             all.append(p);
         o.insert("ports", all);
     }
+    if (r.modeFixed)
+        o.insert("modeFixed", true);
     c.out.Result(plain, o);
 }
 
@@ -85,17 +90,16 @@ void PrintReader(Context& c, const reader::ScanResult& r, int type,
 QString DataErrorReason(const reader::ScanResult& r)
 {
     if (r.settingsOpenError != link::OpenError::None)
-        return QStringLiteral("COM%1 did not open again for its settings: %2")
-            .arg(r.port)
-            .arg(OpenReason(r.settingsOpenError, r.port));
+        return QStringLiteral("%1 did not open again for its settings: %2")
+            .arg(PortLabel(r.port), OpenReason(r.settingsOpenError, r.port));
     return r.reached ? QStringLiteral("the settings were not read")
                      : QStringLiteral("the version was not answered");
 }
 
 void PrintDataError(Context& c, const reader::ScanResult& r)
 {
-    c.out.Failure(c.Name(), QStringLiteral("reader data error on COM%1").arg(r.port),
-                  DataErrorReason(r), {{"port", r.port}});
+    c.out.Failure(c.Name(), QStringLiteral("reader data error on %1").arg(PortLabel(r.port)),
+                  DataErrorReason(r), {{"port", PortJson(r.port)}});
 }
 
 // No reader: where ports were refused, which and what to do, since that is
@@ -112,7 +116,7 @@ QString RefusedReason(const std::vector<std::pair<int, link::OpenError>>& refuse
                                [e = error](const auto& cause) { return cause.first == e; });
         if (it == causes.end())
             it = causes.insert(causes.end(), {error, {}});
-        it->second << QStringLiteral("COM%1").arg(port);
+        it->second << PortLabel(port);
     }
     QStringList parts;
     for (const auto& [error, ports] : causes)
@@ -138,9 +142,8 @@ public:
     void ModeSelected(int index) override { mode_ = index; }
     void PortTried(int port) override
     {
-        out_.Progress(QStringLiteral("scan: COM%1 at %2 ...")
-                          .arg(port)
-                          .arg(QLatin1String(kModeList[size_t(mode_)])));
+        out_.Progress(QStringLiteral("scan: %1 at %2 ...")
+                          .arg(PortLabel(port), QLatin1String(kModeList[size_t(mode_)])));
     }
 
 private:
@@ -161,12 +164,22 @@ struct Device
 std::vector<Device> Devices(const std::vector<int>& ports)
 {
     std::vector<Device> devices;
-    std::vector<std::pair<dev_t, size_t>> seen; // a character device's number, its entry
+    std::vector<std::pair<dev_t, size_t>> seen;       // a character device's number, its entry
+    std::vector<std::pair<std::string, size_t>> urls; // a port URL, its entry
     for (int port : ports) {
         struct stat st
         {
         };
         const std::string path = link::PortDevicePath(port);
+        if (link::LooksLikePortUrl(path)) {
+            const auto same = std::find_if(urls.begin(), urls.end(),
+                                           [&](const auto& u) { return u.first == path; });
+            if (same != urls.end()) {
+                devices[same->second].ports.push_back(port);
+                continue;
+            }
+            urls.emplace_back(path, devices.size());
+        }
         if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
             const auto same = std::find_if(seen.begin(), seen.end(),
                                            [&](const auto& s) { return s.first == st.st_rdev; });
@@ -190,7 +203,7 @@ int ScanAll(Context& c, int type)
                                         "would be remembered?")};
     const reader::ScanRequest request = Request(c, type);
     std::vector<int> ports;
-    const auto given = c.Int("port", 1, 16);
+    const auto given = c.Port();
     if (given)
         ports.push_back(*given);
     else
@@ -234,7 +247,7 @@ int ScanAll(Context& c, int type)
         const reader::ScanResult& r = d.result;
         if (!d.failure.isEmpty()) {
             c.out.Failure(c.Name(), QStringLiteral("cannot scan %1").arg(PortsText(d.ports)),
-                          d.failure, {{"port", d.ports.front()}});
+                          d.failure, {{"port", PortJson(d.ports.front())}});
             code = kExitReader;
         } else if (r.identified) {
             ++found;
@@ -248,12 +261,13 @@ int ScanAll(Context& c, int type)
             // A port that is there but would not open: said, without changing
             // the outcome of the scan.
             c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortsText(d.ports)),
-                          OpenReason(d.openError, d.ports.front()), {{"port", d.ports.front()}});
+                          OpenReason(d.openError, d.ports.front()),
+                          {{"port", PortJson(d.ports.front())}});
             refused.insert(refused.end(), r.refused.begin(), r.refused.end());
             if (given)
                 return kExitPort;
         } else if (given && d.openError == link::OpenError::Missing) {
-            c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*given),
+            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(*given)),
                           OpenReason(d.openError, *given));
             return kExitPort;
         }
@@ -276,7 +290,7 @@ int Scan(Context& c)
     if (c.Flag("all"))
         return ScanAll(c, type);
     reader::ScanRequest r = Request(c, type);
-    const auto port = c.Int("port", 1, 16);
+    const auto port = c.Port();
     if (port) {
         r.firstPort = r.lastPort = *port;
     } else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16) {
@@ -292,7 +306,7 @@ int Scan(Context& c)
     if (!result.identified) {
         // One port searched: its last open failing means it never opened.
         if (port && link.LastOpenError() != link::OpenError::None) {
-            c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(*port),
+            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(*port)),
                           OpenReason(link.LastOpenError(), *port));
             return kExitPort;
         }
@@ -314,13 +328,22 @@ int Ports(Context& c)
 {
     for (int n = 1; n <= 16; ++n) {
         const std::string path = link::PortDevicePath(n);
-        link::SerialPort port;
-        QString status = QStringLiteral("present");
+        QString status = QStringLiteral("missing");
         QString hint;
-        if (port.Open(n, kModeList[kDefaultModeIndex])) {
-            port.Close();
-        } else {
-            const link::OpenError e = port.LastOpenError();
+        link::OpenError e = link::OpenError::Missing;
+        if (!path.empty()) {
+            const auto port = link::MakeTransport(path);
+            if (port->OpenPath(path, kModeList[kDefaultModeIndex])) {
+                status = QLatin1String(port->ReachableText());
+                port->Close();
+                e = link::OpenError::None;
+            } else {
+                e = port->LastOpenError();
+            }
+        } else if (!link::PortEntryRefusal(n).empty()) {
+            e = link::OpenError::BadEntry;
+        }
+        if (e != link::OpenError::None) {
             status = QLatin1String(link::OpenErrorText(e)); // the words scan uses
             hint = OpenHint(e, n);
         }

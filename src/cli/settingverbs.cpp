@@ -26,6 +26,7 @@ int SetBaud(Context& c)
     const int index =
         Context::Number(c.args[0], QStringLiteral("the line setting"), 0, kModeCount - 1);
     const Target t = ResolveTarget(c);
+    RefuseFixedLineSetting(c, t.port, -1, QStringLiteral("a new line setting"));
     const QString mode = link::PayloadText(std::string(kModeList[size_t(index)]));
     const int code = WithReader(
         c, [&](link::Link& l, const Addressee& to) { return reader::SetBaudRate(l, to, index); });
@@ -39,8 +40,8 @@ int SetBaud(Context& c)
     if (c.Flag("save") || stored) {
         SaveStoredScanSettings(c.Flag("save") ? t.type : c.stored.readerType, t.port, index, mode);
         o.insert("stored", mode);
-        plain +=
-            QStringLiteral(", the stored line setting of COM%1 is now %2").arg(t.port).arg(mode);
+        plain += QStringLiteral(", the stored line setting of %1 is now %2")
+                     .arg(PortLabel(t.port), mode);
     }
     c.out.Result(plain, o);
     return code;

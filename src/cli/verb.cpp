@@ -4,10 +4,38 @@
 #include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/payload.h"
+#include "link/serialport.h"
+#include "link/transport.h"
 #include "reader/readertypes.h"
 #include "reader/scan.h"
 
 namespace cli {
+
+std::optional<int> Context::Port() const
+{
+    if (!Flag("port"))
+        return std::nullopt;
+    const QString text = p.value(QStringLiteral("port"));
+    if (!link::LooksLikePortUrl(text.toStdString()))
+        return Number(text, QStringLiteral("--port"), 1, 16);
+    if (!link::ParsePortUrl(text.toStdString()))
+        throw UsageError{QStringLiteral("--port takes a COM number 1-16, rfc2217://HOST:PORT or "
+                                        "tcp://HOST:PORT, not \"%1\"")
+                             .arg(text)};
+    return link::NumberForPort(text.toStdString());
+}
+
+QString PortLabel(int port)
+{
+    return QString::fromStdString(link::PortName(port));
+}
+
+QJsonValue PortJson(int port)
+{
+    if (port == link::kDirectPort)
+        return PortLabel(port);
+    return port;
+}
 
 int ResolveType(const Context& c)
 {
@@ -30,7 +58,7 @@ Target ResolveTarget(const Context& c)
     Target t;
     t.type = ResolveType(c);
     t.prefix = QString::fromLatin1(ReaderTypeFor(t.type).prefix.data(), 1);
-    if (const auto p = c.Int("port", 1, 16))
+    if (const auto p = c.Port())
         t.port = *p;
     else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16)
         t.port = c.stored.scanCommNo;
@@ -38,6 +66,22 @@ Target ResolveTarget(const Context& c)
         throw UsageError{QStringLiteral("no port: give --port N, or run scan --save first")};
     std::tie(t.modeIndex, t.mode) = ResolveMode(c);
     return t;
+}
+
+void RefuseFixedLineSetting(const Context& c, int port, int wantedIndex, const QString& what)
+{
+    const std::string where = link::PortDevicePath(port);
+    if (!link::LineSettingFixedAt(where))
+        return;
+    if (wantedIndex >= 0 && wantedIndex == ResolveMode(c).first)
+        return;
+    throw UsageError{QStringLiteral("%1: %2 is a raw TCP port, whose server fixes the line "
+                                    "setting; reach the reader through rfc2217://HOST:PORT to "
+                                    "change it (nothing was sent)")
+                         .arg(what, PortLabel(port) == QString::fromStdString(where)
+                                        ? PortLabel(port)
+                                        : PortLabel(port) + QStringLiteral(" (") +
+                                              QString::fromStdString(where) + ')')};
 }
 
 QString ReaderIdOption(const Context& c)
@@ -60,7 +104,7 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     if (!link.OpenPort(t.port, t.mode)) {
         if (link.LastOpenError() == link::OpenError::Interrupted)
             return Interrupted(c);
-        c.out.Failure(c.Name(), QStringLiteral("cannot open COM%1").arg(t.port),
+        c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(t.port)),
                       OpenReason(link.LastOpenError(), t.port));
         return kExitPort;
     }
@@ -73,8 +117,9 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
         link.ClosePort();
         if (link::StopRequested())
             return Interrupted(c);
-        c.out.Failure(c.Name(),
-                      QStringLiteral("no reader answered on COM%1 at %2").arg(t.port).arg(t.mode));
+        c.out.Failure(
+            c.Name(),
+            QStringLiteral("no reader answered on %1 at %2").arg(PortLabel(t.port), t.mode));
         return kExitReader;
     }
     const bool ok = command(link, Addressee{t.prefix, id});

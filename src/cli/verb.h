@@ -4,6 +4,7 @@
 // on, and the port, line setting and type it addresses.
 
 #include <QCommandLineParser>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -71,6 +72,9 @@ struct Context
             return std::nullopt;
         return Number(p.value(QString::fromLatin1(option)), QStringLiteral("--") + option, lo, hi);
     }
+    // --port: a COM number 1-16, or a port URL (rfc2217://HOST:PORT,
+    // tcp://HOST:PORT), which gets a number of its own (link::NumberForPort).
+    std::optional<int> Port() const;
     int RequiredInt(const char* option, int lo, int hi) const
     {
         const auto v = Int(option, lo, hi);
@@ -108,6 +112,11 @@ struct Context
     }
 };
 
+// "COM3", or the URL a number beyond COM16 stands for.
+QString PortLabel(int port);
+// The "port" of a JSON line: a COM number as a number, a URL given on its own as the URL.
+QJsonValue PortJson(int port);
+
 // The port, line setting and type an operation addresses.
 struct Target
 {
@@ -123,6 +132,11 @@ int ResolveType(const Context& c);
 std::pair<int, QString> ResolveMode(const Context& c);
 Target ResolveTarget(const Context& c);
 QString ReaderIdOption(const Context& c);
+// A port whose server fixes the line setting (raw TCP) cannot take another:
+// `what` ("set-baud", "the profile's line setting 9600,n,8,1") is refused
+// before anything is sent, naming rfc2217:// as the way to change it. For
+// `wantedIndex` -1 always, else when it differs from the line setting in use.
+void RefuseFixedLineSetting(const Context& c, int port, int wantedIndex, const QString& what);
 // Opens the target's port, learns the reader's ID unless given, runs the
 // sequence and closes the port again. `command` false: the reader refused.
 // A stop requested by a signal ends it with a line that says so.

@@ -46,26 +46,32 @@ bool Link::OpenPort(int n, const QString& mode)
 {
     ClosePort();
     const std::string m = mode.toStdString();
+    const std::string path = PortDevicePath(n);
     // After a stop request no port is opened: what runs is to end, not go on.
-    lastOpenError_ = StopRequested()    ? OpenError::Interrupted
-                     : port_.Open(n, m) ? OpenError::None
-                                        : port_.LastOpenError();
+    if (StopRequested()) {
+        lastOpenError_ = OpenError::Interrupted;
+    } else if (path.empty()) {
+        lastOpenError_ = PortEntryRefusal(n).empty() ? OpenError::Missing : OpenError::BadEntry;
+    } else {
+        port_ = MakeTransport(path);
+        lastOpenError_ = port_->OpenPath(path, m) ? OpenError::None : port_->LastOpenError();
+    }
     if (lastOpenError_ != OpenError::None) {
         if (observer_)
-            observer_->PortFailed(n, m, PortDevicePath(n), lastOpenError_);
+            observer_->PortFailed(n, m, path, lastOpenError_);
         return false;
     }
     portNumber_ = n;
     if (observer_)
-        observer_->PortOpened(n, m, PortDevicePath(n));
+        observer_->PortOpened(n, m, path);
     return true;
 }
 
 void Link::ClosePort()
 {
-    if (!port_.IsOpen())
+    if (!PortIsOpen())
         return;
-    port_.Close();
+    port_->Close();
     if (observer_)
         observer_->PortClosed(portNumber_);
 }
@@ -103,11 +109,11 @@ bool Link::Exchange(const QString& payload)
 
     const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame->data());
     const size_t n = text.size();
-    port_.WriteByte(frameBytes[0]);
-    port_.WriteBuffer(frameBytes + 1, n);
-    port_.WriteByte(frameBytes[n + 1]);
-    port_.WriteByte(frameBytes[n + 2]);
-    port_.WriteByte(frameBytes[n + 3]);
+    port_->WriteByte(frameBytes[0]);
+    port_->WriteBuffer(frameBytes + 1, n);
+    port_->WriteByte(frameBytes[n + 1]);
+    port_->WriteByte(frameBytes[n + 2]);
+    port_->WriteByte(frameBytes[n + 3]);
 
     // Whatever arrived before this point is not an answer to this command.
     // Nothing may run between the write and the purge: the observer and the
@@ -115,7 +121,7 @@ bool Link::Exchange(const QString& payload)
     // longer than the reader's turnaround, and its answer would be purged too.
     // Their time is not the reader's: the deadline starts after them, and the
     // answer waits in the driver meanwhile.
-    port_.Purge();
+    port_->Purge();
     if (observer_)
         observer_->FrameSent(SentDisplay(text));
     ProcessEvents();
@@ -125,7 +131,7 @@ bool Link::Exchange(const QString& payload)
     Outcome outcome = Outcome::Deadline;
 
     for (;;) {
-        if (const auto b = port_.ReadByte()) {
+        if (const auto b = port_->ReadByte()) {
             const auto fed = receive_.Feed(*b);
             responseLength_ = receive_.Length();
             // A full buffer holds no frame that could still end: the answer is

@@ -3,11 +3,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "link/commandlink.h"
 #include "link/responsecollector.h"
 #include "link/serialport.h"
+#include "link/transport.h"
 
 inline namespace tesmora {
 namespace link {
@@ -67,9 +69,16 @@ public:
     void ProcessEvents() const;
 
     // Opens "COMn" exclusively with a line setting; false when it cannot be opened.
+    // COMn is a local device or, where the port map says so, a network port:
+    // the transport behind it is chosen here, and nothing above tells them apart.
     bool OpenPort(int n, const QString& mode);
     void ClosePort();
-    bool PortIsOpen() const { return port_.IsOpen(); }
+    bool PortIsOpen() const { return port_->IsOpen(); }
+    // True when the port was lost while open (hung up, the connection closed):
+    // what a run read then is not to be taken as complete.
+    bool PortLost() const { return port_->Lost(); }
+    // True when the open port's far end fixes the line setting (raw TCP).
+    bool LineSettingFixed() const { return port_->LineSettingFixed(); }
     OpenError LastOpenError() const { return lastOpenError_; }
     int PortNumber() const { return portNumber_; }
 
@@ -81,7 +90,8 @@ public:
     void Pause(int ms) override;
 
 private:
-    SerialPort port_;
+    // Never null: a closed one until the first open, then the last one opened.
+    std::unique_ptr<Transport> port_ = std::make_unique<SerialPort>();
     ResponseCollector receive_;
     std::string lastResponse_;
     int responseLength_ = 0;

@@ -99,6 +99,7 @@ void SleepUntil(Clock::time_point until)
 std::mutex portMapMutex;
 std::map<int, std::string> portMap;
 std::map<int, std::string> portMapRefusals;
+std::string directPort; // what kDirectPort stands for
 
 struct ErrnoReason
 {
@@ -131,8 +132,19 @@ OpenError ReasonFor(int error)
 }
 
 constexpr const char* kOpenErrorTexts[] = {
-    "",       "missing",     "not a terminal",      "busy", "permission denied",
-    "failed", "interrupted", "refused Ports entry",
+    "",
+    "missing",
+    "not a terminal",
+    "busy",
+    "permission denied",
+    "failed",
+    "interrupted",
+    "refused Ports entry",
+    "connection refused",
+    "no answer",
+    "no COM-PORT-OPTION (RFC 2217)",
+    "host not found",
+    "line setting not confirmed",
 };
 
 // The low-latency flag of a USB serial driver: the driver pushes received
@@ -170,6 +182,26 @@ std::string PortEntryRefusal(int n)
     std::lock_guard lock(portMapMutex);
     const auto it = portMapRefusals.find(n);
     return it != portMapRefusals.end() ? it->second : std::string();
+}
+
+int NumberForPort(const std::string& where)
+{
+    std::lock_guard lock(portMapMutex);
+    for (const auto& [n, path] : portMap)
+        if (path == where && portMapRefusals.count(n) == 0)
+            return n;
+    directPort = where;
+    return kDirectPort;
+}
+
+std::string PortName(int n)
+{
+    if (n == kDirectPort) {
+        std::lock_guard lock(portMapMutex);
+        if (!directPort.empty())
+            return directPort;
+    }
+    return "COM" + std::to_string(n);
 }
 
 bool ApplyLineSetting(termios& t, const LineSetting& s)
@@ -268,6 +300,10 @@ std::optional<LineSetting> ParseMode(std::string_view mode)
 
 std::string PortDevicePath(int n)
 {
+    if (n == kDirectPort) {
+        std::lock_guard lock(portMapMutex);
+        return directPort;
+    }
     if (n < 1 || n > 16)
         return {};
     {
@@ -317,22 +353,32 @@ bool SerialPort::OpenPath(const std::string& path, std::string_view mode)
     if (lastError_ != OpenError::None)
         return false;
 
+    ChangeMode(mode);
+    setLowLatency_ = ChangeLowLatency(fd_, true);
+    return true;
+}
+
+bool SerialPort::ChangeMode(std::string_view mode)
+{
+    if (fd_ < 0 || !haveSaved_)
+        return false;
     termios wanted = saved_;
     ApplyRaw(wanted);
     const termios rawOnly = wanted;
-    if (const auto setting = ParseMode(mode))
+    const auto setting = ParseMode(mode);
+    if (setting)
         ApplyLineSetting(wanted, *setting);
 
     // A refused setting does not fail the open: a pty, for one, cannot carry
     // parity. Fall back step by step and go on with what the device takes.
-    if (!SetAttributes(fd_, wanted)) {
-        termios noParity = wanted;
-        ClearParity(noParity);
-        if (!SetAttributes(fd_, noParity))
-            SetAttributes(fd_, rawOnly);
-    }
-    setLowLatency_ = ChangeLowLatency(fd_, true);
-    return true;
+    if (SetAttributes(fd_, wanted))
+        return setting.has_value();
+    termios noParity = wanted;
+    ClearParity(noParity);
+    if (SetAttributes(fd_, noParity))
+        return setting.has_value();
+    SetAttributes(fd_, rawOnly);
+    return false;
 }
 
 OpenError SerialPort::OpenOnly(const std::string& path)
@@ -380,6 +426,7 @@ OpenError SerialPort::OpenOnly(const std::string& path)
         return reason;
     }
     setExclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+    lost_ = false;
     fd_ = fd;
     saved_ = saved;
     haveSaved_ = true;
@@ -406,11 +453,6 @@ void SerialPort::Close()
     ::close(fd_);
     fd_ = -1;
     haveSaved_ = false;
-}
-
-bool SerialPort::WriteByte(uint8_t b)
-{
-    return WriteBuffer(&b, 1);
 }
 
 bool SerialPort::WriteBuffer(const uint8_t* data, size_t count)
@@ -491,6 +533,7 @@ std::optional<uint8_t> SerialPort::ReadByte()
     }
     // A hang-up or an error reads as empty and still takes the whole wait, so
     // that a dead line cannot make the caller's loop spin.
+    lost_ = true;
     SleepUntil(until);
     return std::nullopt;
 }

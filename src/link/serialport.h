@@ -9,6 +9,8 @@
 
 #include <termios.h>
 
+#include "link/transport.h"
+
 // link::X is reached through the inline namespace: a plain global namespace
 // `link` would clash with POSIX link() from <unistd.h>, which <atomic> pulls in.
 inline namespace tesmora {
@@ -45,46 +47,41 @@ void SetPortMap(std::map<int, std::string> map, std::map<int, std::string> refus
 // Why the map refused the entry for COMn; "" when it did not.
 std::string PortEntryRefusal(int n);
 
-// Why an open failed. Interrupted: a stop was requested; BadEntry: the port
-// map refused its entry for this number.
-enum class OpenError {
-    None,
-    Missing,
-    NotATerminal,
-    Busy,
-    PermissionDenied,
-    Other,
-    Interrupted,
-    BadEntry
-};
-// "missing", "not a terminal", "busy", "permission denied", "failed",
-// "interrupted", "refused Ports entry"; "" for None.
-const char* OpenErrorText(OpenError e);
+// A port URL given on its own (`--port rfc2217://HOST:PORT`) gets a number
+// beyond COM16: the number the map gives that URL when it has one, else
+// kDirectPort, which then stands for it. Everything addressed by number then
+// works on it as on any COMn.
+inline constexpr int kDirectPort = 17;
+int NumberForPort(const std::string& where);
+// "COMn", or the URL that kDirectPort stands for.
+std::string PortName(int n);
 
 // A serial port opened exclusively in raw mode. The line settings found at
 // open time are restored on close. Where the driver has it, the low-latency
 // mode is on while the port is open and as found after.
-class SerialPort
+class SerialPort final : public Transport
 {
 public:
     SerialPort() = default;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
-    ~SerialPort();
+    ~SerialPort() override;
 
     bool Open(int n, std::string_view mode);
-    bool OpenPath(const std::string& path, std::string_view mode);
-    void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool OpenPath(const std::string& path, std::string_view mode) override;
+    bool ChangeMode(std::string_view mode) override;
+    void Close() override;
+    bool IsOpen() const override { return fd_ >= 0; }
     // Why the last Open or OpenPath failed; None after a success.
-    OpenError LastOpenError() const { return lastError_; }
+    OpenError LastOpenError() const override { return lastError_; }
 
-    bool WriteByte(uint8_t b);
-    bool WriteBuffer(const uint8_t* data, size_t count);
-    void Purge();
+    using Transport::WriteByte;
+    bool WriteBuffer(const uint8_t* data, size_t count) override;
+    void Purge() override;
     // A byte at once when one is waiting, otherwise nothing after about 1 ms.
     // A hung-up or failed device also reads as nothing after about 1 ms.
-    std::optional<uint8_t> ReadByte();
+    std::optional<uint8_t> ReadByte() override;
+    bool Lost() const override { return lost_; }
 
 private:
     // Opens and locks the device and reads its settings; nothing is changed yet.
@@ -96,6 +93,7 @@ private:
     bool setExclusive_ = false;  // this open set TIOCEXCL
     bool setLowLatency_ = false; // this open set ASYNC_LOW_LATENCY
     OpenError lastError_ = OpenError::None;
+    bool lost_ = false;
 };
 
 } // namespace link

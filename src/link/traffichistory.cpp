@@ -63,7 +63,8 @@ QString EntryLine(const TrafficEntry& e)
 {
     QString line =
         QDateTime::fromMSecsSinceEpoch(e.msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    line += e.port > 0 ? QStringLiteral(" COM%1").arg(e.port) : QStringLiteral(" COM-");
+    line += e.port > 0 ? QStringLiteral(" ") + QString::fromStdString(PortName(e.port))
+                       : QStringLiteral(" COM-");
     line += QLatin1Char(' ') + (e.mode.isEmpty() ? QStringLiteral("-") : e.mode);
     if (!e.operation.isEmpty())
         line += QStringLiteral(" (") + e.operation + QLatin1Char(')');

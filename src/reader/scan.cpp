@@ -5,6 +5,8 @@
 #include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/payload.h"
+#include "link/serialport.h"
+#include "link/transport.h"
 #include "scanfields.h"
 
 namespace reader {
@@ -161,12 +163,14 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
 
     for (int port = request.firstPort; port <= request.lastPort && !found && !link::StopRequested();
          ++port) {
+        // A port whose far end fixes the line setting is tried at one only, as if locked.
+        const bool fixed = link::LineSettingFixedAt(link::PortDevicePath(port));
+        const bool locked = request.locked || fixed;
         for (int i = 0; i < kSearchedModeCount && !link::StopRequested(); ++i) {
             // A stored index outside the list has no line setting of its own;
             // the lock then holds the search to the default one.
             const bool valid = request.storedModeIndex >= 0 && request.storedModeIndex < kModeCount;
-            const int index =
-                request.locked ? (valid ? request.storedModeIndex : kDefaultModeIndex) : i;
+            const int index = locked ? (valid ? request.storedModeIndex : kDefaultModeIndex) : i;
             progress.ModeSelected(index);
             const QString mode =
                 link::PayloadText(std::string(kModeList[static_cast<size_t>(index)]));
@@ -187,7 +191,7 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
                 }
             }
             link.ClosePort();
-            if (found || request.locked)
+            if (found || locked)
                 break;
         }
     }
@@ -196,6 +200,7 @@ ScanResult Scan(link::Link& link, const ScanRequest& request, ScanProgress& prog
 
     // Identity, from the accepted 16-byte identify answer.
     result.identified = true;
+    result.modeFixed = link::LineSettingFixedAt(link::PortDevicePath(result.port));
     result.serial = Text(link.LastResponse(), 5, 8);
     result.id = Text(link.LastResponse(), 2, 2);
     progress.Identified(result);

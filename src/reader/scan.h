@@ -43,6 +43,7 @@ struct ScanResult
     int modeIndex = 0;
     QString mode;
     bool foundBySearch = false; // not on the stored port: the new link is to be saved
+    bool modeFixed = false;     // the port's far end fixes the line setting (raw TCP)
     QString serial, id;
     std::optional<QString> version;
     bool reached = false;  // the version was answered at the reader's own ID

@@ -3,6 +3,7 @@
 #include "catalog/catalog.h"
 #include "link/decimal.h"
 #include "link/serialport.h"
+#include "link/transport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -255,6 +256,16 @@ StoredPortMap LoadStoredPortMap()
             continue;
         }
         keyOf[n] = key;
+        // A network port: rfc2217://HOST:PORT or tcp://HOST:PORT, as written.
+        if (link::LooksLikePortUrl(path.toStdString())) {
+            if (!link::ParsePortUrl(path.toStdString()))
+                refuse(QStringLiteral("refused Ports entry %1=%2: not a port URL "
+                                      "(rfc2217://HOST:PORT or tcp://HOST:PORT)")
+                           .arg(key, path));
+            else
+                result.paths[n] = path.toStdString();
+            continue;
+        }
         // A relative path would depend on the folder the tool was started in.
         if (!QFileInfo(path).isAbsolute()) {
             refuse(

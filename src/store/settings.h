@@ -33,7 +33,9 @@ void SaveStoredLanguage(const QString& language);
 
 // The group "Ports": COMn=device path, for n in 1-16, each number read by the
 // same rule as the values above. Numbers out of range, other keys and empty
-// paths are left out. An entry whose path is not absolute, and every entry of
+// paths are left out. A value may also be a port URL, rfc2217://HOST:PORT or
+// tcp://HOST:PORT (one that is malformed is refused). An entry whose path is
+// neither such a URL nor absolute, and every entry of
 // a number named twice (COM3 and COM03), is refused: `refused` says why, by
 // number, naming the entry.
 struct StoredPortMap

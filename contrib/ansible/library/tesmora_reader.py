@@ -31,10 +31,13 @@ options:
     required: true
   port:
     description:
-      - The COM number of the reader, 1 to 16. Without it and without
-        I(all), the reader the tool's stored settings point to, else the
-        first one a scan finds.
-    type: int
+      - The COM number of the reader, 1 to 16, or a network port as a URL,
+        C(rfc2217://HOST:PORT) (a telnet server with RFC 2217, such as
+        ser2net) or C(tcp://HOST:PORT) (raw TCP: the server fixes the line
+        setting, so a profile that changes it is refused). Without it and
+        without I(all), the reader the tool's stored settings point to, else
+        the first one a scan finds.
+    type: str
   all:
     description:
       - Every reader on COM1 to COM16, the ports probed at the same time and
@@ -124,7 +127,8 @@ def reader_changed(reader, check_mode):
 def diff_of(readers):
     before, after = {}, {}
     for reader in readers:
-        name = "COM%d" % reader["port"]
+        port = reader["port"]
+        name = port if isinstance(port, str) else "COM%d" % port
         for change in reader.get("changed", []):
             before.setdefault(name, {})[change["field"]] = change["from"]
             after.setdefault(name, {})[change["field"]] = change["to"]
@@ -135,7 +139,7 @@ def main():
     module = AnsibleModule(
         argument_spec=dict(
             profile=dict(type="raw", required=True),
-            port=dict(type="int"),
+            port=dict(type="str"),
             all=dict(type="bool", default=False),
             id_from=dict(type="int"),
             executable=dict(type="path"),

@@ -1,0 +1,152 @@
+// Readers on the network, each figure beside its local baseline in one run:
+// a 1K card read over RFC 2217 on loopback (Debian's ser2net in front of the
+// emulator's pty) against the same read on the pty itself, and a scan whose
+// reader sits at the sixth line setting, through the server and locally.
+// build/bench/tesmora-net-bench (needs ser2net on PATH)
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+#include <cstdio>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/link.h"
+#include "link/modelist.h"
+#include "link/serialport.h"
+#include "mifare/keylist.h"
+#include "mifare/wholecard.h"
+#include "reader/scan.h"
+#include "readeremulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool Connects(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+class Quiet final : public mifare::CardProgress
+{
+};
+
+double Dump(int port)
+{
+    link::Link l;
+    if (!l.OpenPort(port, QStringLiteral("19200,e,8,1")))
+        return -1;
+    Quiet quiet;
+    const auto start = Clock::now();
+    const mifare::ReadResult r =
+        mifare::ReadCard(l, {QStringLiteral("H"), QStringLiteral("01")}, mifare::CardSize::k1K,
+                         mifare::DefaultKeys(), quiet);
+    const double ms = Ms(Clock::now() - start);
+    return r.Complete() ? ms : -1;
+}
+
+double Scan(int port)
+{
+    link::Link l;
+    reader::ScanRequest q;
+    q.prefix = QStringLiteral("H");
+    q.readerType = 3;
+    q.locked = false;
+    q.firstPort = q.lastPort = port;
+    reader::ScanProgress quiet;
+    const auto start = Clock::now();
+    const reader::ScanResult r = reader::Scan(l, q, quiet);
+    const double ms = Ms(Clock::now() - start);
+    std::printf("  %s: found at %s in %.0f ms\n", link::PortName(port).c_str(), qPrintable(r.mode),
+                ms);
+    return r.complete ? ms : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    emu::ReaderModel m;
+    m.prefix = 'H';
+    m.mifare.card = emu::MifareCard(emu::MifareSize::k1K);
+    emu::ReaderEmulator reader(m); // the wire timed
+    if (!reader.Start(dir.path().toStdString(), 3))
+        return 1;
+    qputenv("TESMORA_PORT_DIR", dir.path().toLocal8Bit());
+
+    const int tcp = FreePort();
+    const QString yaml = dir.filePath("ser2net.yaml");
+    QFile f(yaml);
+    f.open(QIODevice::WriteOnly);
+    f.write(QStringLiteral("%YAML 1.1\n---\nconnection: &r\n  accepter: "
+                           "telnet(rfc2217),tcp,127.0.0.1,%1\n  connector: serialdev,%2,9600n81,"
+                           "local\n")
+                .arg(tcp)
+                .arg(dir.filePath("COM3"))
+                .toUtf8());
+    f.close();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral("ser2net"), {"-n", "-d", "-c", yaml, "-P", yaml + ".pid"});
+    if (!server.waitForStarted(3000)) {
+        std::printf("ser2net did not start\n");
+        return 1;
+    }
+    for (int t = 0; t < 300 && !Connects(tcp); ++t)
+        QThread::msleep(10);
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(tcp);
+    link::SetPortMap({{1, url}});
+
+    // 1. A 1K card, every sector opened by the first key, the wire timed at 19200.
+    const double local = Dump(3);
+    const double network = Dump(1);
+    std::printf("1K card read: over RFC 2217 %.0f ms, on the local pty %.0f ms; ratio %.3f "
+                "(goal 1.1)\n",
+                network, local, network / local);
+
+    // 2. The reader at the sixth line setting, 19200,e,8,1 (a pty carries no
+    // parity, so 19200,n,8,1 before it finds it): every setting before it costs
+    // its two deadlines, and over the network a connect and negotiation.
+    std::printf("scan, the reader at the sixth line setting (%s):\n",
+                std::string(kModeList[5]).c_str());
+    const double scanLocal = Scan(3);
+    const double scanNetwork = Scan(1);
+    std::printf("scan: over RFC 2217 %.0f ms, on the local pty %.0f ms; ratio %.3f (goal 1.2)\n",
+                scanNetwork, scanLocal, scanNetwork / scanLocal);
+    server.kill();
+    server.waitForFinished(3000);
+    return 0;
+}

@@ -1,0 +1,427 @@
+// Readers on the network: tesmora-cli through Debian's ser2net (RFC 2217 and
+// raw TCP) over emulated readers on ptys, on 127.0.0.1; and the faults of a
+// network port, each ending within its bound with its reason: a refused
+// connection, a server that stays silent, one without COM-PORT-OPTION, one
+// that never confirms a baud rate, a port in use, ser2net killed mid-dump.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "cliworld.h"
+
+namespace {
+
+// A TCP port of 127.0.0.1 that is free now: bound to port 0, then let go.
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A socket that listens and never accepts: the kernel completes the connect,
+// and nothing is ever said.
+class SilentServer
+{
+public:
+    SilentServer()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    int port = 0;
+
+private:
+    int fd_ = -1;
+};
+
+bool Connects(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// ser2net in the foreground with its YAML in the world's folder.
+class Ser2net
+{
+public:
+    // Each entry: accepter ("telnet(rfc2217),tcp" or "tcp"), device, its setting ("9600n81").
+    struct Entry
+    {
+        QString accepter;
+        QString device;
+        QString setting;
+        int port = 0;
+    };
+    Ser2net(const QString& dir, std::vector<Entry>& entries) : dir_(dir)
+    {
+        QString yaml = "%YAML 1.1\n---\n";
+        int i = 0;
+        for (Entry& e : entries) {
+            e.port = FreePort();
+            yaml += QStringLiteral("connection: &c%1\n  accepter: %2,127.0.0.1,%3\n"
+                                   "  connector: serialdev,%4,%5,local\n")
+                        .arg(++i)
+                        .arg(e.accepter)
+                        .arg(e.port)
+                        .arg(e.device, e.setting);
+        }
+        const QString file = dir + QStringLiteral("/ser2net-%1.yaml").arg(entries.front().port);
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+        f.write(yaml.toUtf8());
+        f.close();
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("ser2net"),
+                       {"-n", "-d", "-c", file, "-P", file + QStringLiteral(".pid")});
+        process_.waitForStarted(3000);
+        for (int t = 0; t < 300; ++t) {
+            bool all = true;
+            for (const Entry& e : entries)
+                all = all && Connects(e.port);
+            if (all)
+                break;
+            QThread::msleep(10);
+        }
+    }
+    ~Ser2net() { Kill(); }
+    void Kill()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    QProcess& Process() { return process_; }
+
+private:
+    QString dir_;
+    QProcess process_;
+};
+
+// A small scripted telnet server: "nocomport" refuses COM-PORT-OPTION;
+// "noconfirm" agrees, tells its line setting, and never confirms a change.
+const char kScript[] = R"(
+import socket, sys
+mode = sys.argv[1]
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 0)); s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+data = b""
+while True:
+    x = c.recv(1000)
+    if not x: break
+    data += x
+    if mode == "nocomport" and b"\xff\xfb\x2c" in data:
+        c.sendall(b"\xff\xfe\x2c"); data = b""
+    if mode == "noconfirm":
+        if b"\xff\xfb\x2c" in data:
+            c.sendall(b"\xff\xfd\x2c"); data = data.replace(b"\xff\xfb\x2c", b"")
+        if b"\xff\xfa\x2c\x01\x00\x00\x00\x00\xff\xf0" in data:
+            c.sendall(b"\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0\xff\xfa\x2c\x66\x08\xff\xf0"
+                      b"\xff\xfa\x2c\x67\x01\xff\xf0\xff\xfa\x2c\x68\x01\xff\xf0")
+            data = b""
+)";
+
+class ScriptedServer
+{
+public:
+    explicit ScriptedServer(const char* mode)
+    {
+        process_.start(QStringLiteral("python3"), {"-c", kScript, mode});
+        process_.waitForReadyRead(5000);
+        port = process_.readLine().trimmed().toInt();
+    }
+    ~ScriptedServer()
+    {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    int port = 0;
+
+private:
+    QProcess process_;
+};
+
+QString Url(const char* scheme, int port)
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
+}
+
+void WritePorts(const World& w, const QStringList& lines)
+{
+    QDir(w.dir.path()).mkpath("settings/VORAX");
+    QFile f(w.dir.filePath("settings/VORAX/ReaderConfig.conf"));
+    f.open(QIODevice::WriteOnly);
+    f.write(("[Ports]\n" + lines.join('\n') + '\n').toUtf8());
+}
+
+int SlaveBaud(const emu::ReaderEmulator& r)
+{
+    const int fd = ::open(r.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? emu::SpeedToBaud(::cfgetospeed(&t)) : -1;
+}
+
+const QStringList kType{"--type", "4"};
+
+} // namespace
+
+class TestNetwork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("ser2net").isEmpty())
+            QSKIP("ser2net is not installed (scripts/setup.sh installs it)");
+    }
+
+    // Through [Ports] and through --port URL; set-baud over RFC 2217 reaches
+    // the reader, a second scan finds it through the same server, and the
+    // server's line setting is put back at every close.
+    void rfc2217()
+    {
+        World w;
+        emu::ReaderEmulator& r = w.Add(3);
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
+        Ser2net server(w.dir.path(), e);
+        const QString url = Url("rfc2217", e[0].port);
+        WritePorts(w, {"COM2=" + url, "COM5=tcp://no-port"});
+
+        Run run = w.Cli(QStringList{"ports", "--json"});
+        QCOMPARE(run.lines[1]["path"].toString(), url);
+        QCOMPARE(run.lines[1]["status"].toString(), QStringLiteral("connects"));
+        QCOMPARE(run.lines[4]["status"].toString(), QStringLiteral("refused Ports entry"));
+        QVERIFY(run.lines[4]["hint"].toString().contains("not a port URL"));
+
+        run = w.Cli(QStringList{"scan", "--port", "2", "--mode", "5", "--lock", "--json"} + kType);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines[0]["port"].toInt(), 2);
+        QCOMPARE(run.lines[0]["serial"].toString(), QStringLiteral("12345678"));
+        QCOMPARE(SlaveBaud(r), 9600); // restored at close
+
+        run = w.Cli(QStringList{"set-baud", "7", "--port", url, "--mode", "5", "--json", "-v"} +
+                    kType);
+        QCOMPARE(run.exit, 0);
+        QVERIFY(run.err.contains("opened " + url));
+        QCOMPARE(r.Model().baud, 38400);
+        QCOMPARE(SlaveBaud(r), 9600);
+
+        // The URL that [Ports] maps is that COM number.
+        r.ClearTrace();
+        run = w.Cli(QStringList{"scan", "--port", url, "--json"} + kType);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines[0]["port"].toInt(), 2);
+        QCOMPARE(run.lines[0]["mode"].toString(), QStringLiteral("38400,n,8,1"));
+        bool matched = false;
+        for (const emu::TraceEntry& t : r.Trace())
+            matched = matched || (t.kind == emu::TraceEntry::Received && t.baudMatched);
+        QVERIFY(matched);
+        QCOMPARE(SlaveBaud(r), 9600);
+    }
+
+    // Raw TCP: the scan tries the one line setting and says the server fixes
+    // it; set-baud is refused before anything is sent.
+    void rawTcp()
+    {
+        World w;
+        emu::ReaderEmulator& r = w.Add(3);
+        std::vector<Ser2net::Entry> e{{"tcp", w.dir.filePath("ports/COM3"), "19200e81"}};
+        Ser2net server(w.dir.path(), e);
+        const QString url = Url("tcp", e[0].port);
+        Run run = w.Cli(QStringList{"scan", "--port", url, "--mode", "5", "--json"} + kType);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines[0]["modeFixed"].toBool(), true);
+        QCOMPARE(run.lines[0]["mode"].toString(), QStringLiteral("19200,e,8,1"));
+        r.ClearTrace();
+        run = w.Cli(QStringList{"set-baud", "7", "--port", url} + kType);
+        QCOMPARE(run.exit, 2);
+        QVERIFY(run.err.contains("rfc2217://"));
+        QCOMPARE(r.Trace().size(), size_t(0));
+    }
+
+    // config apply --all over two servers and a local port, in parallel.
+    void applyAll()
+    {
+        World w;
+        QDir(w.dir.path()).mkdir("remote");
+        const std::string remote = w.dir.filePath("remote").toStdString();
+        emu::ReaderModel m;
+        m.prefix = 'H';
+        emu::ReaderEmulator a(m, emu::Options{true, 3}), b(m, emu::Options{true, 3});
+        QVERIFY(a.Start(remote, 5));
+        QVERIFY(b.Start(remote, 6));
+        emu::ReaderEmulator& local = w.Add(3);
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("remote/COM5"), "19200e81"},
+            {"telnet(rfc2217),tcp", w.dir.filePath("remote/COM6"), "19200e81"}};
+        Ser2net server(w.dir.path(), e);
+        WritePorts(w, {"COM1=" + Url("rfc2217", e[0].port), "COM2=" + Url("rfc2217", e[1].port)});
+
+        const QString file = w.dir.filePath("site.json");
+        QCOMPARE(w.Cli(QStringList{"config", "read", "--port", "3", "--output", file} + kType).exit,
+                 0);
+        QFile f(file);
+        f.open(QIODevice::ReadOnly);
+        QJsonObject profile = QJsonDocument::fromJson(f.readAll()).object();
+        f.close();
+        QJsonObject settings = profile["settings"].toObject();
+        settings["keyNumber"] = 8;
+        profile["settings"] = settings;
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(QJsonDocument(profile).toJson());
+        f.close();
+
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = w.Cli(QStringList{"config", "apply", file, "--all", "--json"} + kType);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines.size(), 3);
+        for (emu::ReaderEmulator* r : {&a, &b, &local})
+            QCOMPARE(r->Model().keyNumber, std::string("08"));
+        qInfo("config apply --all over 2 servers and a local port: %lld ms", clock.elapsed());
+    }
+
+    // A whole-card dump through RFC 2217; then ser2net killed during a dump:
+    // it ends as an unplugged reader ends it, and leaves the existing file alone.
+    void dumpAndKilledServer()
+    {
+        World w;
+        emu::ReaderModel m;
+        m.mifare.card = emu::MifareCard(emu::MifareSize::k1K);
+        w.Add(3, m);
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
+        auto server = std::make_unique<Ser2net>(w.dir.path(), e);
+        const QString url = Url("rfc2217", e[0].port);
+        const QStringList reader = QStringList{"--port", url, "--mode", "5", "--json"} + kType;
+        const QString out = w.dir.filePath("card.mct");
+        Run run = w.Cli(QStringList{"mifare", "dump", "--output", out} + reader);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines.size(), 17);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        QVERIFY(before.contains("+Sector: 15"));
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TESMORA_PORT_DIR", w.dir.filePath("ports"));
+        env.insert("TESMORA_SETTINGS_DIR", w.dir.filePath("settings"));
+        env.insert("XDG_STATE_HOME", w.dir.filePath("state"));
+        p.setProcessEnvironment(env);
+        p.start(TESMORA_CLI_EXE, QStringList{"mifare", "dump", "--output", out} + reader);
+        QThread::msleep(2500);
+        server->Kill();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(p.waitForFinished(10000));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
+    // Each fault ends within its bound, with its reason, exit 3.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("boundMs");
+        QTest::newRow("refused") << "refused"
+                                 << "connection refused" << 1000;
+        QTest::newRow("silent") << "silent"
+                                << "no answer" << 5000;
+        QTest::newRow("no COM-PORT-OPTION") << "nocomport"
+                                            << "no COM-PORT-OPTION" << 2000;
+        QTest::newRow("baud not confirmed") << "noconfirm"
+                                            << "line setting not confirmed" << 4000;
+        QTest::newRow("busy") << "busy"
+                              << "busy" << 2000;
+    }
+    void faults()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QFETCH(int, boundMs);
+        World w;
+        std::unique_ptr<SilentServer> silent;
+        std::unique_ptr<ScriptedServer> scripted;
+        std::unique_ptr<Ser2net> server;
+        int holder = -1;
+        int port = 0;
+        if (kind == "refused") {
+            port = FreePort();
+        } else if (kind == "silent") {
+            silent = std::make_unique<SilentServer>();
+            port = silent->port;
+        } else if (kind == "busy") {
+            w.Add(3);
+            std::vector<Ser2net::Entry> e{
+                {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
+            server = std::make_unique<Ser2net>(w.dir.path(), e);
+            port = e[0].port;
+            holder = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            QCOMPARE(::connect(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            QThread::msleep(200);
+        } else {
+            scripted = std::make_unique<ScriptedServer>(kind.toLatin1().constData());
+            port = scripted->port;
+        }
+        QVERIFY(port > 0);
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = w.Cli(
+            QStringList{"scan", "--port", Url("rfc2217", port), "--mode", "5", "--lock"} + kType);
+        const qint64 took = clock.elapsed();
+        if (holder >= 0)
+            ::close(holder);
+        QCOMPARE(run.exit, 3);
+        QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+        QVERIFY2(took < boundMs, qPrintable(QString::number(took)));
+    }
+};
+
+QTEST_MAIN(TestNetwork)
+#include "tst_network.moc"
