@@ -17,6 +17,7 @@
 
 #include "link/modelist.h"
 #include "link/payload.h"
+#include "link/printable.h"
 #include "mifare/operations.h"
 #include "reader/configuration.h"
 #include "reader/readertypes.h"
@@ -105,15 +106,17 @@ std::optional<int> FieldValue(const Field& f, const QJsonValue& v)
     return int(v.toDouble());
 }
 
+// A value as a message shows it: it may come from a file, so escaped and cut.
 QString Shown(const QJsonValue& v)
 {
     if (v.isString())
-        return v.toString();
+        return link::FileText(v.toString());
     if (v.isDouble())
         return QString::number(v.toDouble());
-    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact))
-        .mid(1)
-        .chopped(1);
+    return link::FileText(
+        QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1));
 }
 
 std::optional<int> ModeIndexOf(const QString& text)
@@ -189,7 +192,8 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
                                      "lineSetting", "settings", "readFrom"};
     for (const QString& key : o.keys())
         if (!kTop.contains(key))
-            return refuse(Refusal::UnknownKey, key, QStringLiteral("not a key of a profile"));
+            return refuse(Refusal::UnknownKey, link::FileText(key),
+                          QStringLiteral("not a key of a profile"));
     for (const char* key : {"type", "id", "lineSetting", "settings"})
         if (!o.contains(QLatin1String(key)))
             return refuse(Refusal::Missing, QLatin1String(key), QStringLiteral("missing"));
@@ -224,7 +228,7 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
     const std::vector<QString> keys = SettingKeys(p.type);
     for (const QString& key : s.keys())
         if (std::find(keys.begin(), keys.end(), key) == keys.end())
-            return refuse(Refusal::UnknownKey, "settings." + key,
+            return refuse(Refusal::UnknownKey, "settings." + link::FileText(key),
                           QStringLiteral("not a setting of type %1").arg(p.type + 1));
     for (const Field* f : FieldsOf(p.type)) {
         const QString field = QStringLiteral("settings.") + QLatin1String(f->key);
@@ -252,7 +256,7 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
                                    ? v.isDouble()
                                    : (key == "serial" || key == "version" || key == "time");
             if (!known)
-                return refuse(Refusal::UnknownKey, "readFrom." + key,
+                return refuse(Refusal::UnknownKey, "readFrom." + link::FileText(key),
                               QStringLiteral("not a key of readFrom"));
         }
         p.serial = from.value("serial").toString();
