@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <latch>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct ReaderRun
     bool applied = false;
     QString backup, error, reason;
     int exit = kExitOk;
+    link::OpenError openError = link::OpenError::None; // of a reader not found
 };
 
 profile::Profile LoadProfile(const Context& c, const QString& path)
@@ -169,36 +171,40 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
     return r.exit;
 }
 
-// Every port at once, one worker each, as scan --all probes them; each reader
-// found is then compared or applied to on its own worker.
+// Every device at once, one worker each, as scan --all probes them; each
+// reader found is then compared or applied to on its own worker.
 int All(Context& c, const profile::Profile& wanted, Action action)
 {
     // --check compares with the IDs the apply would give.
     const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
-    constexpr int kPorts = 16;
-    std::vector<ReaderRun> runs(kPorts);
+    std::vector<int> ports(16);
+    std::iota(ports.begin(), ports.end(), 1);
+    const std::vector<std::vector<int>> devices = DevicePorts(ports);
+    const size_t count = devices.size();
+    std::vector<ReaderRun> runs(count);
     // With --id-from every scan ends before anything is sent: the IDs follow
     // the order of the ports that have readers.
-    std::latch scanned(kPorts);
+    std::latch scanned{std::ptrdiff_t(count)};
     std::vector<std::thread> workers;
     std::atomic<bool> tooMany = false;
     const bool locked = c.Flag("lock");
-    for (int i = 0; i < kPorts; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         workers.emplace_back([&, i] {
-            ReaderRun& r = runs[size_t(i)];
-            r.port = i + 1;
+            ReaderRun& r = runs[i];
+            r.port = devices[i].front();
             link::Link link;
             link::TrafficRecorder traffic(c.history);
             link.SetObserver(&traffic);
             reader::ScanProgress quiet;
             r.scan =
                 profile::ReadReader(link, r.port, wanted.type, wanted.modeIndex, locked, quiet);
+            r.openError = link.LastOpenError();
             if (idFrom) {
                 scanned.arrive_and_wait();
                 int before = 0, found = 0;
-                for (int j = 0; j < kPorts; ++j) {
-                    found += runs[size_t(j)].scan.identified;
-                    before += j < i && runs[size_t(j)].scan.identified;
+                for (size_t j = 0; j < count; ++j) {
+                    found += runs[j].scan.identified;
+                    before += j < i && runs[j].scan.identified;
                 }
                 if (*idFrom + found - 1 > 99) {
                     tooMany = true; // every worker finds the same
@@ -220,16 +226,19 @@ int All(Context& c, const profile::Profile& wanted, Action action)
                                         "nothing was sent")
                              .arg(*idFrom)
                              .arg(found)};
+    // A device that is there but did not open was never reached: that fails the run.
+    int exit = kExitOk;
+    for (size_t i = 0; i < count; ++i) {
+        if (runs[i].scan.identified) {
+            Report(c, runs[i], action);
+            exit = std::max(exit, runs[i].exit);
+        } else if (ReportNotOpened(c, devices[i], runs[i].openError)) {
+            exit = std::max<int>(exit, kExitReader);
+        }
+    }
     if (found == 0) {
         c.out.Failure(c.Name(), QStringLiteral("no reader found"));
         return kExitReader;
-    }
-    int exit = kExitOk;
-    for (const ReaderRun& r : runs) {
-        if (!r.scan.identified)
-            continue;
-        Report(c, r, action);
-        exit = std::max(exit, r.exit);
     }
     return exit;
 }

@@ -117,6 +117,17 @@ private slots:
         QCOMPARE(run.exit, 2);
         for (emu::ReaderEmulator* r : readers)
             QCOMPARE(Sent(*r), Scan("01"));
+        {
+            // A port that did not open fails the run, with its reason; a reader
+            // behind two numbers is one: two readers from 98 end at 99.
+            emu::HeldPort held(world.dir.filePath("ports/COM9").toStdString());
+            QFile::link(world.dir.filePath("ports/COM2"), world.dir.filePath("ports/COM12"));
+            run = world.Cli({"config", "apply", kSite, "--all", "--id-from", "98", "--json"});
+            QCOMPARE(run.exit, 1);
+            QCOMPARE(run.lines.size(), 3);
+            QCOMPARE(run.lines[2]["reason"].toString(), "busy (held by another program)");
+            QCOMPARE(readers[0]->Model().id + readers[1]->Model().id, "9899");
+        }
 
         run = world.Cli({"config", "apply", kSite, "--all", "--id-from", "21", "--json"});
         QCOMPARE(run.exit, 0);
