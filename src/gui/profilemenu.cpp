@@ -156,6 +156,7 @@ void TfrmModule::mnuApplyProfileClick()
             static constexpr Reason kReasons[] = {
                 {F::NotConfirmed, "Cancelled: nothing was sent."},
                 {F::Backup, "The backup was not written."},
+                {F::Refused, "The reader refused a setting."},
                 {F::Differs, "Settings differ after the apply."},
             };
             for (const auto& [failure, reason] : kReasons)

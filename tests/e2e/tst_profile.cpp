@@ -97,6 +97,25 @@ private slots:
         QCOMPARE(fx.ui()->pnMsg->text(),
                  QStringLiteral("Apply reader settings error! Cancelled: nothing was sent."));
 
+        // Acknowledged and kept: the verifying scan alone tells, and fails the apply.
+        accept = true;
+        m = r.Model();
+        m.ignoredCommands = {"L09"};
+        r.SetModel(m);
+        fx.ui()->mnuApplyProfile->trigger();
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Apply reader settings error! Settings "
+                                                        "differ after the apply. (keyNumber)"));
+        // The ID taken, the line setting refused: the window follows the new ID.
+        m.errorCommands = {"E3"};
+        r.SetModel(m);
+        profile["id"] = "08";
+        profile["lineSetting"] = "9600,e,8,1";
+        Write(file, profile);
+        fx.ui()->mnuApplyProfile->trigger();
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Apply reader settings error! The reader "
+                                                        "refused a setting. (lineSetting)"));
+        QCOMPARE(w.ReaderIdText, QStringLiteral("08"));
+
         // A profile of another type: refused, nothing sent.
         profile["type"] = 2;
         Write(file, profile);
