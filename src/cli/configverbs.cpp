@@ -16,6 +16,7 @@
 #include "cli.h"
 #include "profile/profile.h"
 #include "reader/readertypes.h"
+#include "store/safefile.h"
 #include "verb.h"
 
 namespace cli {
@@ -33,23 +34,37 @@ struct ReaderRun
     std::vector<profile::Change> changed;
     bool known = false; // `changed` was found
     bool applied = false;
-    QString backup, error, reason;
+    QString backup, notice, error, reason;
     int exit = kExitOk;
     link::OpenError openError = link::OpenError::None; // of a reader not found
 };
 
+// A file a user was handed, or stdin: bounded either way.
+QByteArray ReadProfileFile(const QString& path)
+{
+    QString error;
+    if (path != QLatin1String("-")) {
+        const auto data = ReadUserFile(path, kUserFileLimit, &error);
+        if (!data)
+            throw UsageError{QStringLiteral("cannot read ") + error};
+        return *data;
+    }
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        throw UsageError{QStringLiteral("cannot read stdin: ") + in.errorString()};
+    const QByteArray data = in.read(kUserFileLimit + 1);
+    if (data.size() > kUserFileLimit)
+        throw UsageError{
+            QStringLiteral("cannot read stdin: too large (at most %1 bytes)").arg(kUserFileLimit)};
+    return data;
+}
+
 profile::Profile LoadProfile(const Context& c, const QString& path)
 {
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened)
-        throw UsageError{QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     std::optional<int> type;
     if (const auto t = c.Int("type", 1, 8))
         type = *t - 1;
-    const profile::Parsed parsed = profile::Parse(file.readAll(), type);
+    const profile::Parsed parsed = profile::Parse(ReadProfileFile(path), type);
     if (parsed.refusal)
         throw UsageError{QStringLiteral("%1: %2").arg(path, parsed.refusal->message)};
     return *parsed.profile;
@@ -66,9 +81,17 @@ QJsonArray ChangesJson(const std::vector<profile::Change>& changes)
 void Report(Context& c, const ReaderRun& r, Action action)
 {
     const QString com = QStringLiteral("COM%1").arg(r.port);
+    // The backup, and once a run that the folder was made private.
+    QString backup;
+    if (!r.backup.isEmpty())
+        backup = QStringLiteral("backup ") + r.backup +
+                 (r.notice.isEmpty() ? QString() : QStringLiteral(" (") + r.notice + ')');
     if (!r.error.isEmpty()) {
         if (!c.out.json) {
-            c.out.Failure(c.Name(), com + QStringLiteral(": ") + r.error, r.reason);
+            QStringList reason{r.reason, backup};
+            reason.removeAll(QString());
+            c.out.Failure(c.Name(), com + QStringLiteral(": ") + r.error,
+                          reason.join(QStringLiteral("; ")));
             return;
         }
         QJsonObject o{{"verb", c.Name()}, {"port", r.port}, {"error", r.error}};
@@ -80,6 +103,8 @@ void Report(Context& c, const ReaderRun& r, Action action)
         }
         if (!r.backup.isEmpty())
             o.insert("backup", r.backup);
+        if (!r.notice.isEmpty())
+            o.insert("notice", r.notice);
         c.out.Result({}, o);
         return;
     }
@@ -90,9 +115,11 @@ void Report(Context& c, const ReaderRun& r, Action action)
     if (action == Action::Check && !r.changed.empty())
         plain += QStringLiteral(" (--check: nothing sent)");
     if (!r.backup.isEmpty()) {
-        plain += QStringLiteral("; backup ") + r.backup;
+        plain += QStringLiteral("; ") + backup;
         o.insert("backup", r.backup);
     }
+    if (!r.notice.isEmpty())
+        o.insert("notice", r.notice);
     c.out.Result(plain, o);
 }
 
@@ -123,6 +150,7 @@ void Process(link::Link& link, const profile::Profile& profileIn, Action action,
     r.known = true;
     r.applied = a.applied;
     r.backup = a.backup;
+    r.notice = a.backupNotice;
     r.error = a.error;
     r.reason = a.reason;
     r.exit = a.verified ? kExitOk : kExitReader;
@@ -226,6 +254,14 @@ int All(Context& c, const profile::Profile& wanted, Action action)
                                         "nothing was sent")
                              .arg(*idFrom)
                              .arg(found)};
+    // Workers that saw the backup folder open at the same time each made it
+    // private: said once.
+    bool noticed = false;
+    for (ReaderRun& r : runs) {
+        if (noticed)
+            r.notice.clear();
+        noticed = noticed || !r.notice.isEmpty();
+    }
     // A device that is there but did not open was never reached: that fails the run.
     int exit = kExitOk;
     for (size_t i = 0; i < count; ++i) {
@@ -279,11 +315,10 @@ int ConfigRead(Context& c)
             return;
         }
         if (c.Flag("output")) {
-            QFile file(output);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                file.write(text) != text.size() || !file.flush()) {
-                c.out.Failure(c.Name(), QStringLiteral("cannot write %1").arg(output),
-                              file.errorString());
+            // Replaced whole or not at all: a failed write keeps the old file.
+            QString error;
+            if (!SaveFileAtomically(output, text, &error)) {
+                c.out.Failure(c.Name(), QStringLiteral("cannot write ") + error);
                 r.exit = kExitUsage;
                 return;
             }

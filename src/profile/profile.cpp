@@ -444,6 +444,7 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
         return r;
     }
     r.backup = backup.path;
+    r.backupNotice = backup.notice;
 
     const QString prefix = QString::fromLatin1(ReaderTypeFor(want.type).prefix.data(), 1);
     if (!link.OpenPort(port, ModeText(have.modeIndex))) {

@@ -100,6 +100,7 @@ struct ApplyResult
     bool applied = false;        // every set operation that was needed was taken
     bool verified = false;       // and the second scan read every field as the profile has it
     QString backup;
+    QString backupNotice; // the backup folder was made private on the way
     // Where it stopped, and the fields concerned (those refused, or those that
     // still differ after the apply).
     enum class Failure {

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "cliworld.h"
 #include "readeremulator.h"
 
@@ -50,6 +52,7 @@ private slots:
     // the scan alone. --check and diff send no set command.
     void readApplyAgain()
     {
+        ::umask(022); // what a new user has: the files must be private all the same
         World world;
         emu::ReaderModel m;
         m.keyNumber = "09";
@@ -60,6 +63,7 @@ private slots:
         QCOMPARE(Sent(r), Scan("01"));
         QJsonObject profile = ReadJson(file);
         QCOMPARE(profile["settings"].toObject().keys().size(), 12);
+        QCOMPARE(QFileInfo(file).permissions() & 0x0077, 0);
 
         m = r.Model();
         m.keyNumber = "04";
@@ -89,6 +93,7 @@ private slots:
         QVERIFY2(QFileInfo(backup).fileName().startsWith("12345678-"), qPrintable(backup));
         QCOMPARE(ReadJson(backup)["settings"].toObject()["keyStatus"].toInt(), 5);
         QCOMPARE(QFileInfo(world.dir.filePath("state/tesmora")).permissions() & 0x0077, 0);
+        QCOMPARE(QFileInfo(backup).permissions() & 0x0077, 0);
 
         r.ClearTrace();
         QCOMPARE(world.Cli({"config", "apply", file, "--port", "3"}).exit, 0);
@@ -129,9 +134,16 @@ private slots:
             QCOMPARE(readers[0]->Model().id + readers[1]->Model().id, "9899");
         }
 
+        // A backup folder open to others is made private, and that said once.
+        QFile::setPermissions(world.dir.filePath("state/tesmora/backups"),
+                              QFile::Permissions(0x7755));
         run = world.Cli({"config", "apply", kSite, "--all", "--id-from", "21", "--json"});
         QCOMPARE(run.exit, 0);
         QCOMPARE(run.lines.size(), 3);
+        QCOMPARE(run.lines[0]["notice"].toString() + run.lines[1]["notice"].toString() +
+                     run.lines[2]["notice"].toString(),
+                 "the backup folder " + world.dir.filePath("state/tesmora/backups") +
+                     " was open to others; it is now 0700");
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(run.lines[i]["port"].toInt(), (QList<int>{2, 5, 9})[i]);
             QCOMPARE(readers[size_t(i)]->Model().id, std::to_string(21 + i));
@@ -163,6 +175,12 @@ private slots:
         QCOMPARE(run.lines[0]["applied"].toBool(), false);
         // Read again, for what it holds now.
         QCOMPARE(Sent(r), Scan("01") + " H01B H01L04 " + Scan("01"));
+
+        QFile big(world.dir.filePath("big.json"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(5 << 20));
+        run = world.Cli({"config", "apply", big.fileName(), "--port", "3"});
+        QCOMPARE(run.exit, 2);
+        QVERIFY2(run.err.contains("big.json: too large"), qPrintable(run.err));
 
         run = world.Cli({"config", "apply", kSite, "--port", "4"});
         QCOMPARE(run.exit, 3);
