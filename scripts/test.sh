@@ -23,7 +23,7 @@ echo "time: suite $((SECONDS - start)) s"
 # --- Sanitizers and fuzzing -------------------------------------------------
 # Every test once more under AddressSanitizer, with leak detection, and UBSan
 # (the format check only needs the first run). In CI the fuzz targets run too
-# (scripts/fuzz.sh, about 30 s each). Each step's wall time is printed.
+# (scripts/fuzz.sh, about 15 s each). Each step's wall time is printed.
 start=$SECONDS
 configure build-asan -DTESMORA_SANITIZE=ON -DTESMORA_WERROR=$werror -DTESMORA_BUILD_BENCH=OFF \
     -DCMAKE_UNITY_BUILD=ON \

@@ -143,6 +143,10 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
      "設定檔含有此讀卡機型號沒有的值."},
     {"Cancelled: nothing was sent.", "已取消, 未传送任何指令.", "已取消, 未傳送任何指令."},
     {"The backup was not written.", "备份未写入.", "備份未寫入."},
+    {"The reader refused a setting.", "读卡机拒绝了设定.", "讀卡機拒絕了設定."},
+    {"The backup folder was open to others; it is now private (0700).",
+     "备份资料夹原本对他人开放, 现已设为仅限本人 (0700).",
+     "備份資料夾原本對他人開放, 現已設為僅限本人 (0700)."},
     {"Settings differ after the apply.", "套用后设定不符.", "套用後設定不符."},
     // The card window: the whole card read, written, formatted, kept in dump files.
     {"&Card", "卡片(&C)", "卡片(&C)"},

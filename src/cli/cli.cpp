@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <cstdio>
@@ -118,9 +119,37 @@ void Print(const QString& text)
     std::fputs(text.toUtf8().constData(), stdout);
 }
 
+// A negative number given as an argument ("-5") would read as the option "5":
+// such words are hidden from the parser behind a character no one types, and
+// given back among the positional arguments. No option is named by a digit,
+// and an option's value is left as written.
+constexpr char16_t kMinus = 0xE000;
+
+QStringList HideNegativeNumbers(QStringList args)
+{
+    static const QRegularExpression kNumber(QStringLiteral("^-[0-9]+$"));
+    for (qsizetype i = 1; i < args.size() && args[i] != QLatin1String("--"); ++i) {
+        if (args[i].startsWith(QLatin1String("--"))) {
+            const OptionDef* d = FindOption(args[i].mid(2).toLatin1().constData());
+            i += d && d->valueName; // its value is the next word
+        } else if (kNumber.match(args[i]).hasMatch()) {
+            args[i][0] = QChar(kMinus);
+        }
+    }
+    return args;
+}
+
+QStringList NegativeNumbersShown(QStringList words)
+{
+    for (QString& w : words)
+        if (w.startsWith(QChar(kMinus)))
+            w[0] = u'-';
+    return words;
+}
+
 int Dispatch(Output& out, QString& verbName)
 {
-    const QStringList args = QCoreApplication::arguments();
+    const QStringList args = HideNegativeNumbers(QCoreApplication::arguments());
     // Known before anything is parsed, so that even a malformed command line
     // is answered in JSON when JSON was asked for.
     out.json = args.mid(1).contains(QStringLiteral("--json"));
@@ -131,7 +160,7 @@ int Dispatch(Output& out, QString& verbName)
         all.addOption(MakeOption(d));
     if (!all.parse(args))
         return Usage(out, QStringLiteral("usage"), all.errorText());
-    QStringList positional = all.positionalArguments();
+    QStringList positional = NegativeNumbersShown(all.positionalArguments());
     const bool help = all.isSet(QStringLiteral("help"));
     if (positional.isEmpty()) {
         if (all.isSet(QStringLiteral("version")) && !help) {

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <cstdio>
 #include <latch>
+#include <numeric>
 #include <thread>
 #include <vector>
 
 #include "cli.h"
 #include "profile/profile.h"
 #include "reader/readertypes.h"
+#include "store/safefile.h"
 #include "verb.h"
 
 namespace cli {
@@ -32,22 +34,37 @@ struct ReaderRun
     std::vector<profile::Change> changed;
     bool known = false; // `changed` was found
     bool applied = false;
-    QString backup, error, reason;
+    QString backup, notice, error, reason;
     int exit = kExitOk;
+    link::OpenError openError = link::OpenError::None; // of a reader not found
 };
+
+// A file a user was handed, or stdin: bounded either way.
+QByteArray ReadProfileFile(const QString& path)
+{
+    QString error;
+    if (path != QLatin1String("-")) {
+        const auto data = ReadUserFile(path, kUserFileLimit, &error);
+        if (!data)
+            throw UsageError{QStringLiteral("cannot read ") + error};
+        return *data;
+    }
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        throw UsageError{QStringLiteral("cannot read stdin: ") + in.errorString()};
+    const QByteArray data = in.read(kUserFileLimit + 1);
+    if (data.size() > kUserFileLimit)
+        throw UsageError{
+            QStringLiteral("cannot read stdin: too large (at most %1 bytes)").arg(kUserFileLimit)};
+    return data;
+}
 
 profile::Profile LoadProfile(const Context& c, const QString& path)
 {
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened)
-        throw UsageError{QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     std::optional<int> type;
     if (const auto t = c.Int("type", 1, 8))
         type = *t - 1;
-    const profile::Parsed parsed = profile::Parse(file.readAll(), type);
+    const profile::Parsed parsed = profile::Parse(ReadProfileFile(path), type);
     if (parsed.refusal)
         throw UsageError{QStringLiteral("%1: %2").arg(path, parsed.refusal->message)};
     return *parsed.profile;
@@ -64,9 +81,17 @@ QJsonArray ChangesJson(const std::vector<profile::Change>& changes)
 void Report(Context& c, const ReaderRun& r, Action action)
 {
     const QString com = PortLabel(r.port);
+    // The backup, and once a run that the folder was made private.
+    QString backup;
+    if (!r.backup.isEmpty())
+        backup = QStringLiteral("backup ") + r.backup +
+                 (r.notice.isEmpty() ? QString() : QStringLiteral(" (") + r.notice + ')');
     if (!r.error.isEmpty()) {
         if (!c.out.json) {
-            c.out.Failure(c.Name(), com + QStringLiteral(": ") + r.error, r.reason);
+            QStringList reason{r.reason, backup};
+            reason.removeAll(QString());
+            c.out.Failure(c.Name(), com + QStringLiteral(": ") + r.error,
+                          reason.join(QStringLiteral("; ")));
             return;
         }
         QJsonObject o{{"verb", c.Name()}, {"port", PortJson(r.port)}, {"error", r.error}};
@@ -78,6 +103,8 @@ void Report(Context& c, const ReaderRun& r, Action action)
         }
         if (!r.backup.isEmpty())
             o.insert("backup", r.backup);
+        if (!r.notice.isEmpty())
+            o.insert("notice", r.notice);
         c.out.Result({}, o);
         return;
     }
@@ -88,9 +115,11 @@ void Report(Context& c, const ReaderRun& r, Action action)
     if (action == Action::Check && !r.changed.empty())
         plain += QStringLiteral(" (--check: nothing sent)");
     if (!r.backup.isEmpty()) {
-        plain += QStringLiteral("; backup ") + r.backup;
+        plain += QStringLiteral("; ") + backup;
         o.insert("backup", r.backup);
     }
+    if (!r.notice.isEmpty())
+        o.insert("notice", r.notice);
     c.out.Result(plain, o);
 }
 
@@ -121,6 +150,7 @@ void Process(link::Link& link, const profile::Profile& profileIn, Action action,
     r.known = true;
     r.applied = a.applied;
     r.backup = a.backup;
+    r.notice = a.backupNotice;
     r.error = a.error;
     r.reason = a.reason;
     r.exit = a.verified ? kExitOk : kExitReader;
@@ -172,36 +202,40 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
     return r.exit;
 }
 
-// Every port at once, one worker each, as scan --all probes them; each reader
-// found is then compared or applied to on its own worker.
+// Every device at once, one worker each, as scan --all probes them; each
+// reader found is then compared or applied to on its own worker.
 int All(Context& c, const profile::Profile& wanted, Action action)
 {
     // --check compares with the IDs the apply would give.
     const auto idFrom = action != Action::Diff ? c.Int("id-from", 1, 99) : std::nullopt;
-    constexpr int kPorts = 16;
-    std::vector<ReaderRun> runs(kPorts);
+    std::vector<int> ports(16);
+    std::iota(ports.begin(), ports.end(), 1);
+    const std::vector<std::vector<int>> devices = DevicePorts(ports);
+    const size_t count = devices.size();
+    std::vector<ReaderRun> runs(count);
     // With --id-from every scan ends before anything is sent: the IDs follow
     // the order of the ports that have readers.
-    std::latch scanned(kPorts);
+    std::latch scanned{std::ptrdiff_t(count)};
     std::vector<std::thread> workers;
     std::atomic<bool> tooMany = false;
     const bool locked = c.Flag("lock");
-    for (int i = 0; i < kPorts; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         workers.emplace_back([&, i] {
-            ReaderRun& r = runs[size_t(i)];
-            r.port = i + 1;
+            ReaderRun& r = runs[i];
+            r.port = devices[i].front();
             link::Link link;
             link::TrafficRecorder traffic(c.history);
             link.SetObserver(&traffic);
             reader::ScanProgress quiet;
             r.scan =
                 profile::ReadReader(link, r.port, wanted.type, wanted.modeIndex, locked, quiet);
+            r.openError = link.LastOpenError();
             if (idFrom) {
                 scanned.arrive_and_wait();
                 int before = 0, found = 0;
-                for (int j = 0; j < kPorts; ++j) {
-                    found += runs[size_t(j)].scan.identified;
-                    before += j < i && runs[size_t(j)].scan.identified;
+                for (size_t j = 0; j < count; ++j) {
+                    found += runs[j].scan.identified;
+                    before += j < i && runs[j].scan.identified;
                 }
                 if (*idFrom + found - 1 > 99) {
                     tooMany = true; // every worker finds the same
@@ -223,16 +257,27 @@ int All(Context& c, const profile::Profile& wanted, Action action)
                                         "nothing was sent")
                              .arg(*idFrom)
                              .arg(found)};
+    // Workers that saw the backup folder open at the same time each made it
+    // private: said once.
+    bool noticed = false;
+    for (ReaderRun& r : runs) {
+        if (noticed)
+            r.notice.clear();
+        noticed = noticed || !r.notice.isEmpty();
+    }
+    // A device that is there but did not open was never reached: that fails the run.
+    int exit = kExitOk;
+    for (size_t i = 0; i < count; ++i) {
+        if (runs[i].scan.identified) {
+            Report(c, runs[i], action);
+            exit = std::max(exit, runs[i].exit);
+        } else if (ReportNotOpened(c, devices[i], runs[i].openError)) {
+            exit = std::max<int>(exit, kExitReader);
+        }
+    }
     if (found == 0) {
         c.out.Failure(c.Name(), QStringLiteral("no reader found"));
         return kExitReader;
-    }
-    int exit = kExitOk;
-    for (const ReaderRun& r : runs) {
-        if (!r.scan.identified)
-            continue;
-        Report(c, r, action);
-        exit = std::max(exit, r.exit);
     }
     return exit;
 }
@@ -276,11 +321,10 @@ int ConfigRead(Context& c)
             return;
         }
         if (c.Flag("output")) {
-            QFile file(output);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                file.write(text) != text.size() || !file.flush()) {
-                c.out.Failure(c.Name(), QStringLiteral("cannot write %1").arg(output),
-                              file.errorString());
+            // Replaced whole or not at all: a failed write keeps the old file.
+            QString error;
+            if (!SaveFileAtomically(output, text, &error)) {
+                c.out.Failure(c.Name(), QStringLiteral("cannot write ") + error);
                 r.exit = kExitUsage;
                 return;
             }

@@ -13,19 +13,6 @@ QString Json(const QJsonObject& o)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
-QString Escaped(const QString& text, bool (*escape)(char16_t))
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (escape(c.unicode()))
-            out += QStringLiteral("[%1]").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
-        else
-            out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 void Output::Result(const QString& plain, const QJsonObject& object)
@@ -90,16 +77,6 @@ void Output::Write(FILE* to, const QString& line)
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
     std::fflush(to);
-}
-
-QString ReaderText(const QString& text)
-{
-    return Escaped(text, [](char16_t c) { return c < 0x20 || c > 0x7F; });
-}
-
-QString ControlsEscaped(const QString& text)
-{
-    return Escaped(text, [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); });
 }
 
 QString OpenHint(link::OpenError error, int port)

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "link/printable.h"
 #include "link/serialport.h"
 
 namespace cli {
@@ -43,11 +44,8 @@ private:
     bool progressShown_ = false;
 };
 
-// A text that came from a reader, as the status bar renders it: bytes outside
-// 0x20-0x7F as "[1B]", so that a reader cannot drive the terminal.
-QString ReaderText(const QString& text);
-// Control characters (C0, DEL, C1) of any text as "[1B]"; the rest as it is.
-QString ControlsEscaped(const QString& text);
+using link::ControlsEscaped;
+using link::ReaderText;
 
 // What to do about a port that did not open, where there is something; "" else.
 // The dialout advice comes once a run: the first call for a refusal gets it.

@@ -41,18 +41,6 @@ QJsonObject SettingsObject(const reader::ReaderSettings& s)
     return o;
 }
 
-// "COM3" or, for a device reached through several numbers, "COM3 (also COM7)".
-QString PortsText(const std::vector<int>& ports)
-{
-    QString text = PortLabel(ports.front());
-    QStringList also;
-    for (size_t i = 1; i < ports.size(); ++i)
-        also << PortLabel(ports[i]);
-    if (!also.isEmpty())
-        text += QStringLiteral(" (also %1)").arg(also.join(QStringLiteral(", ")));
-    return text;
-}
-
 void PrintReader(Context& c, const reader::ScanResult& r, int type,
                  const std::vector<int>& ports = {})
 {
@@ -151,8 +139,7 @@ private:
     int mode_ = kDefaultModeIndex;
 };
 
-// What a device is, whatever its COM numbers: two numbers that lead to one
-// device must not be probed at once, as each would take the other's answers.
+// What a device is, whatever its COM numbers.
 struct Device
 {
     std::vector<int> ports; // ascending; the first one is probed
@@ -164,33 +151,8 @@ struct Device
 std::vector<Device> Devices(const std::vector<int>& ports)
 {
     std::vector<Device> devices;
-    std::vector<std::pair<dev_t, size_t>> seen;       // a character device's number, its entry
-    std::vector<std::pair<std::string, size_t>> urls; // a port URL, its entry
-    for (int port : ports) {
-        struct stat st
-        {
-        };
-        const std::string path = link::PortDevicePath(port);
-        if (link::LooksLikePortUrl(path)) {
-            const auto same = std::find_if(urls.begin(), urls.end(),
-                                           [&](const auto& u) { return u.first == path; });
-            if (same != urls.end()) {
-                devices[same->second].ports.push_back(port);
-                continue;
-            }
-            urls.emplace_back(path, devices.size());
-        }
-        if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
-            const auto same = std::find_if(seen.begin(), seen.end(),
-                                           [&](const auto& s) { return s.first == st.st_rdev; });
-            if (same != seen.end()) {
-                devices[same->second].ports.push_back(port);
-                continue;
-            }
-            seen.emplace_back(st.st_rdev, devices.size());
-        }
-        devices.push_back(Device{{port}, {}, {}, {}});
-    }
+    for (std::vector<int>& group : DevicePorts(ports))
+        devices.push_back(Device{std::move(group), {}, {}, {}});
     return devices;
 }
 
@@ -256,13 +218,8 @@ int ScanAll(Context& c, int type)
                 PrintDataError(c, r);
                 code = kExitReader;
             }
-        } else if (d.openError != link::OpenError::None &&
-                   d.openError != link::OpenError::Missing) {
-            // A port that is there but would not open: said, without changing
-            // the outcome of the scan.
-            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortsText(d.ports)),
-                          OpenReason(d.openError, d.ports.front()),
-                          {{"port", PortJson(d.ports.front())}});
+        } else if (ReportNotOpened(c, d.ports, d.openError)) {
+            // Said, without changing the outcome of the scan.
             refused.insert(refused.end(), r.refused.begin(), r.refused.end());
             if (given)
                 return kExitPort;
@@ -283,6 +240,59 @@ int ScanAll(Context& c, int type)
 }
 
 } // namespace
+
+std::vector<std::vector<int>> DevicePorts(const std::vector<int>& ports)
+{
+    std::vector<std::vector<int>> groups;
+    std::vector<std::pair<dev_t, size_t>> seen;       // a character device's number, its group
+    std::vector<std::pair<std::string, size_t>> urls; // a port URL, its group
+    for (int port : ports) {
+        struct stat st
+        {
+        };
+        const std::string path = link::PortDevicePath(port);
+        if (link::LooksLikePortUrl(path)) {
+            const auto same = std::find_if(urls.begin(), urls.end(),
+                                           [&](const auto& u) { return u.first == path; });
+            if (same != urls.end()) {
+                groups[same->second].push_back(port);
+                continue;
+            }
+            urls.emplace_back(path, groups.size());
+        }
+        if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            const auto same = std::find_if(seen.begin(), seen.end(),
+                                           [&](const auto& s) { return s.first == st.st_rdev; });
+            if (same != seen.end()) {
+                groups[same->second].push_back(port);
+                continue;
+            }
+            seen.emplace_back(st.st_rdev, groups.size());
+        }
+        groups.push_back({port});
+    }
+    return groups;
+}
+
+QString PortsText(const std::vector<int>& ports)
+{
+    QString text = PortLabel(ports.front());
+    QStringList also;
+    for (size_t i = 1; i < ports.size(); ++i)
+        also << PortLabel(ports[i]);
+    if (!also.isEmpty())
+        text += QStringLiteral(" (also %1)").arg(also.join(QStringLiteral(", ")));
+    return text;
+}
+
+bool ReportNotOpened(Context& c, const std::vector<int>& ports, link::OpenError error)
+{
+    if (error == link::OpenError::None || error == link::OpenError::Missing)
+        return false;
+    c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortsText(ports)),
+                  OpenReason(error, ports.front()), {{"port", PortJson(ports.front())}});
+    return true;
+}
 
 int Scan(Context& c)
 {

@@ -146,6 +146,16 @@ int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>
 // The failure line of a run that a signal stopped.
 int Interrupted(Context& c);
 
+// COM numbers grouped by the device each leads to, each group ascending: two
+// numbers of one device must not be probed at once, as each would take the
+// other's answers, nor one reader set twice. The first of a group is used.
+std::vector<std::vector<int>> DevicePorts(const std::vector<int>& ports);
+// "COM3" or, for a device reached through several numbers, "COM3 (also COM7)".
+QString PortsText(const std::vector<int>& ports);
+// A device that is there but did not open: its failure line with the reason,
+// and the port in JSON. False, with nothing said, when it opened or is missing.
+bool ReportNotOpened(Context& c, const std::vector<int>& ports, link::OpenError error);
+
 // The verbs, by group.
 int Scan(Context& c);
 int Ports(Context& c);

@@ -3,7 +3,6 @@
 // the operation frame.
 #include <QAction>
 #include <QDateTime>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 #include "link/decimal.h"
 #include "profile/profile.h"
 #include "reader/scan.h"
+#include "store/safefile.h"
 #include "ui_frmmodule.h"
 
 namespace {
@@ -92,10 +92,11 @@ void TfrmModule::mnuSaveProfileClick()
             ShowSettings(r.settings);
             const QByteArray text = profile::ToJson(
                 profile::FromScan(r, ReaderType(), QDateTime::currentDateTimeUtc()));
-            QFile file(path);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                file.write(text) != text.size() || !file.flush()) {
+            // Replaced whole or not at all, private to the user.
+            QString error;
+            if (!SaveFileAtomically(path, text, &error)) {
                 refusalReason_ = MsgKey("The file cannot be written.");
+                refusalDetail_ = error;
                 return false;
             }
             return true;
@@ -109,6 +110,7 @@ void TfrmModule::mnuApplyProfileClick()
         return;
     std::optional<profile::Profile> want;
     int changed = 0;
+    bool folderMadePrivate = false;
     const bool ok = RunOperation(
         {"Apply reader settings", "Apply reader settings ok.", "Apply reader settings error!"},
         [&](link::CommandLink&, const link::Addressee&) {
@@ -145,6 +147,7 @@ void TfrmModule::mnuApplyProfileClick()
                 ShowSettings(r.after->settings);
             }
             changed = int(r.changed.size());
+            folderMadePrivate = !r.backupNotice.isEmpty();
             if (r.verified)
                 return true;
             using F = profile::ApplyResult::Failure;
@@ -156,6 +159,7 @@ void TfrmModule::mnuApplyProfileClick()
             static constexpr Reason kReasons[] = {
                 {F::NotConfirmed, "Cancelled: nothing was sent."},
                 {F::Backup, "The backup was not written."},
+                {F::Refused, "The reader refused a setting."},
                 {F::Differs, "Settings differ after the apply."},
             };
             for (const auto& [failure, reason] : kReasons)
@@ -166,12 +170,15 @@ void TfrmModule::mnuApplyProfileClick()
         },
         // The file is read and checked before anything is sent.
         [&] {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
+            // Any path may be picked: a device or a huge file is refused, with why.
+            QString error;
+            const auto data = ReadUserFile(path, kUserFileLimit, &error);
+            if (!data) {
                 refusalReason_ = MsgKey("The file cannot be read.");
+                refusalDetail_ = error;
                 return false;
             }
-            const profile::Parsed parsed = profile::Parse(file.readAll(), ReaderType());
+            const profile::Parsed parsed = profile::Parse(*data, ReaderType());
             if (parsed.refusal) {
                 refusalReason_ = RefusalText(parsed.refusal->kind);
                 refusalDetail_ = parsed.refusal->field;
@@ -184,4 +191,8 @@ void TfrmModule::mnuApplyProfileClick()
         form()->pnMsg->setText(form()->pnMsg->text() + QStringLiteral(" ") +
                                Msg("Settings changed") + QStringLiteral(" : ") +
                                QString::number(changed));
+    if (folderMadePrivate)
+        form()->pnMsg->setText(form()->pnMsg->text() + QLatin1Char('\n') +
+                               Msg("The backup folder was open to others; it is now private "
+                                   "(0700)."));
 }

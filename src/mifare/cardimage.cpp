@@ -32,12 +32,22 @@ std::optional<PartialBytes> ParseBlockHex(const QString& hex)
     PartialBytes bytes;
     for (int i = 0; i < 16; ++i) {
         const int high = Digit(hex[2 * i]), low = Digit(hex[2 * i + 1]);
-        if (high == -2 || low == -2)
+        if (high == -2 || low == -2 || (high < 0) != (low < 0))
             return std::nullopt;
-        if (high >= 0 && low >= 0)
+        if (high >= 0)
             bytes[size_t(i)] = uint8_t(high << 4 | low);
     }
     return bytes;
+}
+
+std::optional<int> HalfKnownByte(const QString& hex)
+{
+    for (int i = 0; i < 16 && 2 * i + 1 < hex.size(); ++i) {
+        const int high = Digit(hex[2 * i]), low = Digit(hex[2 * i + 1]);
+        if ((high == -1 && low >= 0) || (high >= 0 && low == -1))
+            return i;
+    }
+    return std::nullopt;
 }
 
 QString BlockHex(const PartialBytes& bytes)

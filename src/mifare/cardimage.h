@@ -31,9 +31,12 @@ int AccessGroup(int sector, int blockInSector);
 using BlockBytes = std::array<uint8_t, 16>;
 using PartialBytes = std::array<std::optional<uint8_t>, 16>;
 
-// 32 digits of either case, '-' for an unknown one, to 16 bytes: a byte is
-// known only when both its digits are. None for any other text.
+// 32 digits of either case, "--" for an unknown byte, to 16 bytes. None for
+// any other text, also for a byte with one digit known and one not ("0-"):
+// half a byte cannot be kept, and dropping the known digit would lose it.
 std::optional<PartialBytes> ParseBlockHex(const QString& hex);
+// The first byte (0-15) of 32 characters that has one digit known and one '-'.
+std::optional<int> HalfKnownByte(const QString& hex);
 // 32 upper-case digits, "--" for each unknown byte.
 QString BlockHex(const PartialBytes& bytes);
 QString BlockHex(const BlockBytes& bytes);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "blocks.h"
+#include "link/printable.h"
 #include "store/safefile.h"
 
 namespace mifare {
@@ -37,6 +38,14 @@ std::optional<CardImage> Fail(QString* error, const QString& why)
     if (error)
         *error = why;
     return std::nullopt;
+}
+
+// A byte of one known digit: refused, since the image cannot keep half a byte.
+QString HalfKnownText(const QByteArray& byte)
+{
+    return QStringLiteral("the byte \"%1\" has one digit known and one not: write both "
+                          "digits, or \"--\" for an unknown byte")
+        .arg(QString::fromLatin1(byte));
 }
 
 QString SizeName(CardSize size)
@@ -77,7 +86,7 @@ std::optional<CardImage> ReadMct(const QByteArray& data, QString* error)
         const int number = int(n + 1);
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        const QString shown = QString::fromUtf8(line);
+        const QString shown = link::FileText(QString::fromUtf8(line));
         if (line.startsWith(kHeader)) {
             if (const auto why = closeSector())
                 return Fail(error, *why);
@@ -108,6 +117,11 @@ std::optional<CardImage> ReadMct(const QByteArray& data, QString* error)
                                    .arg(sector)
                                    .arg(count));
         const auto bytes = ParseBlockHex(QString::fromUtf8(line));
+        if (const auto half = bytes ? std::nullopt : HalfKnownByte(QString::fromUtf8(line)))
+            return Fail(error, QStringLiteral("line %1, column %2: %3")
+                                   .arg(number)
+                                   .arg(lines[n].indexOf(line) + 2 * *half + 1)
+                                   .arg(HalfKnownText(line.mid(2 * *half, 2))));
         if (!bytes)
             return Fail(error, QStringLiteral("line %1: not 32 hexadecimal digits or '-': \"%2\"")
                                    .arg(number)
@@ -186,7 +200,8 @@ std::optional<CardImage> ReadJson(const QByteArray& data, QString* error)
                                .arg(kJsonFormatVersion));
     const QString size = root.value("size").toString();
     if (size != QLatin1String("1K") && size != QLatin1String("4K"))
-        return Fail(error, QStringLiteral("size \"%1\": it is \"1K\" or \"4K\"").arg(size));
+        return Fail(
+            error, QStringLiteral("size \"%1\": it is \"1K\" or \"4K\"").arg(link::FileText(size)));
     CardImage image(size == QLatin1String("1K") ? CardSize::k1K : CardSize::k4K);
     const QJsonArray blocks = root.value("blocks").toArray();
     if (blocks.size() != image.Blocks())
@@ -197,6 +212,11 @@ std::optional<CardImage> ReadJson(const QByteArray& data, QString* error)
     for (int b = 0; b < image.Blocks(); ++b) {
         const QJsonObject entry = blocks[b].toObject();
         const QString hex = entry.value("hex").toString();
+        if (const auto half = HalfKnownByte(hex))
+            return Fail(error, QStringLiteral("block %1, position %2: %3")
+                                   .arg(b)
+                                   .arg(2 * *half + 1)
+                                   .arg(HalfKnownText(hex.mid(2 * *half, 2).toLatin1())));
         if (entry.value("block").toInt(-1) != b || !image.SetHex(b, hex))
             return Fail(error, QStringLiteral("block %1: no entry {\"block\": %1, \"hex\": 32 "
                                               "hexadecimal digits or '-'} in its place")

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "blocks.h"
+#include "link/printable.h"
 #include "store/safefile.h"
 
 namespace mifare {
@@ -41,7 +42,7 @@ std::optional<QStringList> ParseKeyFile(const QByteArray& text, const QString& f
                 *error = QStringLiteral("%1, line %2: not a key of 12 hexadecimal digits: \"%3\"")
                              .arg(fileName)
                              .arg(n + 1)
-                             .arg(QString::fromUtf8(line).trimmed());
+                             .arg(link::FileText(QString::fromUtf8(line).trimmed()));
             return std::nullopt;
         }
         keys << key.toUpper();

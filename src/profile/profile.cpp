@@ -17,6 +17,7 @@
 
 #include "link/modelist.h"
 #include "link/payload.h"
+#include "link/printable.h"
 #include "mifare/operations.h"
 #include "reader/configuration.h"
 #include "reader/readertypes.h"
@@ -105,15 +106,17 @@ std::optional<int> FieldValue(const Field& f, const QJsonValue& v)
     return int(v.toDouble());
 }
 
+// A value as a message shows it: it may come from a file, so escaped and cut.
 QString Shown(const QJsonValue& v)
 {
     if (v.isString())
-        return v.toString();
+        return link::FileText(v.toString());
     if (v.isDouble())
         return QString::number(v.toDouble());
-    return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact))
-        .mid(1)
-        .chopped(1);
+    return link::FileText(
+        QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1));
 }
 
 std::optional<int> ModeIndexOf(const QString& text)
@@ -189,7 +192,8 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
                                      "lineSetting", "settings", "readFrom"};
     for (const QString& key : o.keys())
         if (!kTop.contains(key))
-            return refuse(Refusal::UnknownKey, key, QStringLiteral("not a key of a profile"));
+            return refuse(Refusal::UnknownKey, link::FileText(key),
+                          QStringLiteral("not a key of a profile"));
     for (const char* key : {"type", "id", "lineSetting", "settings"})
         if (!o.contains(QLatin1String(key)))
             return refuse(Refusal::Missing, QLatin1String(key), QStringLiteral("missing"));
@@ -224,7 +228,7 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
     const std::vector<QString> keys = SettingKeys(p.type);
     for (const QString& key : s.keys())
         if (std::find(keys.begin(), keys.end(), key) == keys.end())
-            return refuse(Refusal::UnknownKey, "settings." + key,
+            return refuse(Refusal::UnknownKey, "settings." + link::FileText(key),
                           QStringLiteral("not a setting of type %1").arg(p.type + 1));
     for (const Field* f : FieldsOf(p.type)) {
         const QString field = QStringLiteral("settings.") + QLatin1String(f->key);
@@ -252,7 +256,7 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
                                    ? v.isDouble()
                                    : (key == "serial" || key == "version" || key == "time");
             if (!known)
-                return refuse(Refusal::UnknownKey, "readFrom." + key,
+                return refuse(Refusal::UnknownKey, "readFrom." + link::FileText(key),
                               QStringLiteral("not a key of readFrom"));
         }
         p.serial = from.value("serial").toString();
@@ -401,6 +405,15 @@ const SetOperation kSetOperations[] = {
      }},
 };
 
+// The status at offsets 5-6 of a set command's answer, where it has one: the
+// reader answers "00" to a setting it took.
+std::optional<QString> SetStatus(const link::Link& link)
+{
+    if (link.ResponseLength() < 10)
+        return std::nullopt;
+    return link::PayloadText(link.LastResponse().substr(5, 2));
+}
+
 bool Changed(const std::vector<Change>& changes, const QString& field)
 {
     return std::any_of(changes.begin(), changes.end(),
@@ -431,6 +444,7 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
         return r;
     }
     r.backup = backup.path;
+    r.backupNotice = backup.notice;
 
     const QString prefix = QString::fromLatin1(ReaderTypeFor(want.type).prefix.data(), 1);
     if (!link.OpenPort(port, ModeText(have.modeIndex))) {
@@ -440,14 +454,30 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
         return r;
     }
     Addressee to{prefix, have.id};
-    auto refused = [&](const QStringList& fields) {
-        r.failure = ApplyResult::Failure::Refused;
+    reader::ScanProgress quiet;
+    // A set the reader did not take ends the apply. Those before it may have
+    // been taken: the reader is read again, at the line setting it kept, so
+    // that the caller follows what it now holds.
+    auto refused = [&](bool sent, const QStringList& fields) {
+        r.failure = sent ? ApplyResult::Failure::Refused : ApplyResult::Failure::NotAnswered;
         r.fields = fields;
-        r.error = QStringLiteral("the reader did not accept %1").arg(fields.join(", "));
-        r.reason = QStringLiteral("last answer: ") + link::OutcomeText(link.LastOutcome());
+        if (sent) {
+            r.error = QStringLiteral("the reader refused %1").arg(fields.join(", "));
+            r.reason = QStringLiteral("it answered status %1")
+                           .arg(link::ReaderText(SetStatus(link).value_or(QString())));
+        } else {
+            r.error = QStringLiteral("the reader did not accept %1").arg(fields.join(", "));
+            r.reason = QStringLiteral("last answer: ") + link::OutcomeText(link.LastOutcome());
+        }
         link.ClosePort();
+        const reader::ScanResult now =
+            ReadReader(link, port, want.type, have.modeIndex, true, quiet);
+        if (now.identified)
+            r.after = now;
         return r;
     };
+    // Whether a set was taken: answered, and not with a status that refuses it.
+    auto taken = [&](bool sent) { return sent && SetStatus(link).value_or("00") == "00"; };
     for (const SetOperation& op : kSetOperations) {
         QStringList fields;
         for (const char* f : op.fields)
@@ -455,20 +485,21 @@ ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile
                 fields << QLatin1String(f);
         if (fields.isEmpty())
             continue;
-        if (!op.send(link, to, want.settings))
-            return refused(fields);
+        if (const bool sent = op.send(link, to, want.settings); !taken(sent))
+            return refused(sent, fields);
     }
     if (want.id != have.id) {
-        if (!reader::SetReaderId(link, to, want.id))
-            return refused({QStringLiteral("id")});
+        if (const bool sent = reader::SetReaderId(link, to, want.id); !taken(sent))
+            return refused(sent, {QStringLiteral("id")});
         to.id = want.id;
     }
-    if (want.modeIndex != have.modeIndex && !reader::SetBaudRate(link, to, want.modeIndex))
-        return refused({QStringLiteral("lineSetting")});
+    if (want.modeIndex != have.modeIndex) {
+        if (const bool sent = reader::SetBaudRate(link, to, want.modeIndex); !taken(sent))
+            return refused(sent, {QStringLiteral("lineSetting")});
+    }
     link.ClosePort();
     r.applied = true;
 
-    reader::ScanProgress quiet;
     const reader::ScanResult after = ReadReader(link, port, want.type, want.modeIndex, true, quiet);
     if (!after.identified) {
         r.failure = ApplyResult::Failure::NotFound;

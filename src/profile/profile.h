@@ -97,16 +97,28 @@ Backup WriteBackup(const Profile& read);
 struct ApplyResult
 {
     std::vector<Change> changed; // what differed before
-    bool applied = false;        // every set operation that was needed was accepted
+    bool applied = false;        // every set operation that was needed was taken
     bool verified = false;       // and the second scan read every field as the profile has it
     QString backup;
+    QString backupNotice; // the backup folder was made private on the way
     // Where it stopped, and the fields concerned (those refused, or those that
     // still differ after the apply).
-    enum class Failure { None, NotConfirmed, Backup, Port, Refused, NotFound, NotRead, Differs };
+    enum class Failure {
+        None,
+        NotConfirmed,
+        Backup,
+        Port,
+        NotAnswered, // a set had no valid answer
+        Refused,     // a set was answered with a status other than "00"
+        NotFound,
+        NotRead,
+        Differs
+    };
     Failure failure = Failure::None;
     QStringList fields;
     QString error, reason; // English; empty on success
-    // The verifying scan, when it identified the reader.
+    // The reader read again, when that found it: the verifying scan, or after
+    // a set was not taken, what the reader holds now.
     std::optional<reader::ScanResult> after;
 };
 
@@ -118,7 +130,8 @@ using Confirm = std::function<bool(const std::vector<Change>&)>;
 // of `have`, then only the set operations whose values differ, the type's
 // settings first, then the ID, then the line setting, each addressed with what
 // the earlier ones gave the reader; then a scan at the new line setting and a
-// comparison of every field. Nothing is sent when nothing differs.
+// comparison of every field. Nothing is sent when nothing differs. A set is
+// taken when it is answered with status "00" or none; another status refuses it.
 ApplyResult Apply(link::Link& link, int port, const Profile& want, const Profile& have,
                   const Confirm& confirm = {});
 

@@ -145,6 +145,9 @@ private slots:
         const Run value = w.Cli({"mifare", "value", "decode", lines[index], "--json"});
         QCOMPARE(value.lines[0]["value"].toInt(), 100);
         QCOMPARE(value.lines[0]["address"].toInt(), 1);
+        // A negative value as written, not an option.
+        const Run negative = w.Cli({"mifare", "value", "encode", "-5", "1", "--json"});
+        QCOMPARE(negative.lines.value(0)["data"].toString(), "FBFFFFFF04000000FBFFFFFF01FE01FE");
     }
 
     // Onto a card with other keys: its backup first; data blocks with the

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "cliworld.h"
 #include "readeremulator.h"
 
@@ -50,6 +52,7 @@ private slots:
     // the scan alone. --check and diff send no set command.
     void readApplyAgain()
     {
+        ::umask(022); // what a new user has: the files must be private all the same
         World world;
         emu::ReaderModel m;
         m.keyNumber = "09";
@@ -60,6 +63,7 @@ private slots:
         QCOMPARE(Sent(r), Scan("01"));
         QJsonObject profile = ReadJson(file);
         QCOMPARE(profile["settings"].toObject().keys().size(), 12);
+        QCOMPARE(QFileInfo(file).permissions() & 0x0077, 0);
 
         m = r.Model();
         m.keyNumber = "04";
@@ -89,6 +93,7 @@ private slots:
         QVERIFY2(QFileInfo(backup).fileName().startsWith("12345678-"), qPrintable(backup));
         QCOMPARE(ReadJson(backup)["settings"].toObject()["keyStatus"].toInt(), 5);
         QCOMPARE(QFileInfo(world.dir.filePath("state/tesmora")).permissions() & 0x0077, 0);
+        QCOMPARE(QFileInfo(backup).permissions() & 0x0077, 0);
 
         r.ClearTrace();
         QCOMPARE(world.Cli({"config", "apply", file, "--port", "3"}).exit, 0);
@@ -117,19 +122,36 @@ private slots:
         QCOMPARE(run.exit, 2);
         for (emu::ReaderEmulator* r : readers)
             QCOMPARE(Sent(*r), Scan("01"));
+        {
+            // A port that did not open fails the run, with its reason; a reader
+            // behind two numbers is one: two readers from 98 end at 99.
+            emu::HeldPort held(world.dir.filePath("ports/COM9").toStdString());
+            QFile::link(world.dir.filePath("ports/COM2"), world.dir.filePath("ports/COM12"));
+            run = world.Cli({"config", "apply", kSite, "--all", "--id-from", "98", "--json"});
+            QCOMPARE(run.exit, 1);
+            QCOMPARE(run.lines.size(), 3);
+            QCOMPARE(run.lines[2]["reason"].toString(), "busy (held by another program)");
+            QCOMPARE(readers[0]->Model().id + readers[1]->Model().id, "9899");
+        }
 
+        // A backup folder open to others is made private, and that said once.
+        QFile::setPermissions(world.dir.filePath("state/tesmora/backups"),
+                              QFile::Permissions(0x7755));
         run = world.Cli({"config", "apply", kSite, "--all", "--id-from", "21", "--json"});
         QCOMPARE(run.exit, 0);
         QCOMPARE(run.lines.size(), 3);
+        QCOMPARE(run.lines[0]["notice"].toString() + run.lines[1]["notice"].toString() +
+                     run.lines[2]["notice"].toString(),
+                 "the backup folder " + world.dir.filePath("state/tesmora/backups") +
+                     " was open to others; it is now 0700");
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(run.lines[i]["port"].toInt(), (QList<int>{2, 5, 9})[i]);
             QCOMPARE(readers[size_t(i)]->Model().id, std::to_string(21 + i));
         }
     }
 
-    // A backup that cannot be written sends nothing; a reader that acknowledges
-    // a setting and keeps its old value fails, naming the field; a missing port
-    // exits 3.
+    // A backup that cannot be written sends nothing; a reader that refuses a
+    // setting fails, naming the field; a missing port exits 3.
     void failures()
     {
         World world;
@@ -149,10 +171,16 @@ private slots:
         r.ClearTrace();
         run = world.Cli({"config", "apply", kSite, "--port", "3", "--json"});
         QCOMPARE(run.exit, 1);
-        QCOMPARE(run.lines[0]["error"].toString(),
-                 QStringLiteral("not as the profile after the apply: keyNumber is 6, not 4"));
-        QCOMPARE(run.lines[0]["applied"].toBool(), true);
+        QCOMPARE(run.lines[0]["error"].toString(), QStringLiteral("the reader refused keyNumber"));
+        QCOMPARE(run.lines[0]["applied"].toBool(), false);
+        // Read again, for what it holds now.
         QCOMPARE(Sent(r), Scan("01") + " H01B H01L04 " + Scan("01"));
+
+        QFile big(world.dir.filePath("big.json"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(5 << 20));
+        run = world.Cli({"config", "apply", big.fileName(), "--port", "3"});
+        QCOMPARE(run.exit, 2);
+        QVERIFY2(run.err.contains("big.json: too large"), qPrintable(run.err));
 
         run = world.Cli({"config", "apply", kSite, "--port", "4"});
         QCOMPARE(run.exit, 3);

@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 #include "fixture.h"
 
@@ -34,6 +37,7 @@ private slots:
     // window follows the reader's new ID.
     void saveThenApply()
     {
+        ::umask(022); // what a new user has: the files must be private all the same
         Fixture fx;
         emu::ReaderModel m;
         m.keyNumber = "09";
@@ -58,6 +62,7 @@ private slots:
         QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Save reader settings ok."));
         QCOMPARE(r.ReceivedPayloads(),
                  (Payloads{"H00B", "H01V", "H01A", "H01L", "H01M", "H01N", "H01a"}));
+        QCOMPARE(QFileInfo(file).permissions() & 0x0077, 0);
         QFile saved(file);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QJsonObject profile = QJsonDocument::fromJson(saved.readAll()).object();
@@ -70,6 +75,7 @@ private slots:
         profile["id"] = "07";
         Write(file, profile);
         r.ClearTrace();
+        QVERIFY(QDir().mkpath(dir.filePath("state/tesmora/backups"))); // 0755: made private
         fx.ui()->mnuApplyProfile->trigger();
         QCOMPARE(asked, QStringLiteral("These settings will change:\n\nkeyNumber 4 -> 9\n"
                                        "idKeyError 3 -> 1\nid 01 -> 07"));
@@ -80,7 +86,8 @@ private slots:
                            "H01a0000000001", "H01B", "H01C1234567807", "H00B",   "H07V",
                            "H07A",           "H07L", "H07M",           "H07N",   "H07a"}));
         QCOMPARE(fx.ui()->pnMsg->text(),
-                 QStringLiteral("Apply reader settings ok. Settings changed : 3"));
+                 QStringLiteral("Apply reader settings ok. Settings changed : 3\nThe backup folder "
+                                "was open to others; it is now private (0700)."));
         QCOMPARE(w.ReaderIdText, QStringLiteral("07"));
         QCOMPARE(fx.ui()->cmbM1IDKeyErr->currentIndex(), 1);
         QCOMPARE(QDir(dir.filePath("state/tesmora/backups")).entryList({"12345678-*"}).size(), 1);
@@ -97,6 +104,25 @@ private slots:
         QCOMPARE(fx.ui()->pnMsg->text(),
                  QStringLiteral("Apply reader settings error! Cancelled: nothing was sent."));
 
+        // Acknowledged and kept: the verifying scan alone tells, and fails the apply.
+        accept = true;
+        m = r.Model();
+        m.ignoredCommands = {"L09"};
+        r.SetModel(m);
+        fx.ui()->mnuApplyProfile->trigger();
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Apply reader settings error! Settings "
+                                                        "differ after the apply. (keyNumber)"));
+        // The ID taken, the line setting refused: the window follows the new ID.
+        m.errorCommands = {"E3"};
+        r.SetModel(m);
+        profile["id"] = "08";
+        profile["lineSetting"] = "9600,e,8,1";
+        Write(file, profile);
+        fx.ui()->mnuApplyProfile->trigger();
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Apply reader settings error! The reader "
+                                                        "refused a setting. (lineSetting)"));
+        QCOMPARE(w.ReaderIdText, QStringLiteral("08"));
+
         // A profile of another type: refused, nothing sent.
         profile["type"] = 2;
         Write(file, profile);
@@ -106,6 +132,12 @@ private slots:
         QCOMPARE(fx.ui()->pnMsg->text(),
                  QStringLiteral("Apply reader settings error! The profile is for another reader "
                                 "type. (type)"));
+        // Any path may be picked: one too large is not read.
+        QVERIFY(QFile::resize(file, 5 << 20));
+        fx.ui()->mnuApplyProfile->trigger();
+        QVERIFY(fx.ui()->pnMsg->text().endsWith("The file cannot be read. (" + file +
+                                                ": too large "
+                                                "(5242880 bytes; at most 4194304))"));
         VerifyReleased(fx, r);
 
         TfrmModule::SetProfileHooks({});

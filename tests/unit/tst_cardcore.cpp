@@ -50,7 +50,7 @@ CardImage Sample()
         image.SetReadBy(b, KeyUse{KeyType::A, "A0A1A2A3A4A5"});
     }
     image.SetTrailerRead(1, "000000000000787788AA000000000000", {KeyType::A, "A0A1A2A3A4A5"});
-    image.SetHex(8, "DEADBEEF----------------0-0-CAFE");
+    image.SetHex(8, "DEADBEEF--------------------CAFE");
     image.SetHex(255, "0123456789ABCDEF0123456789ABCDEF");
     image.SetReadBy(255, KeyUse{KeyType::B, "FFFFFFFFFFFF"});
     return image;
@@ -231,6 +231,10 @@ private slots:
         QTest::newRow("not hex")
             << QByteArray("\n\nFFFFFFFFFFFG # x") << QStringList{}
             << "line 3: not a key of 12 hexadecimal digits: \"FFFFFFFFFFFG # x\"";
+        QTest::newRow("escapes, long")
+            << "\x1B]0;owned\x07" + QByteArray(80, 'F') << QStringList{}
+            << "line 1: not a key of 12 hexadecimal digits: \"[1B]]0;owned[07]" + QString(43, 'F') +
+                   "\u2026\"";
     }
 
     void keyFile()
@@ -267,6 +271,12 @@ private slots:
         QTest::newRow("bad digit")
             << mct << "+Sector: 0\n" + zero + "\n" + QByteArray(31, '0') + 'x'
             << "line 3: not 32 hexadecimal";
+        QTest::newRow("half a byte")
+            << mct << "+Sector: 0\n  " + zero.left(6) + "0-" + zero.left(24)
+            << "line 2, column 9: the byte \"0-\" has one digit known";
+        QTest::newRow("escapes") << mct << "+Sector: 0\n\x1B[2J" + zero
+                                 << "line 2: not 32 hexadecimal digits or '-': \"[1B][2J" +
+                                        QString(32, '0');
         QTest::newRow("31 digits") << mct << "+Sector: 0\n" + zero.left(31) << "line 2: not 32";
         QTest::newRow("sector 40") << mct << QByteArray("+Sector: 40") << "line 1: no sector";
         QTest::newRow("twice") << mct << sector0 + "\n+Sector: 0\n"
@@ -297,6 +307,14 @@ private slots:
         QTest::newRow("block hex")
             << json << bad.replace(R"(3,"hex":"--)", R"(3,"hex":"-X)") << "block 3:";
         bad = good;
+        bad = good;
+        QTest::newRow("half a byte, JSON")
+            << json << bad.replace(R"(3,"hex":"--)", R"(3,"hex":"-a)")
+            << "block 3, position 1: the byte \"-a\"";
+        bad = good;
+        QTest::newRow("size escaped")
+            << json << bad.replace("1K", "\\u001b]0;x\\u0007") << "size \"[1B]]0;x[07]\"";
+        bad = good;
         QTest::newRow("block order")
             << json << bad.replace(R"("block":7)", R"("block":8)") << "block 7:";
         bad = good;
@@ -315,6 +333,7 @@ private slots:
         QString why;
         QVERIFY(!ReadDump(data, DumpFormat(format), &why));
         QVERIFY2(why.contains(error), qPrintable(why));
+        QVERIFY(!why.contains(QChar(0x1B)));
     }
 
     // Through files named by extension: each format brings back what it holds.
@@ -344,7 +363,6 @@ private slots:
             }
         }
         QCOMPARE(image.Hex(7), "A0A1A2A3A4A5787788AA------------");
-        QCOMPARE(image.Hex(8), "DEADBEEF--------------------CAFE");
         QVERIFY(!LoadDump(dir.filePath("none.mct"), std::nullopt, &why));
         QVERIFY2(why.startsWith(dir.filePath("none.mct")), qPrintable(why));
         QVERIFY(!SaveDump(dir.filePath("a.dump"), image, std::nullopt, &why));

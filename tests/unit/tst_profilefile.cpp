@@ -26,6 +26,7 @@ private slots:
             K::Kind kind;
             const char* field;
         };
+        const QByteArray longText(500, 'x');
         // Key status belongs to type 4.
         const Row rows[] = {
             {"not JSON", R"("type": 2)", R"("type": )", -1, K::NotProfile, ""},
@@ -41,6 +42,12 @@ private slots:
             {"key number 17", "16", "17", -1, K::BadValue, "settings.keyNumber"},
             {"card type 1.5", R"("cardType": 2)", R"("cardType": 1.5)", -1, K::BadValue,
              "settings.cardType"},
+            // What the file holds comes back escaped and cut, never raw on a terminal.
+            {"escapes in a value", R"("id": "05")", "\"id\": \"\\u001b]0;x\\u0007\\u001b[2J\"", -1,
+             K::BadValue, "id"},
+            {"escapes in a key", R"("type": 2)", "\"\\u001b[2J\": 1, \"type\": 2", -1,
+             K::UnknownKey, "[1B][2J"},
+            {"long value", "9600,e,8,1", longText.constData(), -1, K::BadValue, "lineSetting"},
         };
         for (const Row& r : rows)
             QTest::newRow(r.tag) << QString(r.from) << QString(r.to) << r.requiredType << r.kind
@@ -67,6 +74,7 @@ private slots:
         QCOMPARE(p.refusal->kind, kind);
         QCOMPARE(p.refusal->field, field);
         QVERIFY2(p.refusal->message.startsWith(field), qPrintable(p.refusal->message));
+        QVERIFY(!p.refusal->message.contains(QChar(0x1B)) && p.refusal->message.size() < 140);
     }
 };
 

@@ -394,6 +394,8 @@ std::optional<ReaderEmulator::Answer> ReaderEmulator::AnswerLocked(ReaderModel& 
         return std::nullopt;
     if (m.errorCommands.count(payload.substr(3)))
         return Answer{std::string(1, c.prefix) + m.id + c.letter + "01", true, c.letter};
+    if (m.ignoredCommands.count(payload.substr(3)))
+        return Answer{std::string(1, c.prefix) + m.id + c.letter + "00", true, c.letter};
     const auto h = handlers_.find(c.letter);
     if (h == handlers_.end()) {
         if (!m.answerUnknown)

@@ -63,6 +63,8 @@ struct ReaderModel
     std::set<std::string> silentCommands;
     // Whole command texts (letter plus parameters) answered with status "01", changing nothing.
     std::set<std::string> errorCommands;
+    // Whole command texts answered with status "00", changing nothing.
+    std::set<std::string> ignoredCommands;
 
     // Cards and keys presented to "F" and "I" (cards.h).
     CardScript cards;
