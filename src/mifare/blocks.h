@@ -10,6 +10,8 @@ namespace mifare {
 
 constexpr int kSectors = 40;
 constexpr int kSmallSectors = 32; // sectors 0-31 have 4 blocks, 32-39 have 16
+// A block command's whole answer: the frame with its status and 32 data digits.
+constexpr int kBlockAnswerLength = 42;
 
 // Absolute block number of block b (0-3) of sector s (0-39).
 int AbsoluteBlock(int sector, int block);

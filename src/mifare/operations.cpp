@@ -13,7 +13,6 @@ using reader::Send;
 
 namespace {
 
-constexpr int kBlockAnswerLength = 42;
 constexpr int kEepromAnswerLength = 10;
 
 QString KeyCode(bool keyB)

@@ -11,7 +11,6 @@ namespace mifare {
 
 namespace {
 
-constexpr int kBlockAnswerLength = 42;
 constexpr size_t kStatusOffset = 5;
 constexpr size_t kDataOffset = 7;
 constexpr int kDataDigits = 32;
