@@ -85,6 +85,17 @@ int Count(const emu::ReaderEmulator& r, const std::string& prefix)
     return n;
 }
 
+// An image whose every data block (block 0 aside) differs from a fresh card's, saved as source.mct.
+emu::MifareCard EveryDataBlock(const Files& f)
+{
+    emu::MifareCard source(emu::MifareSize::k1K);
+    for (int block = 1; block < 64; ++block)
+        if (block % 4 != 3)
+            source.SetRaw(block, {0x42, uint8_t(block)});
+    f.Write("source.mct", QByteArray::fromStdString(emu::CardDumpText(source)));
+    return source;
+}
+
 // A restore's counts add up to the card's blocks, block 0 aside.
 int Counted(const QJsonObject& summary)
 {
@@ -347,11 +358,7 @@ private slots:
         World w;
         emu::ReaderEmulator& r = w.Add(3, WithCard(emu::MifareCard(emu::MifareSize::k1K)));
         Files f(w);
-        emu::MifareCard source(emu::MifareSize::k1K);
-        for (int block = 1; block < 64; ++block)
-            if (block % 4 != 3)
-                source.SetRaw(block, {0x42, uint8_t(block)});
-        f.Write("source.mct", QByteArray::fromStdString(emu::CardDumpText(source)));
+        const emu::MifareCard source = EveryDataBlock(f);
         QProcess p;
         w.Begin(p, QStringList{"mifare", "restore", f.Path("source.mct")} + f.Keys() + kReader);
         QTRY_VERIFY_WITH_TIMEOUT(Count(r, "H01i") >= 3, 30000);
@@ -511,17 +518,17 @@ private slots:
     void keysTriedInOrder()
     {
         World w;
-        emu::MifareCard card(emu::MifareSize::k1K);
-        for (int s = 0; s < 16; ++s)
-            card.SetTrailer(s, {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}, {0xFF, 0x07, 0x80, 0x69},
-                            {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7});
-        emu::ReaderEmulator& r = w.Add(3, WithCard(card));
+        const auto keyed = [](const emu::MifareKey& b) {
+            emu::MifareCard card(emu::MifareSize::k1K);
+            for (int s = 0; s < 16; ++s)
+                card.SetTrailer(s, {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}, {0xFF, 0x07, 0x80, 0x69},
+                                b);
+            return card;
+        };
+        emu::ReaderEmulator& r = w.Add(3, WithCard(keyed({0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7})));
         Files f(w);
-        // The image's own keys are other ones: a write that tried them first would load them.
-        emu::MifareCard image(emu::MifareSize::k1K);
-        for (int s = 0; s < 16; ++s)
-            image.SetTrailer(s, {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}, {0xFF, 0x07, 0x80, 0x69},
-                             {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F});
+        // The image's own key B is another: a write that tried it first would load it.
+        emu::MifareCard image = keyed({0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F});
         image.SetRaw(4, {0x44});
         f.Write("image.mct", QByteArray::fromStdString(emu::CardDumpText(image)));
         // site1 lists A0A1A2A3A4A5 first, then B0..., then D3F7...: each is loaded once.
@@ -558,17 +565,14 @@ private slots:
         if (otherEcho)
             r.ArmFaultFor('i', emu::Fault::OtherData);
         Files f(w);
-        emu::MifareCard source(emu::MifareSize::k1K);
-        for (int block = 1; block < 64; ++block)
-            if (block % 4 != 3)
-                source.SetRaw(block, {0x42, uint8_t(block)});
-        f.Write("source.mct", QByteArray::fromStdString(emu::CardDumpText(source)));
+        EveryDataBlock(f);
         const Run run =
             w.Cli(QStringList{"mifare", "restore", f.Path("source.mct")} + f.Keys() + kReader);
         QCOMPARE(run.exit, 1);
         const QJsonObject summary = run.lines.last();
         QCOMPARE(summary["end"].toString(), end);
-        QCOMPARE(summary["written"].toInt(), 0 + (otherEcho ? 0 : summary["written"].toInt()));
+        if (otherEcho) // the first write stops the run, counted as not written
+            QCOMPARE(summary["written"].toInt(), 0);
         QVERIFY(summary["skipped"].toInt() >= 1);
         QVERIFY(summary["notTried"].toInt() > 0);
         QCOMPARE(Counted(summary), 63);
