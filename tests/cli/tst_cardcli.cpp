@@ -470,6 +470,8 @@ private slots:
         QTest::newRow("--size 4kb") << QStringList{"format", "--size", "4kb"} << "1k, 4k or auto";
         QTest::newRow("--size against the image")
             << QStringList{"restore", "SRC", "--size", "4k"} << "--size says 4K";
+        QTest::newRow("--keys a device")
+            << QStringList{"dump", "--keys", "/dev/zero"} << "not a regular file";
         QTest::newRow("format --format")
             << QStringList{"format", "--format", "mfd"} << "Unknown option 'format'";
     }
