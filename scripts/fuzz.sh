@@ -17,7 +17,7 @@ targets=(fuzz_collector fuzz_carddecode fuzz_frame fuzz_dumpfile fuzz_keylist fu
 known_broken=()
 
 CC=clang-14 CXX=clang++-14 configure build-fuzz -DTESMORA_FUZZ=ON -DTESMORA_WERROR=$werror \
-    -DTESMORA_BUILD_TESTS=OFF -DTESMORA_BUILD_BENCH=OFF
+    -DTESMORA_BUILD_TESTS=OFF -DTESMORA_BUILD_BENCH=OFF -DCMAKE_UNITY_BUILD=ON
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 
 out=$PWD/build-fuzz
