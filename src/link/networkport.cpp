@@ -29,9 +29,7 @@ constexpr auto kConnectBound = std::chrono::seconds(3);
 constexpr auto kNegotiationBound = std::chrono::seconds(3);
 constexpr auto kConfirmBound = std::chrono::seconds(2);
 constexpr auto kRestoreBound = std::chrono::milliseconds(500);
-constexpr auto kReadWait = std::chrono::milliseconds(1);
 constexpr auto kRawBusyWait = std::chrono::milliseconds(30);
-constexpr int kWriteStallMs = 2000;
 
 // Telnet (RFC 854, 856) and its COM-PORT-OPTION (RFC 2217).
 constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,

@@ -25,13 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long an empty read takes; the exchange's deadline and its window
-// updates are paced by it.
-constexpr auto kReadWait = std::chrono::milliseconds(1);
-// A write that makes no progress for this long is given up, so that a device
-// which stopped taking bytes cannot freeze the window.
-constexpr int kWriteStallMs = 2000;
-
 struct BaudEntry
 {
     int baud;

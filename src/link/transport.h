@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,13 @@ enum class OpenError {
 // "no COM-PORT-OPTION (RFC 2217)", "host not found", "line setting not
 // confirmed"; "" for None.
 const char* OpenErrorText(OpenError e);
+
+// How long an empty read takes, on every transport; the exchange's deadline
+// and its window updates are paced by it.
+inline constexpr auto kReadWait = std::chrono::milliseconds(1);
+// A write that makes no progress for this long is given up, so that a device
+// or a server which stopped taking bytes cannot freeze the window.
+inline constexpr int kWriteStallMs = 2000;
 
 // What the exchange talks to: a local serial port or a network port. Open
 // with a line setting, change it, write, read with the short byte wait,
