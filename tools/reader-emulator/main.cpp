@@ -60,6 +60,11 @@ void Usage(std::ostream& out)
            "  --remove-card-after N  take the card away after N more commands\n"
            "  --no-card-silent  without a card, block commands get no answer (default:\n"
            "                    status 02)\n"
+           "  --card-queue FILE a box of cards, one after the other, a line each:\n"
+           "                    \"em NUMBER [ON_MS [GAP_MS]]\" or\n"
+           "                    \"mifare UID [1k|4k] [ON_MS [GAP_MS]]\" (a fresh card); each\n"
+           "                    lies on the reader ON_MS (1000), the field empty GAP_MS (500)\n"
+           "                    before it\n"
            "settings the reader starts with (as its read commands answer them):\n"
            "  --interface MWR   interface, Wiegand and RS-485 digits (default 001)\n"
            "  --card-type D     card type digit (default 0)\n"
@@ -296,6 +301,16 @@ int main(int argc, char** argv)
             dumpFile = value();
             if (!chooseCard(arg))
                 return Fail("give one card: --mifare-card, --demo-card or --card-dump");
+        } else if (arg == "--card-queue") {
+            const std::string file = value();
+            std::ifstream in(file);
+            std::stringstream text;
+            text << in.rdbuf();
+            std::string error;
+            if (!in)
+                return Fail("--card-queue " + file + ": cannot read it");
+            if (!emu::ParseCardQueue(text.str(), &model.queue, &error))
+                return Fail("--card-queue " + file + ": " + error);
         } else if (arg == "--remove-card-after") {
             if (!ToInt(value(), 0, 1000000000, &removeAfter))
                 return Fail("--remove-card-after takes a number of commands");
