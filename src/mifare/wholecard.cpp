@@ -11,7 +11,7 @@ namespace mifare {
 
 namespace {
 
-constexpr int kBlockAnswerLength = 42;
+constexpr int kWholeBlockAnswerLength = 42;
 constexpr size_t kStatusOffset = 5;
 constexpr size_t kDataOffset = 7;
 constexpr int kDataDigits = 32;
@@ -179,7 +179,7 @@ private:
     static std::function<Verdict(const CommandLink&)> BlockVerdict()
     {
         return [](const CommandLink& l) {
-            if (l.ResponseLength() != kBlockAnswerLength)
+            if (l.ResponseLength() != kWholeBlockAnswerLength)
                 return Verdict::Broken;
             return l.LastResponse().compare(kStatusOffset, 2, "00") == 0 ? Verdict::Ok
                                                                          : Verdict::Refused;

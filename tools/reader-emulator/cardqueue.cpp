@@ -8,18 +8,29 @@ namespace emu {
 
 CardQueue& CardQueue::Em(const std::string& number, int onMs, int gapMs)
 {
-    cards.push_back({number, std::nullopt, onMs, gapMs, -1});
+    cards.push_back({number, std::nullopt, onMs, gapMs, -1, -1});
     return *this;
 }
 
 CardQueue& CardQueue::Mifare(const MifareCard& card, int onMs, int gapMs, int leaveAfterCommands)
 {
-    cards.push_back({{}, card, onMs, gapMs, leaveAfterCommands});
+    cards.push_back({{}, card, onMs, gapMs, leaveAfterCommands, -1});
     return *this;
 }
 
-void AdvanceQueue(ReaderModel& m, std::chrono::steady_clock::time_point now)
+CardQueue& CardQueue::MifareUntilRead(const MifareCard& card, int block0Reads, int gapMs)
 {
+    cards.push_back({{}, card, 0, gapMs, -1, block0Reads});
+    return *this;
+}
+
+void AdvanceQueue(ReaderModel& m, const std::string& payload,
+                  std::chrono::steady_clock::time_point now)
+{
+    // "h60" or "h61" and block 00, after prefix and ID.
+    const bool block0Read =
+        payload.size() == 8 && payload[3] == 'h' &&
+        (payload.compare(4, 4, "6000") == 0 || payload.compare(4, 4, "6100") == 0);
     CardQueue& q = m.queue;
     if (q.Finished())
         return;
@@ -36,14 +47,18 @@ void AdvanceQueue(ReaderModel& m, std::chrono::steady_clock::time_point now)
             q.since += milliseconds(card.gapMs);
             q.onReader = true;
             q.answered = 0;
+            q.block0Reads = 0;
             if (card.mifare)
                 m.mifare.card = card.mifare;
         }
-        const bool byCommands = card.leaveAfterCommands >= 0;
-        const bool leaves = byCommands ? q.answered >= card.leaveAfterCommands
-                                       : now - q.since >= milliseconds(card.onMs);
+        const bool byReads = card.leaveAfterBlock0Reads >= 0;
+        const bool byCommands = card.leaveAfterCommands >= 0 || byReads;
+        const bool leaves = byReads      ? block0Read && q.block0Reads >= card.leaveAfterBlock0Reads
+                            : byCommands ? q.answered >= card.leaveAfterCommands
+                                         : now - q.since >= milliseconds(card.onMs);
         if (!leaves) {
             ++q.answered;
+            q.block0Reads += block0Read ? 1 : 0;
             return;
         }
         if (card.mifare) {

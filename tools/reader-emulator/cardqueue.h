@@ -31,6 +31,9 @@ struct QueuedCard
     // From 0 on: the card leaves after answering this many commands instead of after onMs
     // (a card taken away in the middle of a write, at a place a test can name).
     int leaveAfterCommands = -1;
+    // From 0 on: the card is gone for the read of block 0 that follows this many answered
+    // ones (taken away once the tool has seen it and is done with it, by how it polls).
+    int leaveAfterBlock0Reads = -1;
 };
 
 struct CardQueue
@@ -38,6 +41,8 @@ struct CardQueue
     CardQueue& Em(const std::string& number, int onMs = 1000, int gapMs = 500);
     CardQueue& Mifare(const MifareCard& card, int onMs = 1000, int gapMs = 500,
                       int leaveAfterCommands = -1);
+    // A MIFARE card that leaves by its reads of block 0 (leaveAfterBlock0Reads).
+    CardQueue& MifareUntilRead(const MifareCard& card, int block0Reads, int gapMs = 100);
 
     bool Finished() const { return next >= cards.size(); }
     // The card on the reader now, if any.
@@ -49,10 +54,12 @@ struct CardQueue
     bool started = false;
     std::chrono::steady_clock::time_point since; // when the present gap or stay began
     int answered = 0;                            // commands since the card came
+    int block0Reads = 0;                         // of them, reads of block 0
 };
 
 // Moves the queue on to `now`; called for every command the reader hears, before it answers.
-void AdvanceQueue(ReaderModel& m, std::chrono::steady_clock::time_point now);
+void AdvanceQueue(ReaderModel& m, const std::string& payload,
+                  std::chrono::steady_clock::time_point now);
 
 // A queue from text, a card a line: "em NUMBER [ON_MS [GAP_MS]]" or
 // "mifare UID8 [1k|4k] [ON_MS [GAP_MS]]"; '#' starts a comment. False with `error` naming

@@ -221,7 +221,7 @@ private:
     void WritePendingLocked(std::chrono::steady_clock::time_point now);
     std::chrono::steady_clock::time_point NextDueLocked() const;
     void HangUpLocked();
-    void CountCommandLocked(std::chrono::steady_clock::time_point now);
+    void CountCommandLocked(const std::string& payload, std::chrono::steady_clock::time_point now);
     void UnlinkLocked();
     struct Answer
     {
