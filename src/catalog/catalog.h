@@ -275,6 +275,22 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"no known key of the card may change its trailer whole",
      "卡片没有已知的 KEY 可完整写入此区段的 KEY 区块",
      "卡片沒有已知的 KEY 可完整寫入此區段的 KEY 區塊"},
+    {"&Badge desk", "卡片登记台(&B)", "卡片登記台(&B)"},
+    {"Badge desk", "卡片登记台", "卡片登記台"},
+    {"Badge desk ok.", "卡片登记台完成.", "卡片登記台完成."},
+    {"Badge desk error!", "卡片登记台错误!", "卡片登記台錯誤!"},
+    {"Start", "开始", "開始"},
+    {"Stop", "停止", "停止"},
+    {"Open list...", "开启清单...", "開啟清單..."},
+    {"Save as CSV...", "另存为 CSV...", "另存為 CSV..."},
+    {"Facility", "设施码", "設施碼"},
+    {"Number", "号码", "號碼"},
+    {"Time", "时间", "時間"},
+    {"Cards:", "卡片数:", "卡片數:"},
+    {"already enrolled as", "已登记为", "已登記為"},
+    {"CSV files (*.csv)", "CSV 档案 (*.csv)", "CSV 檔案 (*.csv)"},
+    {"Cannot open the list:", "无法开启清单:", "無法開啟清單:"},
+    {"Cannot save the list:", "无法储存清单:", "無法儲存清單:"},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

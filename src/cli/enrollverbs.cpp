@@ -6,7 +6,6 @@
 #include "cli.h"
 #include "reader/cardreading.h"
 #include "reader/enrollment.h"
-#include "reader/scanfields.h"
 #include "store/csvlog.h"
 #include "verb.h"
 
@@ -24,15 +23,6 @@ std::optional<int> WiegandOption(const Context& c)
     if (!reader::DecodeWiegand(bits, 0))
         throw UsageError{QStringLiteral("--wiegand takes 26, 34 or 42, not %1").arg(bits)};
     return bits;
-}
-
-// The Wiegand format from the reader's interface setting ("A": the digit at 6).
-std::optional<int> ReaderWiegandBits(link::Link& l, const Addressee& to)
-{
-    if (!l.Exchange(to(QStringLiteral("A"))))
-        return std::nullopt;
-    const auto digit = HexField(AnswerField(l.LastResponse(), 6, 1));
-    return digit ? reader::WiegandBitsOfSetting(*digit) : std::nullopt;
 }
 
 } // namespace
@@ -67,7 +57,7 @@ int Enroll(Context& c)
     QString failed;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         if (!bits)
-            bits = ReaderWiegandBits(l, to);
+            bits = reader::ReadWiegandBits(l, to);
         if (!bits) {
             c.refusal = QStringLiteral("the reader did not tell its Wiegand format: give "
                                        "--wiegand 26, 34 or 42");

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "scanfields.h"
+
 namespace reader {
 
 namespace {
@@ -31,6 +33,14 @@ std::optional<int> WiegandBitsOfSetting(int setting)
     if (setting < 0 || setting >= int(kWiegandLayouts.size()))
         return std::nullopt;
     return kWiegandLayouts[size_t(setting)].bits;
+}
+
+std::optional<int> ReadWiegandBits(link::CommandLink& link, const link::Addressee& to)
+{
+    if (!link.Exchange(to(QStringLiteral("A"))))
+        return std::nullopt;
+    const auto digit = HexField(AnswerField(link.LastResponse(), 6, 1));
+    return digit ? WiegandBitsOfSetting(*digit) : std::nullopt;
 }
 
 std::optional<WiegandFields> DecodeWiegand(int bits, uint64_t value)

@@ -12,10 +12,15 @@
 #include <cstdint>
 #include <optional>
 
+#include "link/commandlink.h"
+
 namespace reader {
 
 // The reader's Wiegand setting (0, 1, 2) as its output's bits: 26, 34, 42.
 std::optional<int> WiegandBitsOfSetting(int setting);
+
+// The reader's Wiegand output as its interface setting ("A") tells it.
+std::optional<int> ReadWiegandBits(link::CommandLink& link, const link::Addressee& to);
 
 struct WiegandFields
 {
