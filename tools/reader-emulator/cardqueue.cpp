@@ -45,6 +45,7 @@ void AdvanceQueue(ReaderModel& m, const std::string& payload,
             if (now - q.since < milliseconds(card.gapMs))
                 return;
             q.since += milliseconds(card.gapMs);
+            card.arrived = q.since;
             q.onReader = true;
             q.answered = 0;
             q.block0Reads = 0;

@@ -34,6 +34,8 @@ struct QueuedCard
     // From 0 on: the card is gone for the read of block 0 that follows this many answered
     // ones (taken away once the tool has seen it and is done with it, by how it polls).
     int leaveAfterBlock0Reads = -1;
+    // When it came onto the reader, by the clock; unset until then.
+    std::chrono::steady_clock::time_point arrived{};
 };
 
 struct CardQueue
