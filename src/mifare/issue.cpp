@@ -1,9 +1,12 @@
 #include "issue.h"
 
+#include <QElapsedTimer>
+
 #include <map>
 
 #include "blocks.h"
 #include "link/answers.h"
+#include "link/interrupt.h"
 #include "link/payload.h"
 #include "reader/configuration.h"
 #include "valueblock.h"
@@ -13,6 +16,7 @@ namespace mifare {
 namespace {
 
 constexpr int kIssueBlockAnswer = 42;
+constexpr int kPollPeriodMs = 333; // about three polls a second
 constexpr char kAuthFailed[] = "03";
 
 bool BlockRead(const CommandLink& link, bool exchanged)
@@ -53,6 +57,44 @@ bool SameKnownBytes(const CardImage& written, const QString& readHex, int block)
             return false;
     }
     return true;
+}
+
+QString IssueBlockList(const QList<int>& blocks)
+{
+    QStringList numbers;
+    for (int b : blocks)
+        numbers << QString::number(b);
+    return numbers.isEmpty() ? QStringLiteral("none") : numbers.join(QLatin1Char(' '));
+}
+
+// The log's result and detail of a card: what was written, and how it ended.
+std::pair<QString, QString> Judge(const IssueResult& r, const QString& backup, bool stopped)
+{
+    using K = WriteStep::Kind;
+    QList<int> written;
+    QStringList notWritten;
+    for (const WriteStep& s : r.write.steps) {
+        if (s.kind == K::Written)
+            written << s.block;
+        if (s.kind == K::Skipped || s.kind == K::Failed)
+            notWritten << QStringLiteral("%1 (%2)").arg(s.block).arg(s.reason);
+    }
+    QString detail = QStringLiteral("written %1").arg(IssueBlockList(written));
+    if (!notWritten.isEmpty())
+        detail += QStringLiteral("; not written ") + notWritten.join(QStringLiteral(", "));
+    if (!r.unverified.isEmpty())
+        detail += QStringLiteral("; not read back as written %1").arg(IssueBlockList(r.unverified));
+    if (!backup.isEmpty())
+        detail += QStringLiteral("; backup ") + backup;
+    if (r.Issued())
+        return {QStringLiteral("issued"), detail + QStringLiteral("; verified")};
+    stopped = stopped || r.write.end == RunEnd::Stopped || r.write.end == RunEnd::Cancelled;
+    if (r.write.end == RunEnd::CardGone || (r.write.end == RunEnd::Done && !r.verified && !stopped))
+        return {QStringLiteral("incomplete"), detail + QStringLiteral("; the card went away")};
+    if (stopped)
+        return {QStringLiteral("stopped"), detail};
+    return {QStringLiteral("failed"),
+            detail + QStringLiteral("; ") + QLatin1String(RunEndText(r.write.end))};
 }
 
 } // namespace
@@ -173,6 +215,95 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
     reader::Send(link, to, QStringLiteral("b00"));
     r.verified = reached;
     return r;
+}
+
+void IssueBatch::Resume(const QList<QStringList>& rows)
+{
+    for (const QStringList& row : rows) {
+        last = std::max(last, row[0].toInt());
+        if (row[4] != QLatin1String("issued"))
+            continue;
+        issued.insert(row[2]);
+        if (numberBlock && !row[3].isEmpty())
+            next = std::max<int64_t>(next, row[3].toLongLong() + 1);
+    }
+}
+
+BatchEnd RunIssueBatch(CommandLink& link, const Addressee& to, IssueBatch& batch,
+                       const IssueHooks& hooks, CardProgress& progress)
+{
+    BatchEnd end;
+    CardWatch watch(batch.options.keys);
+    QElapsedTimer poll;
+    const auto stopped = [&] { return link::StopRequested() || (hooks.stop && hooks.stop()); };
+    const auto waitPeriod = [&] {
+        link.Pause(int(std::max<qint64>(0, kPollPeriodMs - poll.elapsed())));
+    };
+    // Until the card in the field has gone.
+    const auto waitGone = [&] {
+        if (hooks.waiting)
+            hooks.waiting(false);
+        while (!stopped()) {
+            poll.start();
+            if (!watch.Poll(link, to))
+                break;
+            waitPeriod();
+        }
+    };
+    while (!stopped() && !(batch.count && end.issued >= *batch.count)) {
+        if (hooks.waiting)
+            hooks.waiting(true);
+        poll.start();
+        const auto block0 = watch.Poll(link, to);
+        if (!block0) {
+            waitPeriod();
+            continue;
+        }
+        const QString uid = UidOfBlock0(*block0);
+        if (batch.issued.contains(uid) && !batch.again) {
+            if (hooks.repeat)
+                hooks.repeat(uid);
+            waitGone();
+            continue;
+        }
+        watch.Release(link, to);
+        const CardImage image =
+            batch.numberBlock ? WithNumber(batch.source, *batch.numberBlock, int32_t(batch.next))
+                              : batch.source;
+        QString backup, backupError;
+        const Backup save = [&](const CardImage& target) {
+            const auto path = hooks.backup(target, &backupError);
+            backup = path.value_or(QString());
+            return path.has_value();
+        };
+        const IssueResult r = IssueCard(link, to, image, batch.options, save, progress);
+        auto [result, detail] = Judge(r, backup, stopped());
+        if (r.write.end == RunEnd::NoBackup)
+            detail += QStringLiteral(": ") + backupError;
+        const bool ok = result == QLatin1String("issued");
+        const QStringList row{QString::number(++batch.last),
+                              hooks.now(),
+                              uid,
+                              ok && batch.numberBlock ? QString::number(batch.next) : QString(),
+                              result,
+                              detail};
+        if (!hooks.log(row, &end.logError))
+            break;
+        if (ok) {
+            ++end.issued;
+            ++batch.next;
+            batch.issued.insert(uid);
+        } else {
+            ++end.failed;
+        }
+        if (hooks.done)
+            hooks.done(row, ok);
+        if (stopped())
+            break;
+        waitGone();
+    }
+    watch.Release(link, to);
+    return end;
 }
 
 } // namespace mifare

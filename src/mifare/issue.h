@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <QSet>
+
+#include <functional>
 #include <optional>
 
 #include "wholecard.h"
@@ -51,5 +54,50 @@ struct IssueResult
 // image's keys first and then the options' keys.
 IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& source,
                       const WriteOptions& options, const Backup& backup, CardProgress& progress);
+
+// The log's columns.
+inline constexpr char kIssueLogHeader[] = "n,time,uid,number,result,detail";
+
+// A batch: the template, where its running number goes, and how far the log got.
+struct IssueBatch
+{
+    CardImage source;
+    WriteOptions options;
+    std::optional<int> numberBlock; // a data block, for a value block of the number
+    int64_t next = 0;               // the number of the next card issued
+    std::optional<int> count;       // cards to issue; none: until stopped
+    bool again = false;             // also UIDs issued already
+    QSet<QString> issued;           // UIDs of the log's issued rows
+    int last = 0;                   // the log's last n
+    // Goes on after a log's rows: its issued UIDs left alone, its numbers used.
+    void Resume(const QList<QStringList>& rows);
+};
+
+// What a front end does for the batch: the backup, the log, what it shows.
+struct IssueHooks
+{
+    // Saves a card's backup; its path, or none with `error`.
+    std::function<std::optional<QString>(const CardImage& target, QString* error)> backup;
+    // Appends a row to the log and syncs it; false with `error` ends the batch.
+    std::function<bool(const QStringList& row, QString* error)> log;
+    std::function<QString()> now;                        // the row's time
+    std::function<void(bool waiting)> waiting = {};      // for a card; false: for it to leave
+    std::function<void(const QString& uid)> repeat = {}; // a UID issued already, left alone
+    std::function<void(const QStringList& row, bool issued)> done = {}; // after its row
+    std::function<bool()> stop = {}; // asked between cards and polls
+};
+
+struct BatchEnd
+{
+    int issued = 0;
+    int failed = 0;
+    QString logError; // the log could not be written: the batch ended there
+};
+
+// Card after card until the count or a stop: polls for a card about three
+// times a second; a UID issued already is announced and waited out; any other
+// card is issued (its number in place), logged at once, then waited out.
+BatchEnd RunIssueBatch(CommandLink& link, const Addressee& to, IssueBatch& batch,
+                       const IssueHooks& hooks, CardProgress& progress);
 
 } // namespace mifare
