@@ -291,6 +291,18 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"CSV files (*.csv)", "CSV 档案 (*.csv)", "CSV 檔案 (*.csv)"},
     {"Cannot open the list:", "无法开启清单:", "無法開啟清單:"},
     {"Cannot save the list:", "无法储存清单:", "無法儲存清單:"},
+    {"Issue cards...", "批次发卡...", "批次發卡..."},
+    {"Issue cards", "批次发卡", "批次發卡"},
+    {"Issue cards ok.", "批次发卡完成.", "批次發卡完成."},
+    {"Issue cards error!", "批次发卡错误!", "批次發卡錯誤!"},
+    {"Log file:", "纪录档案:", "紀錄檔案:"},
+    {"Browse...", "浏览...", "瀏覽..."},
+    {"Running number", "流水号", "流水號"},
+    {"Start at:", "起始值:", "起始值:"},
+    {"Cards (0: until Stop):", "卡片数 (0: 直到停止):", "卡片數 (0: 直到停止):"},
+    {"Issued: %1, not issued: %2.", "已发卡: %1, 未发卡: %2.", "已發卡: %1, 未發卡: %2."},
+    {"The number's block is not a data block of the card.", "流水号区块不是卡片的资料区块.",
+     "流水號區塊不是卡片的資料區塊."},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);
