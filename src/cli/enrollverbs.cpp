@@ -53,7 +53,7 @@ int Enroll(Context& c)
     QElapsedTimer clock;
     clock.start();
     int added = 0, repeats = 0;
-    QString present; // the card on the reader: read again in every cycle, told once
+    reader::CardPresence presence;
     QString failed;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         if (!bits)
@@ -70,13 +70,8 @@ int Enroll(Context& c)
                        (seconds && clock.elapsed() >= qint64(*seconds) * 1000);
             },
             [&](const reader::CardShown& s) {
-                using K = reader::CardShown::Kind;
-                if (s.kind == K::Nothing)
-                    present.clear();
-                // Keypad keys are no badge.
-                if (s.kind != K::Card || s.hex == present)
+                if (!presence.NewlyLaid(s.kind, s.hex))
                     return;
-                present = s.hex;
                 if (const auto n = enrolled->Find(s.hex)) {
                     ++repeats;
                     c.out.Result(QStringLiteral("%1 already enrolled as %2").arg(s.hex).arg(*n),

@@ -103,7 +103,7 @@ void TfrmBadgeDesk::btnStartClick()
     ui->btnStart->setEnabled(false);
     ui->btnOpen->setEnabled(false);
     ui->btnStop->setEnabled(true);
-    QString present; // a card lying on the reader is read in every cycle: told once
+    reader::CardPresence presence;
     main_.RunOperation({"Badge desk", "Badge desk ok.", "Badge desk error!"},
                        [&](link::CommandLink& link, const link::Addressee& to) {
                            const auto bits = reader::ReadWiegandBits(link, to);
@@ -113,13 +113,8 @@ void TfrmBadgeDesk::btnStartClick()
                                main_.Link(), to, false, [this] { return Msg("Card ID"); },
                                [this] { return stopping_; },
                                [&](const reader::CardShown& s) {
-                                   using K = reader::CardShown::Kind;
-                                   if (s.kind == K::Nothing)
-                                       present.clear();
-                                   if (s.kind != K::Card || s.hex == present)
-                                       return;
-                                   present = s.hex;
-                                   Card(s.hex, s.value, *bits);
+                                   if (presence.NewlyLaid(s.kind, s.hex))
+                                       Card(s.hex, s.value, *bits);
                                },
                                {});
                        });

@@ -71,6 +71,16 @@ QStringList EnrollRow(int n, const QString& time, const QString& hex,
             fields ? QString::number(fields->number) : QString()};
 }
 
+std::optional<QString> CardPresence::NewlyLaid(CardShown::Kind kind, const QString& hex)
+{
+    if (kind == CardShown::Kind::Nothing)
+        present_.clear();
+    if (kind != CardShown::Kind::Card || hex == present_)
+        return std::nullopt;
+    present_ = hex;
+    return hex;
+}
+
 std::optional<int> Enrolled::Find(const QString& hex) const
 {
     const auto it = cards.constFind(hex);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "carddecode.h"
 #include "link/commandlink.h"
 
 namespace reader {
@@ -39,6 +40,18 @@ inline constexpr char kEnrollHeader[] = "n,time,card,decimal,wiegand,facility,nu
 // A row of the list: n, time, card, decimal, wiegand, facility, number.
 QStringList EnrollRow(int n, const QString& time, const QString& hex,
                       const std::optional<uint64_t>& decimal, int bits);
+
+// A card lying on the reader is read again in every cycle: this tells it once
+// each time it is laid on. Keypad keys are no card.
+class CardPresence
+{
+public:
+    // The card's digits when it was just laid on; none otherwise.
+    std::optional<QString> NewlyLaid(CardShown::Kind kind, const QString& hex);
+
+private:
+    QString present_;
+};
 
 // The cards enrolled so far, by their hexadecimal digits, with their n.
 struct Enrolled

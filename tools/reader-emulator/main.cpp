@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,6 +92,17 @@ bool ToInt(const std::string& s, int lo, int hi, int* out)
         return false;
     *out = v;
     return true;
+}
+
+// A file's whole text; none when it cannot be read.
+std::optional<std::string> ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in)
+        return std::nullopt;
+    return text.str();
 }
 
 bool Digits(const std::string& s, size_t n)
@@ -303,13 +315,11 @@ int main(int argc, char** argv)
                 return Fail("give one card: --mifare-card, --demo-card or --card-dump");
         } else if (arg == "--card-queue") {
             const std::string file = value();
-            std::ifstream in(file);
-            std::stringstream text;
-            text << in.rdbuf();
+            const std::optional<std::string> text = ReadText(file);
             std::string error;
-            if (!in)
+            if (!text)
                 return Fail("--card-queue " + file + ": cannot read it");
-            if (!emu::ParseCardQueue(text.str(), &model.queue, &error))
+            if (!emu::ParseCardQueue(*text, &model.queue, &error))
                 return Fail("--card-queue " + file + ": " + error);
         } else if (arg == "--remove-card-after") {
             if (!ToInt(value(), 0, 1000000000, &removeAfter))
@@ -335,13 +345,11 @@ int main(int argc, char** argv)
     if (card == "--demo-card")
         model.mifare.card = emu::DemoCard(cardSize);
     if (card == "--card-dump") {
-        std::ifstream in(dumpFile);
-        std::stringstream text;
-        text << in.rdbuf();
+        const std::optional<std::string> text = ReadText(dumpFile);
         std::string error;
-        if (!in)
+        if (!text)
             return Fail("--card-dump " + dumpFile + ": cannot read it");
-        model.mifare.card = emu::ParseCardDump(text.str(), &error);
+        model.mifare.card = emu::ParseCardDump(*text, &error);
         if (!model.mifare.card)
             return Fail("--card-dump " + dumpFile + ": " + error);
     }
