@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 
+#include "cardoptions.h"
 #include "cli.h"
 #include "link/interrupt.h"
 #include "mifare/dumpfile.h"
@@ -21,8 +22,6 @@
 #include "verb.h"
 
 namespace cli {
-
-namespace {
 
 // --size: 1k, 4k, or auto (as block 0 tells, the default).
 std::optional<mifare::CardSize> Size(const Context& c)
@@ -116,6 +115,8 @@ mifare::CardImage Load(const QString& path, std::optional<mifare::DumpFormat> fo
         throw UsageError{error};
     return *image;
 }
+
+namespace {
 
 QString Keys(const mifare::SectorReport& r)
 {

@@ -169,6 +169,8 @@ int SetKeyStatus(Context& c);
 int FactoryDefault(Context& c);
 int CommandTest(Context& c);
 int ReadCard(Context& c);
+int Enroll(Context& c);
+int MifareIssue(Context& c);
 int MifareEepromKey(Context& c);
 int MifareIdLocation(Context& c);
 int MifareRead(Context& c);

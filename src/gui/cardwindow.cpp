@@ -12,8 +12,11 @@
 #include "cardtable.h"
 #include "fonts.h"
 #include "frmmodule.h"
+#include "issuedialog.h"
 #include "mifare/dumpfile.h"
+#include "mifare/issue.h"
 #include "mifare/keylist.h"
+#include "store/csvlog.h"
 #include "store/statefolder.h"
 #include "ui_cardwindow.h"
 #include "ui_frmmodule.h"
@@ -191,6 +194,7 @@ TfrmCard::TfrmCard(TfrmModule& main)
     connect(ui->btnRead, &QPushButton::clicked, this, &TfrmCard::btnReadClick);
     connect(ui->btnWrite, &QPushButton::clicked, this, &TfrmCard::btnWriteClick);
     connect(ui->btnFormat, &QPushButton::clicked, this, &TfrmCard::btnFormatClick);
+    connect(ui->btnIssue, &QPushButton::clicked, this, &TfrmCard::btnIssueClick);
     connect(ui->btnOpen, &QPushButton::clicked, this, &TfrmCard::btnOpenClick);
     connect(ui->btnSave, &QPushButton::clicked, this, &TfrmCard::btnSaveClick);
     connect(ui->btnCompare, &QPushButton::clicked, this, &TfrmCard::btnCompareClick);
@@ -233,6 +237,9 @@ void TfrmCard::ApplyLanguage(int languageIndex)
     ui->btnRead->setText(Msg("Read whole card"));
     ui->btnWrite->setText(Msg("Write to card"));
     ui->btnFormat->setText(Msg("Format card"));
+    ui->btnIssue->setText(Msg("Issue cards..."));
+    if (issueDialog_)
+        issueDialog_->ApplyLanguage(languageIndex);
     ui->btnOpen->setText(Msg("Open dump..."));
     ui->btnSave->setText(Msg("Save dump..."));
     ui->btnCompare->setText(Msg("Compare with a dump..."));
@@ -523,6 +530,86 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
     else if (!backupError.isEmpty())
         text << Msg("Backup not saved: %1").arg(backupError);
     Message(text.join(QLatin1Char('\n')));
+}
+
+// --- issuing ---------------------------------------------------------------------
+
+void TfrmCard::btnIssueClick()
+{
+    if (!issueDialog_) {
+        issueDialog_ = new TdlgIssue(*this);
+        issueDialog_->ApplyLanguage(language_);
+    }
+    issueDialog_->show();
+    issueDialog_->raise();
+}
+
+void TfrmCard::IssueRun(const IssueSettings& settings,
+                        const std::function<void(const QStringList& row, bool issued)>& row,
+                        const std::function<bool()>& stop, QString* message)
+{
+    if (!Ready())
+        return;
+    const std::optional<QStringList> keys = CandidateKeys();
+    if (!keys)
+        return;
+    mifare::IssueBatch batch;
+    batch.source = Image();
+    batch.count = settings.count;
+    if (settings.numberSector) {
+        const int sector = *settings.numberSector;
+        if (sector >= batch.source.Sectors() ||
+            *settings.numberBlock >= mifare::BlocksInSector(sector) - 1 ||
+            (sector == 0 && *settings.numberBlock == 0)) {
+            *message = Msg("The number's block is not a data block of the card.");
+            return;
+        }
+        batch.numberBlock = mifare::FirstBlock(sector) + *settings.numberBlock;
+        batch.next = settings.start;
+    }
+    // Asked once for the whole batch.
+    const QList<int> fixed = mifare::SectorsFixedForGood(batch.source);
+    if (!fixed.isEmpty()) {
+        QStringList sectors;
+        for (int s : fixed)
+            sectors << QString::number(s);
+        if (!Confirm(Msg("These sectors could never be changed again, or would keep data blocks "
+                         "no key can write: %1. Write them all the same?")
+                         .arg(sectors.join(QStringLiteral(", ")))))
+            return;
+    }
+    batch.options = mifare::WriteOptions{*keys, !fixed.isEmpty(), SelectedSize()};
+    CsvList log;
+    QString error;
+    if (!log.Open(settings.log, QLatin1String(mifare::kIssueLogHeader), &error)) {
+        *message = Msg("Cannot open the list:") + QLatin1Char(' ') + error;
+        return;
+    }
+    batch.Resume(log.Rows());
+    mifare::IssueHooks hooks;
+    hooks.backup = [this](const CardImage& target, QString* error) -> std::optional<QString> {
+        if (!SaveBackup(target, error))
+            return std::nullopt;
+        return lastBackup_;
+    };
+    hooks.log = [&](const QStringList& r, QString* e) { return log.Append(r, e); };
+    hooks.now = CsvTime;
+    hooks.done = row;
+    hooks.stop = stop;
+    mifare::BatchEnd end;
+    {
+        RunGuard guard(*this);
+        Progress progress(*this);
+        main_.RunOperation({"Issue cards", "Issue cards ok.", "Issue cards error!"},
+                           [&](link::CommandLink& link, const link::Addressee& to) {
+                               end = mifare::RunIssueBatch(link, to, batch, hooks, progress);
+                               return end.logError.isEmpty();
+                           });
+    }
+    *message = Msg("Issued: %1, not issued: %2.").arg(end.issued).arg(end.failed);
+    if (!end.logError.isEmpty())
+        *message +=
+            QLatin1Char('\n') + Msg("Cannot save the list:") + QLatin1Char(' ') + end.logError;
 }
 
 // --- dump files ----------------------------------------------------------------

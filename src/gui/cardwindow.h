@@ -19,6 +19,7 @@ class frmCard;
 class QCloseEvent;
 class CardTableModel;
 class TfrmModule;
+class TdlgIssue;
 
 // The card window: the whole card read with key lists, written back or
 // formatted, kept in dump files and compared with one. Non-modal and without a
@@ -57,6 +58,22 @@ public:
     void btnReadClick();
     void btnWriteClick();
     void btnFormatClick();
+    void btnIssueClick();
+    TdlgIssue* IssueDialog() const { return issueDialog_; }
+
+    // A batch of the shown image onto card after card (the issue dialog's run).
+    struct IssueSettings
+    {
+        QString log;
+        std::optional<int> numberSector, numberBlock; // the running number's place
+        qint64 start = 0;
+        std::optional<int> count;
+    };
+    // Each row as logged goes to `row`; `stop` is asked between cards and
+    // polls. The outcome, or why it did not start, in `message`.
+    void IssueRun(const IssueSettings& settings,
+                  const std::function<void(const QStringList& row, bool issued)>& row,
+                  const std::function<bool()>& stop, QString* message);
     void btnOpenClick();
     void btnSaveClick();
     void btnCompareClick();
@@ -102,4 +119,5 @@ private:
     bool running_ = false;
     bool cancelRequested_ = false;
     QString lastBackup_;
+    TdlgIssue* issueDialog_ = nullptr; // a child: goes with the window
 };

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QValidator>
 
+#include "badgedesk.h"
 #include "cardwindow.h"
 #include "fonts.h"
 #include "history.h"
@@ -122,6 +123,7 @@ void TfrmModule::ConnectHandlers()
     connect(ui->mnuTraditional, &QAction::triggered, this, &TfrmModule::mnuTraditionalClick);
     connect(ui->mnuHistory, &QAction::triggered, this, &TfrmModule::mnuHistoryClick);
     connect(ui->mnuCard, &QAction::triggered, this, &TfrmModule::mnuCardClick);
+    connect(ui->mnuBadgeDesk, &QAction::triggered, this, &TfrmModule::mnuBadgeDeskClick);
     connect(ui->mnuSaveProfile, &QAction::triggered, this, &TfrmModule::mnuSaveProfileClick);
     connect(ui->mnuApplyProfile, &QAction::triggered, this, &TfrmModule::mnuApplyProfileClick);
 
@@ -254,6 +256,9 @@ void TfrmModule::FormShow()
     ui->mnuCard->setText(Msg("&Card"));
     if (cardWindow_)
         cardWindow_->ApplyLanguage(LanguageIndex);
+    ui->mnuBadgeDesk->setText(Msg("&Badge desk"));
+    if (badgeDesk_)
+        badgeDesk_->ApplyLanguage(LanguageIndex);
 
     ui->pnMsg->setText(Msg("Start select reader type."));
     ShowReaderPlaceholders();
@@ -334,6 +339,8 @@ void TfrmModule::closeEvent(QCloseEvent* event)
         historyWindow_->close();
     if (cardWindow_)
         cardWindow_->close();
+    if (badgeDesk_)
+        badgeDesk_->close();
 }
 
 bool TfrmModule::FormClose()
@@ -371,6 +378,17 @@ void TfrmModule::mnuCardClick()
     cardWindow_->show();
     cardWindow_->raise();
     cardWindow_->activateWindow();
+}
+
+void TfrmModule::mnuBadgeDeskClick()
+{
+    if (!badgeDesk_) {
+        badgeDesk_ = std::make_unique<TfrmBadgeDesk>(*this);
+        badgeDesk_->ApplyLanguage(LanguageIndex);
+    }
+    badgeDesk_->show();
+    badgeDesk_->raise();
+    badgeDesk_->activateWindow();
 }
 
 void TfrmModule::keyPressEvent(QKeyEvent* event)

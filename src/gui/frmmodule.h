@@ -32,6 +32,7 @@ class QShowEvent;
 class QKeyEvent;
 class TfrmHistory;
 class TfrmCard;
+class TfrmBadgeDesk;
 namespace reader {
 struct ReaderSettings;
 }
@@ -100,6 +101,8 @@ public:
     // Shows the card window, created on first use.
     void mnuCardClick();
     TfrmCard* CardWindow() const { return cardWindow_.get(); }
+    void mnuBadgeDeskClick();
+    TfrmBadgeDesk* BadgeDesk() const { return badgeDesk_.get(); }
     void SetLanguage(int index); // the three menu handlers' common steps
     // Text of a catalogue entry (named by its English text) in the current language.
     QString Msg(MsgKey key) const;
@@ -270,6 +273,7 @@ private:
     // No parent: it stays usable while an operation disables the main window.
     std::unique_ptr<TfrmHistory> historyWindow_;
     std::unique_ptr<TfrmCard> cardWindow_;
+    std::unique_ptr<TfrmBadgeDesk> badgeDesk_;
     bool firstShow = true;
     bool readingTwoWay_ = false;                   // which button runs while CardReadRunning
     bool cardReadStopping_ = false;                // the run was asked to stop and is ending

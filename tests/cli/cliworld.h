@@ -58,7 +58,7 @@ public:
     static Run Finish(QProcess& p)
     {
         Run r;
-        p.waitForFinished(60000);
+        p.waitForFinished(120000);
         r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
         r.err = QString::fromUtf8(p.readAllStandardError());
         r.out = p.readAllStandardOutput();

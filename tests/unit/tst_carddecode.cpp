@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "reader/carddecode.h"
+#include "reader/enrollment.h"
 
 namespace {
 
@@ -92,6 +93,36 @@ private slots:
         QCOMPARE(shown.light, light);
         QCOMPARE(shown.text.value_or("-"), text);
         QCOMPARE(shown.acknowledge, acknowledge);
+    }
+
+    // Facility and number as an access controller decodes the reader's
+    // Wiegand output; -1: no facility.
+    void wiegand_data()
+    {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<quint64>("value");
+        QTest::addColumn<qint64>("facility");
+        QTest::addColumn<quint64>("number");
+        QTest::newRow("26: bits above 24 dropped")
+            << 26 << quint64(0x12BC614E) << qint64(0xBC) << quint64(0x614E);
+        QTest::newRow("26: all ones") << 26 << quint64(0xFFFFFFFF) << qint64(255) << quint64(65535);
+        QTest::newRow("34: 16-bit facility")
+            << 34 << quint64(0xAB12BC614E) << qint64(0x12BC) << quint64(0x614E);
+        QTest::newRow("42: the whole value")
+            << 42 << quint64(0xAB12BC614E) << qint64(-1) << quint64(0xAB12BC614E);
+        QTest::newRow("42: 16 digits")
+            << 42 << quint64(0x0123456789ABCDEF) << qint64(-1) << quint64(0x0123456789ABCDEF);
+    }
+    void wiegand()
+    {
+        QFETCH(int, bits);
+        QFETCH(quint64, value);
+        QFETCH(qint64, facility);
+        QFETCH(quint64, number);
+        const auto fields = reader::DecodeWiegand(bits, value);
+        QVERIFY(fields);
+        QCOMPARE(fields->facility ? qint64(*fields->facility) : -1, facility);
+        QCOMPARE(quint64(fields->number), number);
     }
 };
 

@@ -114,6 +114,8 @@ std::optional<Reply> Poll(ReaderModel& m, const Command& c)
         return Render(s.steps[s.next++], c.letter);
     if (s.demo)
         return Render(DemoStep(), c.letter);
+    if (const QueuedCard* q = m.queue.OnReader(); q && !q->em.empty())
+        return Render(Step(CardStep::Card, q->em), c.letter);
     if (c.letter == 'F')
         if (const std::optional<std::string> id = MifareCardId(m))
             return Reply{"00" + *id};

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ void Usage(std::ostream& out)
            "  --remove-card-after N  take the card away after N more commands\n"
            "  --no-card-silent  without a card, block commands get no answer (default:\n"
            "                    status 02)\n"
+           "  --card-queue FILE a box of cards, one after the other, a line each:\n"
+           "                    \"em NUMBER [ON_MS [GAP_MS]]\" or\n"
+           "                    \"mifare UID [1k|4k] [ON_MS [GAP_MS]]\" (a fresh card); each\n"
+           "                    lies on the reader ON_MS (1000), the field empty GAP_MS (500)\n"
+           "                    before it\n"
            "settings the reader starts with (as its read commands answer them):\n"
            "  --interface MWR   interface, Wiegand and RS-485 digits (default 001)\n"
            "  --card-type D     card type digit (default 0)\n"
@@ -90,6 +96,17 @@ bool ToInt(const std::string& s, int lo, int hi, int* out)
         return false;
     *out = v;
     return true;
+}
+
+// A file's whole text; none when it cannot be read.
+std::optional<std::string> ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in)
+        return std::nullopt;
+    return text.str();
 }
 
 bool Digits(const std::string& s, size_t n)
@@ -327,6 +344,14 @@ int main(int argc, char** argv)
             dumpFile = value();
             if (!chooseCard(arg))
                 return Fail("give one card: --mifare-card, --demo-card or --card-dump");
+        } else if (arg == "--card-queue") {
+            const std::string file = value();
+            const std::optional<std::string> text = ReadText(file);
+            std::string error;
+            if (!text)
+                return Fail("--card-queue " + file + ": cannot read it");
+            if (!emu::ParseCardQueue(*text, &model.queue, &error))
+                return Fail("--card-queue " + file + ": " + error);
         } else if (arg == "--remove-card-after") {
             if (!ToInt(value(), 0, 1000000000, &removeAfter))
                 return Fail("--remove-card-after takes a number of commands");
@@ -351,13 +376,11 @@ int main(int argc, char** argv)
     if (card == "--demo-card")
         model.mifare.card = emu::DemoCard(cardSize);
     if (card == "--card-dump") {
-        std::ifstream in(dumpFile);
-        std::stringstream text;
-        text << in.rdbuf();
+        const std::optional<std::string> text = ReadText(dumpFile);
         std::string error;
-        if (!in)
+        if (!text)
             return Fail("--card-dump " + dumpFile + ": cannot read it");
-        model.mifare.card = emu::ParseCardDump(text.str(), &error);
+        model.mifare.card = emu::ParseCardDump(*text, &error);
         if (!model.mifare.card)
             return Fail("--card-dump " + dumpFile + ": " + error);
     }

@@ -524,7 +524,7 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
         [[maybe_unused]] auto n = ::write(traceFd_, line.data(), line.size());
     }
     if (checksumOk && baudMatched)
-        CountCommandLocked();
+        CountCommandLocked(payload, now);
     if (!checksumOk || !baudMatched || hangUpPending_)
         return;
     std::optional<Answer> a;
@@ -590,8 +590,9 @@ void ReaderEmulator::OnFrameLocked(Clock::time_point now)
     out_.push_back(std::move(o));
 }
 
-void ReaderEmulator::CountCommandLocked()
+void ReaderEmulator::CountCommandLocked(const std::string& payload, Clock::time_point now)
 {
+    AdvanceQueue(model_, payload, now);
     int& left = model_.mifare.removeCardAfter;
     if (left == 0)
         model_.mifare.card.reset();

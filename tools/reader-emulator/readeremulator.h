@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "cardqueue.h"
 #include "cards.h"
 #include "mifare.h"
 
@@ -68,6 +69,9 @@ struct ReaderModel
 
     // Cards and keys presented to "F" and "I" (cards.h).
     CardScript cards;
+    // A box of cards over time (cardqueue.h): "F" and "I" see its EM numbers once the script
+    // is used up, and its MIFARE cards take the field in turn.
+    CardQueue queue;
     // MIFARE readers: the EEPROM key store, the loaded key and the card in the field (mifare.h).
     MifareReader mifare;
     // Never answers anything; the commands are still traced (a port with nothing behind it).
@@ -219,7 +223,7 @@ private:
     void WritePendingLocked(std::chrono::steady_clock::time_point now);
     std::chrono::steady_clock::time_point NextDueLocked() const;
     void HangUpLocked();
-    void CountCommandLocked();
+    void CountCommandLocked(const std::string& payload, std::chrono::steady_clock::time_point now);
     void UnlinkLocked();
     struct Answer
     {
