@@ -1,5 +1,7 @@
 #include "help.h"
 
+#include <cstring>
+
 #include <QJsonObject>
 
 #include <algorithm>
@@ -78,11 +80,38 @@ std::vector<const OptionDef*> VerbOptions(const Verb& v)
     return options;
 }
 
+// Where a verb gives a common option a meaning of its own.
+struct OwnMeaning
+{
+    const char* verb;
+    const char* option;
+    const char* help;
+};
+constexpr OwnMeaning kOwnMeanings[] = {
+    {"mifare issue", "log",
+     "the list of cards issued, a CSV row each, appended and synced (an existing list is "
+     "resumed); not the traffic"},
+};
+
+const char* OwnHelp(const Verb& v, const OptionDef& d)
+{
+    for (const OwnMeaning& m : kOwnMeanings)
+        if (std::strcmp(m.verb, v.name) == 0 && std::strcmp(m.option, d.name) == 0)
+            return m.help;
+    return nullptr;
+}
+
+QLatin1String HelpOf(const Verb& v, const OptionDef& d)
+{
+    const char* own = OwnHelp(v, d);
+    return QLatin1String(own ? own : d.help);
+}
+
 Rows OptionRows(const Verb& v)
 {
     Rows rows;
     for (const OptionDef* d : VerbOptions(v))
-        rows.emplace_back(OptionTerm(*d), QLatin1String(d->help));
+        rows.emplace_back(OptionTerm(*d), HelpOf(v, *d));
     return rows;
 }
 
@@ -209,11 +238,11 @@ QString GroupHelp(const QString& group, int width)
         verbs += Columns({{VerbTerm(*v), summary}}, width);
         Rows own;
         for (const OptionDef* d : VerbOptions(*v)) {
-            if (talks && reader(d)) {
+            if (talks && reader(d) && !OwnHelp(*v, *d)) {
                 if (common.size() < std::size(kReader))
                     common.emplace_back(OptionTerm(*d), QLatin1String(d->help));
             } else {
-                own.emplace_back(OptionTerm(*d), QLatin1String(d->help));
+                own.emplace_back(OptionTerm(*d), HelpOf(*v, *d));
             }
         }
         verbs += Columns(own, width, 2 * kTermIndent);

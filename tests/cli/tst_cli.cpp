@@ -321,6 +321,8 @@ private slots:
         QTest::newRow("verb") << QStringList{"read-card", "--help"}
                               << QStringList{"--two-way", "--port N", "-v, --verbose"};
         QTest::newRow("ports") << QStringList{"ports", "--help"} << QStringList{"--json"};
+        QTest::newRow("an option's own meaning")
+            << QStringList{"mifare", "issue", "--help"} << QStringList{"the list of cards issued"};
     }
 
     void help()
