@@ -28,7 +28,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kConnectBound = std::chrono::seconds(3);
 constexpr auto kNegotiationBound = std::chrono::seconds(3);
 constexpr auto kConfirmBound = std::chrono::seconds(2);
-constexpr auto kRestoreBound = std::chrono::milliseconds(500);
+// The restore at close waits for the server as a change does: a close that
+// left too soon would leave the server at the tool's line setting.
+constexpr auto kRestoreBound = kConfirmBound;
 constexpr auto kRawBusyWait = std::chrono::milliseconds(30);
 
 // Telnet (RFC 854, 856) and its COM-PORT-OPTION (RFC 2217).
