@@ -16,9 +16,13 @@ targets=(fuzz_collector fuzz_carddecode fuzz_frame fuzz_dumpfile fuzz_keylist fu
 # longer does, so that the entry is removed together with the defect.
 known_broken=()
 
-CC=clang-14 CXX=clang++-14 configure build-fuzz -DTESMORA_FUZZ=ON -DTESMORA_WERROR=$werror \
-    -DTESMORA_BUILD_TESTS=OFF -DTESMORA_BUILD_BENCH=OFF -DCMAKE_UNITY_BUILD=ON
-cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
+# FUZZ_STEP=build only builds, FUZZ_STEP=run only runs what was built.
+if [ "${FUZZ_STEP:-}" != run ]; then
+    CC=clang-14 CXX=clang++-14 configure build-fuzz -DTESMORA_FUZZ=ON -DTESMORA_WERROR=$werror \
+        -DTESMORA_BUILD_TESTS=OFF -DTESMORA_BUILD_BENCH=OFF -DCMAKE_UNITY_BUILD=ON
+    cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
+fi
+[ "${FUZZ_STEP:-}" = build ] && exit 0
 
 out=$PWD/build-fuzz
 rm -rf "$out/corpus" "$out/artifacts" "$out/logs"
@@ -33,7 +37,7 @@ for t in "${targets[@]}"; do
     done
     log=$out/logs/$t.log
     rc=0
-    "$out/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    nice -n 10 "$out/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$out/artifacts/$t/" "$out/corpus/$t" >"$log" 2>&1 || rc=$?
     artifact=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -1)
     runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$log")
