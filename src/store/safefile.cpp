@@ -73,7 +73,9 @@ void SyncFolder(const QString& folder)
 
 } // namespace
 
-bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error)
+// Writes `data` beside `path` and puts it there whole: renamed over an existing
+// file, or (exclusive) linked, which never replaces one.
+static bool Place(const QString& path, const QByteArray& data, bool exclusive, QString* error)
 {
     QByteArray temp;
     int err = 0;
@@ -81,32 +83,27 @@ bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* er
     if (fd < 0)
         return Fail(error, path, Reason(err));
     ::close(fd);
-    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        err = errno;
+    const QByteArray to = QFile::encodeName(path);
+    const int placed = exclusive ? ::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, to.constData(), 0)
+                                 : ::rename(temp.constData(), to.constData());
+    err = errno;
+    if (placed != 0 || exclusive)
         ::unlink(temp.constData());
-        return Fail(error, path, Reason(err));
-    }
+    if (placed != 0)
+        return Fail(error, path,
+                    exclusive && err == EEXIST ? QStringLiteral("exists") : Reason(err));
     SyncFolder(QFileInfo(path).absolutePath());
     return true;
 }
 
+bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error)
+{
+    return Place(path, data, false, error);
+}
+
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error)
 {
-    QByteArray temp;
-    int err = 0;
-    const int fd = WriteTemporary(path, data, temp, err);
-    if (fd < 0)
-        return Fail(error, path, Reason(err));
-    ::close(fd);
-    // link() never replaces: the file appears whole, or not at all.
-    const int linked =
-        ::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, QFile::encodeName(path).constData(), 0);
-    err = errno;
-    ::unlink(temp.constData());
-    if (linked != 0)
-        return Fail(error, path, err == EEXIST ? QStringLiteral("exists") : Reason(err));
-    SyncFolder(QFileInfo(path).absolutePath());
-    return true;
+    return Place(path, data, true, error);
 }
 
 std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
