@@ -32,6 +32,8 @@ constexpr auto kConfirmBound = std::chrono::seconds(2);
 // left too soon would leave the server at the tool's line setting.
 constexpr auto kRestoreBound = kConfirmBound;
 constexpr auto kRawBusyWait = std::chrono::milliseconds(30);
+constexpr auto kBusyBound = std::chrono::milliseconds(1000);
+constexpr auto kBusyRetry = std::chrono::milliseconds(50);
 
 // Telnet (RFC 854, 856) and its COM-PORT-OPTION (RFC 2217).
 constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
@@ -156,25 +158,39 @@ bool NetworkPort::OpenPath(const std::string& where, std::string_view mode)
         return false;
     }
     telnet_ = url->telnet;
-    lastError_ = Connect(*url);
-    if (lastError_ == OpenError::None && telnet_) {
-        lastError_ = Negotiate();
-        if (lastError_ == OpenError::None && !ChangeMode(mode))
-            lastError_ = hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
-    } else if (lastError_ == OpenError::None) {
+    // A server still closing the connection just ended (ours, a moment ago:
+    // the scan opens a port again at once) turns the next one away as busy
+    // until it has let go of the device; only a busy that lasts is one.
+    const auto busyUntil = Clock::now() + kBusyBound;
+    for (;;) {
+        lastError_ = TryOpen(*url, mode);
+        if (lastError_ != OpenError::Busy || Clock::now() >= busyUntil || StopRequested())
+            break;
+        std::this_thread::sleep_for(kBusyRetry);
+    }
+    return lastError_ == OpenError::None;
+}
+
+OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
+{
+    OpenError error = Connect(url);
+    if (error == OpenError::None && telnet_) {
+        error = Negotiate();
+        if (error == OpenError::None && !ChangeMode(mode))
+            error = hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
+    } else if (error == OpenError::None) {
         // A raw server that already has a client says so and closes at once.
         Pump(Clock::now() + kRawBusyWait);
     }
     // A server that closed at once: "busy" where its words tell it (ser2net:
     // "Port already in use").
-    if (hungUp_ && lastError_ != OpenError::Interrupted)
-        lastError_ = SaysBusy(in_) ? OpenError::Busy : OpenError::Other;
-    if (lastError_ != OpenError::None) {
+    if (hungUp_ && error != OpenError::Interrupted)
+        error = SaysBusy(in_) ? OpenError::Busy : OpenError::Other;
+    if (error != OpenError::None) {
         haveSaved_ = false; // nothing was changed that needs restoring
         Close();
-        return false;
     }
-    return true;
+    return error;
 }
 
 OpenError NetworkPort::Connect(const PortUrl& url)
@@ -335,10 +351,11 @@ void NetworkPort::Close()
 {
     if (fd_ < 0)
         return;
-    if (telnet_ && haveSaved_ && !hungUp_ && !StopRequested())
-        SendLine(saved_, false, Clock::now() + kRestoreBound);
-    else if (telnet_ && haveSaved_ && !hungUp_)
-        SendLine(saved_, false, Clock::now() + kRestoreBound / 5);
+    // After a stop it is sent and not waited for: the server reads it before
+    // the end of the connection all the same.
+    if (telnet_ && haveSaved_ && !hungUp_)
+        SendLine(saved_, false,
+                 Clock::now() + (StopRequested() ? Clock::duration{} : kRestoreBound));
     ::shutdown(fd_, SHUT_RDWR);
     ::close(fd_);
     fd_ = -1;

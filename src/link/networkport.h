@@ -41,6 +41,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // One connect, negotiation and first line setting; closed again on failure.
+    OpenError TryOpen(const PortUrl& url, std::string_view mode);
     OpenError Connect(const PortUrl& url);
     OpenError Negotiate();
     // Sends bytes as they are (telnet commands included); false on failure.
