@@ -124,11 +124,15 @@ def reader_changed(reader, check_mode):
     return check_mode or "error" not in reader or "backup" in reader
 
 
+def port_name(port):
+    # A COM number, or the URL of a network port that no COM number maps.
+    return port if isinstance(port, str) else "COM%d" % port
+
+
 def diff_of(readers):
     before, after = {}, {}
     for reader in readers:
-        port = reader["port"]
-        name = port if isinstance(port, str) else "COM%d" % port
+        name = port_name(reader["port"])
         for change in reader.get("changed", []):
             before.setdefault(name, {})[change["field"]] = change["from"]
             after.setdefault(name, {})[change["field"]] = change["to"]
@@ -177,7 +181,7 @@ def main():
         failure = next((o for o in lines if "error" in o), {})
         error = failure.get("error", err.strip() or "tesmora-cli exited with %d" % rc)
         if "port" in failure:
-            error = "COM%d: %s" % (failure["port"], error)
+            error = "%s: %s" % (port_name(failure["port"]), error)
         module.fail_json(msg=error, error=failure.get("error", error),
                          reason=failure.get("reason", ""), rc=rc, stderr=err, **result)
     module.exit_json(**result)
