@@ -4,17 +4,10 @@
 // reader sits at the sixth line setting, through the server and locally.
 // build/bench/tesmora-net-bench (needs ser2net on PATH)
 #include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <chrono>
 #include <cstdio>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "link/link.h"
 #include "link/modelist.h"
@@ -23,6 +16,7 @@
 #include "mifare/wholecard.h"
 #include "reader/scan.h"
 #include "readeremulator.h"
+#include "ser2net.h"
 
 namespace {
 
@@ -31,31 +25,6 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool Connects(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
 }
 
 class Quiet final : public mifare::CardProgress
@@ -107,26 +76,13 @@ int main(int argc, char** argv)
         return 1;
     qputenv("TESMORA_PORT_DIR", dir.path().toLocal8Bit());
 
-    const int tcp = FreePort();
-    const QString yaml = dir.filePath("ser2net.yaml");
-    QFile f(yaml);
-    f.open(QIODevice::WriteOnly);
-    f.write(QStringLiteral("%YAML 1.1\n---\nconnection: &r\n  accepter: "
-                           "telnet(rfc2217),tcp,127.0.0.1,%1\n  connector: serialdev,%2,9600n81,"
-                           "local\n")
-                .arg(tcp)
-                .arg(dir.filePath("COM3"))
-                .toUtf8());
-    f.close();
-    QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral("ser2net"), {"-n", "-d", "-c", yaml, "-P", yaml + ".pid"});
-    if (!server.waitForStarted(3000)) {
+    std::vector<Ser2net::Entry> entries{{"telnet(rfc2217),tcp", dir.filePath("COM3"), "9600n81"}};
+    Ser2net server(dir.path(), entries);
+    if (!server.Running()) {
         std::printf("ser2net did not start\n");
         return 1;
     }
-    for (int t = 0; t < 300 && !Connects(tcp); ++t)
-        QThread::msleep(10);
+    const int tcp = entries[0].port;
     const std::string url = "rfc2217://127.0.0.1:" + std::to_string(tcp);
     link::SetPortMap({{1, url}});
 
@@ -146,7 +102,6 @@ int main(int argc, char** argv)
     const double scanNetwork = Scan(1);
     std::printf("scan: over RFC 2217 %.0f ms, on the local pty %.0f ms; ratio %.3f (goal 1.2)\n",
                 scanNetwork, scanLocal, scanNetwork / scanLocal);
-    server.kill();
-    server.waitForFinished(3000);
+    server.Kill();
     return 0;
 }

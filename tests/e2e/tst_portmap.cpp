@@ -1,12 +1,16 @@
 // COM numbers given any device through the store's Ports group, clicked in the
-// real window: a mapped pty is found by the scan, and a mapping to something
-// that is no terminal fails like a missing port without touching it.
+// real window: a mapped pty, or a reader behind ser2net, is found by the scan,
+// and a mapping to something that is no terminal fails like a missing port
+// without touching it.
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
 
 #include "fixture.h"
+#include "link/traffichistory.h"
+#include "ser2net.h"
 
 namespace {
 
@@ -42,6 +46,7 @@ private slots:
         QTest::addColumn<int>("foundOn");
         QTest::addColumn<QString>("id");
         QTest::newRow("pty elsewhere") << "pty" << 5 << "07";
+        QTest::newRow("rfc2217 URL") << "rfc2217" << 5 << "07";
         QTest::newRow("regular file") << "file" << 6 << "06";
         QTest::newRow("folder") << "folder" << 6 << "06";
         QTest::newRow("/dev/null") << "/dev/null" << 6 << "06";
@@ -61,8 +66,16 @@ private slots:
         QVERIFY(mapped.Start(elsewhere.path().toStdString(), 1));
 
         QString path = target;
+        std::unique_ptr<Ser2net> server;
         if (target == "pty") {
             path = QString::fromStdString(mapped.SlavePath());
+        } else if (target == "rfc2217") {
+            if (QStandardPaths::findExecutable("ser2net").isEmpty())
+                QSKIP("ser2net is not installed (scripts/setup.sh installs it)");
+            std::vector<Ser2net::Entry> e{
+                {"telnet(rfc2217),tcp", QString::fromStdString(mapped.SlavePath()), "9600n81"}};
+            server = std::make_unique<Ser2net>(elsewhere.path(), e);
+            path = QStringLiteral("rfc2217://127.0.0.1:%1").arg(e[0].port);
         } else if (target == "file") {
             path = elsewhere.filePath("reader");
             QFile f(path);
@@ -87,8 +100,15 @@ private slots:
         QVERIFY(hidden.ReceivedPayloads().empty());
         QCOMPARE(unmapped.ReceivedPayloads().empty(), foundOn != 6);
         QCOMPARE(mapped.ReceivedPayloads().empty(), foundOn != 5);
-        if (target != "pty")
+        if (target != "pty" && !server)
             QCOMPARE(StampOf(path), before);
+        if (server) {
+            // The history names the server, not the COM number's device.
+            bool named = false;
+            for (const link::TrafficEntry& e : w.History().Entries())
+                named = named || (e.port == 5 && link::EntryLine(e).contains(" opened " + path));
+            QVERIFY(named);
+        }
         mapped.Stop();
     }
 };
