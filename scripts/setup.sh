@@ -2,7 +2,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev libasound2-dev ser2net
+PACKAGES=(cmake make ninja-build g++ pkg-config qt6-base-dev libgl-dev libasound2-dev ser2net
           fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
           x11-utils
           # the Debian package and its checks (scripts/package-check.sh)
@@ -24,7 +24,11 @@ fi
 
 configure() { # configure DIR [cmake options...]
     local dir=$1; shift
-    cmake -S . -B "$dir" "$@" >/dev/null
+    # Ninja for a new build folder (it keeps both cores busier than make); a
+    # folder configured before keeps the generator it has.
+    local generator=()
+    [ -f "$dir/CMakeCache.txt" ] || generator=(-G Ninja)
+    cmake -S . -B "$dir" "${generator[@]}" "$@" >/dev/null
 }
 
 screenshot() { # screenshot TEST FUNCTION FILE: a test saves FILE into docs/screenshots
