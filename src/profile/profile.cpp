@@ -252,12 +252,15 @@ Parsed Parse(const QByteArray& json, std::optional<int> requiredType)
         const QJsonObject from = o.value("readFrom").toObject();
         for (const QString& key : from.keys()) {
             const QJsonValue v = from.value(key);
-            const bool known = key == "port"
-                                   ? v.isDouble()
-                                   : (key == "serial" || key == "version" || key == "time");
-            if (!known)
-                return refuse(Refusal::UnknownKey, "readFrom." + link::FileText(key),
-                              QStringLiteral("not a key of readFrom"));
+            const QString field = "readFrom." + link::FileText(key);
+            if (key != "port" && key != "serial" && key != "version" && key != "time")
+                return refuse(Refusal::UnknownKey, field, QStringLiteral("not a key of readFrom"));
+            // Anything else would be read as empty, and lost at the next save.
+            if (key == "port" ? !v.isDouble() || v.toDouble() != double(v.toInt()) : !v.isString())
+                return refuse(Refusal::BadValue, field,
+                              QStringLiteral("%1 is not %2")
+                                  .arg(Shown(v), key == "port" ? QStringLiteral("a COM number")
+                                                               : QStringLiteral("a text")));
         }
         p.serial = from.value("serial").toString();
         p.version = from.value("version").toString();
@@ -281,7 +284,7 @@ QByteArray ToJson(const Profile& p)
         {"lineSetting", Value(ModeText(p.modeIndex))},
         {"settings", Object(settings, 4)},
     };
-    if (!p.serial.isEmpty() || p.port)
+    if (!p.serial.isEmpty() || !p.version.isEmpty() || p.port || !p.time.isEmpty())
         top.emplace_back("readFrom", Object({{"serial", Value(p.serial)},
                                              {"version", Value(p.version)},
                                              {"port", Value(p.port)},

@@ -48,6 +48,8 @@ private slots:
             {"escapes in a key", R"("type": 2)", "\"\\u001b[2J\": 1, \"type\": 2", -1,
              K::UnknownKey, "[1B][2J"},
             {"long value", "9600,e,8,1", longText.constData(), -1, K::BadValue, "lineSetting"},
+            // Read as empty, it would be lost at the next save.
+            {"serial a number", R"("ABCD1234")", "1234", -1, K::BadValue, "readFrom.serial"},
         };
         for (const Row& r : rows)
             QTest::newRow(r.tag) << QString(r.from) << QString(r.to) << r.requiredType << r.kind
