@@ -43,6 +43,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QTableWidget>
+#include <QTabWidget>
 #endif
