@@ -162,9 +162,15 @@ bool NetworkPort::OpenPath(const std::string& where, std::string_view mode)
     // the scan opens a port again at once) turns the next one away as busy
     // until it has let go of the device; only a busy that lasts is one.
     const auto busyUntil = Clock::now() + kBusyBound;
+    bool busy = false;
     for (;;) {
         lastError_ = TryOpen(*url, mode);
-        if (lastError_ != OpenError::Busy || Clock::now() >= busyUntil || StopRequested())
+        // Once it has said busy, a server that closes at once without a word
+        // (its reset can overtake the words) is still busy.
+        if (busy && lastError_ == OpenError::Other && hungUp_)
+            lastError_ = OpenError::Busy;
+        busy = lastError_ == OpenError::Busy;
+        if (!busy || Clock::now() >= busyUntil || StopRequested())
             break;
         std::this_thread::sleep_for(kBusyRetry);
     }

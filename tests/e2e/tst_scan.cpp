@@ -1,4 +1,5 @@
 // The reader scan, clicked in the real window against emulated readers.
+#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTest>
@@ -490,12 +491,13 @@ private slots:
             if (modes.isEmpty() || modes.last() != ui->cmbBaudRate->currentIndex())
                 modes << ui->cmbBaudRate->currentIndex();
         };
-        QTimer probe;
-        QObject::connect(&probe, &QTimer::timeout, look);
-        probe.start(2);
-        QTest::qWait(10);
+        // At every turn of the event loop, when a repaint would show them: a
+        // timer's sample could fall between two turns on a busy machine.
+        look();
+        const auto probe = QObject::connect(QAbstractEventDispatcher::instance(),
+                                            &QAbstractEventDispatcher::awake, look);
         fx.Click(ui->btnScan);
-        probe.stop();
+        QObject::disconnect(probe);
         look();
         QVERIFY(w.ReaderFound);
         // COM1 has no device: skipped without a message. COM2 answers at index 2.
