@@ -19,6 +19,11 @@
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// The emulated reader's think time in these tests: longer than this side may
+// stall between its drain and its purge on a busy machine, which would purge
+// an answer that came sooner.
+constexpr int kTurnaroundMs = 15;
+
 // A frame: the start byte, the bytes, their checksum over both, 0x0D.
 inline std::string Framed(char start, const std::string& bytes)
 {

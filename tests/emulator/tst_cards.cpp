@@ -104,7 +104,7 @@ void TestCards::polls()
     QFETCH(QStringList, shown);
     emu::ReaderModel m;
     m.cards = script;
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     int acknowledged = 0;
@@ -145,7 +145,7 @@ void TestCards::hangUp()
 {
     emu::ReaderModel m;
     m.cards.Card("00BC614E").HangUp().Card("12345678");
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F000BC614E"));
@@ -162,7 +162,7 @@ void TestCards::mifareCardId()
 {
     emu::ReaderModel m;
     m.mifare.card = emu::MifareCard({0xDE, 0xAD, 0xBE, 0xEF});
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     QCOMPARE(tool.Exchange("A01F", 300), AnswerFrame("A01F00DEADBEEF"));
@@ -179,7 +179,7 @@ void TestCards::demo()
 {
     emu::ReaderModel m;
     m.cards.Keys("9").demo = true; // the steps come first
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     QCOMPARE(Decode(tool.Exchange("A01I", 300)), QString("keys 9"));

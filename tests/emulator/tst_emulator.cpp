@@ -150,7 +150,7 @@ void TestEmulator::answers()
     QFETCH(QByteArray, expected);
     emu::ReaderModel m;
     Setup(m, setup);
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY2(r.Start(Dir(), 3), r.LastError().c_str());
     QCOMPARE(B(r.BuildAnswerFor(S(payload))), expected);
     ToolPort tool(r.LinkPath());
@@ -180,7 +180,7 @@ void TestEmulator::lineSpeed()
     QFETCH(bool, answered);
     emu::ReaderModel m;
     m.baud = readerBaud;
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath(), speed_t(toolSpeed), tcflag_t(toolFlags));
     const std::string got = tool.Exchange("A00B", answered ? 300 : 60);
@@ -245,7 +245,7 @@ void TestEmulator::setCommands()
         m.silentCommands = {"A0"};
         m.errorCommands = {"A001"};
     }
-    emu::ReaderEmulator r(m, {true, 1});
+    emu::ReaderEmulator r(m, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     for (const QString& step : steps) {
@@ -301,7 +301,7 @@ void TestEmulator::faults()
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, expected);
     QFETCH(int, minDelayMs);
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     r.ArmFault(fault);
     ToolPort tool(r.LinkPath());
@@ -337,7 +337,7 @@ void TestEmulator::faultSequence()
     QFETCH(QString, arm);
     QFETCH(QStringList, payloads);
     QFETCH(QStringList, outcomes);
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     for (const QString& a : arm.split(',')) {
         const emu::Fault f = a[0] == 'N' ? emu::Fault::NoAnswer : emu::Fault::StrayByte;
@@ -370,7 +370,7 @@ void TestEmulator::earlyAnswer_data()
 void TestEmulator::earlyAnswer()
 {
     QFETCH(bool, purge);
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     const std::string answer = r.BuildAnswerFor("A00B");
@@ -384,7 +384,7 @@ void TestEmulator::earlyAnswer()
 
 void TestEmulator::hangUp()
 {
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     const std::string link = r.LinkPath();
     r.ArmFault(emu::Fault::HangUp);
@@ -457,7 +457,7 @@ void TestEmulator::timing()
 
 void TestEmulator::trace()
 {
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     ToolPort tool(r.LinkPath());
     const auto before = Clock::now();
@@ -543,7 +543,7 @@ void TestEmulator::twoReaders()
     emu::ReaderModel a, b;
     a.serial = "33333333";
     b.serial = "55555555";
-    emu::ReaderEmulator r3(a, {true, 1}), r5(b, {true, 1});
+    emu::ReaderEmulator r3(a, {true, kTurnaroundMs}), r5(b, {true, kTurnaroundMs});
     QVERIFY(r3.Start(Dir(), 3));
     QVERIFY(r5.Start(Dir(), 5));
     QVERIFY(r3.SlavePath() != r5.SlavePath());
@@ -574,7 +574,7 @@ void TestEmulator::linkLifecycle()
         QFile f(link);
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 6));
     QCOMPARE(r.LinkPath(), link.toStdString());
     QCOMPARE(QFile::symLinkTarget(link), QString::fromStdString(r.SlavePath()));
@@ -596,7 +596,7 @@ void TestEmulator::linkLifecycle()
 
 void TestEmulator::reopenAndRuntimeChanges()
 {
-    emu::ReaderEmulator r({}, {true, 1});
+    emu::ReaderEmulator r({}, {true, kTurnaroundMs});
     QVERIFY(r.Start(Dir(), 3));
     {
         ToolPort tool(r.LinkPath(), B9600);
