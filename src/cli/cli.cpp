@@ -226,9 +226,7 @@ int Dispatch(Output& out, QString& verbName)
     history.SetOperation(name);
     Context c{p, *verb, positional, out, {}, history};
     const bool verbose = c.Flag("verbose");
-    // mifare issue's --log is its list of cards, not the traffic.
-    const bool trafficLog = qstrcmp(verb->name, "mifare issue") != 0;
-    const QString logPath = trafficLog && c.Flag("log") ? p.value(QStringLiteral("log")) : "";
+    const QString logPath = !verb->ownLog && c.Flag("log") ? p.value(QStringLiteral("log")) : "";
     if (!logPath.isEmpty() && !LogWritable(logPath))
         return Usage(out, name, QStringLiteral("cannot write the log %1").arg(logPath));
     out.progress = !out.json && !verbose && !c.Flag("quiet") && ::isatty(STDERR_FILENO);
@@ -263,10 +261,8 @@ int RunCli(int argc, char** argv)
     const int signal = link::StopSignal();
     if (signal == 0)
         return code;
-    // Ctrl-C is how a reading run is meant to end, and a reader of its output
-    // may stop when it has seen enough.
-    if ((verb == QLatin1String("read-card") || verb == QLatin1String("enroll")) &&
-        (signal == SIGINT || signal == SIGPIPE))
+    const Verb* ended = FindVerb(verb);
+    if (ended && ended->endsByCtrlC && (signal == SIGINT || signal == SIGPIPE))
         return kExitOk;
     EndBySignal(signal);
 }

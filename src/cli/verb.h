@@ -42,6 +42,10 @@ struct Verb
     std::vector<const char*> options;
     int positionals; // exactly this many
     VerbRun run;
+    // Its --log is a file of its own (mifare issue: its list of cards), not the traffic.
+    bool ownLog = false;
+    // Ctrl-C, or a reader of its output that stopped, is how its run is meant to end: exit 0.
+    bool endsByCtrlC = false;
 };
 
 struct Context
