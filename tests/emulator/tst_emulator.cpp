@@ -739,8 +739,7 @@ void TestEmulator::executableCards_data()
     QTest::newRow("card taken away: silence")
         << QStringList{"--mifare-card", "--remove-card-after", "3", "--no-card-silent"} << none
         << on + "h6004 00" + z + "; h6004 -; i6004" + z + " -; b00 00";
-    // A line without a size takes --card-size, even one given after the queue.
-    QTest::newRow("queue: --card-size 1k")
+    QTest::newRow("queue: --card-size 1k, given after it")
         << QStringList{"--card-queue", "@dump", "--card-size", "1k"} << "mifare 1A2B3C4D 60000 0\n"
         << on + "h6000 001A2B3C4D400804004659255849102302; h6040 03";
     QTest::newRow("error and silent commands")
