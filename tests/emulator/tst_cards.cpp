@@ -53,6 +53,8 @@ private slots:
     void polls();
     void scramble_data();
     void scramble();
+    void queue_data();
+    void queue();
     void hangUp();
     void mifareCardId();
     void demo();
@@ -139,6 +141,44 @@ void TestCards::scramble()
     QFETCH(QString, digits);
     QFETCH(QString, scrambled);
     QCOMPARE(QString::fromStdString(emu::ScrambleCardHex(digits.toStdString())), scrambled);
+}
+
+// Each queued card as the tool meets it ("F", or block 0) with its times; or the refusal.
+void TestCards::queue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("want");
+    QTest::newRow("defaults (4K), either case, 7-byte UIDs")
+        << "em bc614e\nmifare 1a2b3c4d\nmifare 04112233445566 1 2\nmifare 04112233445566 1k 0"
+        << "card 00BC614E 1000 500; 1A2B3C4D401802004659255849102302 1000 500; "
+           "04112233445566184200465925584910 1 2; 04112233445566084400465925584910 0 500";
+    QTest::newRow("16 digits uncut, comments")
+        << "# a box\n\n  em 0123456789 300 # x\nem FFFFFFFFFFFFFFFF 0 86400000"
+        << "card 0000000123456789 300 500; card FFFFFFFFFFFFFFFF 0 86400000";
+    for (const QString text :
+         {"em 1\nem 0123456789ABCDEF0", "em 00BC614G", "mifare 1A2B3C4D5E", "mifare 0411223344556G",
+          "em 1 12abc", "em 1 300 -5", "em 1 86400001", "em 1 99999999999"}) {
+        const QString want =
+            QString("line %1: \"%2\"").arg(text.count('\n') + 1).arg(text.section(' ', -1));
+        QTest::newRow(qPrintable(want)) << text << want;
+    }
+}
+
+void TestCards::queue()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, want);
+    emu::ReaderModel m;
+    std::string error;
+    const bool ok = emu::ParseCardQueue(text.toStdString(), &m.queue, &error);
+    QStringList got;
+    for (m.queue.onReader = true; ok && !m.queue.Finished(); ++m.queue.next) {
+        const emu::QueuedCard& c = m.queue.cards[m.queue.next];
+        got << (c.mifare ? QString::fromStdString(c.mifare->RawHex(0))
+                         : Decode(emu::ReaderEmulator(m).BuildAnswerFor("A01F"))) +
+                   QString(" %1 %2").arg(c.onMs).arg(c.gapMs);
+    }
+    QCOMPARE(ok ? got.join("; ") : QString::fromStdString(error).left(want.size()), want);
 }
 
 void TestCards::hangUp()

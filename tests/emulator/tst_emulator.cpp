@@ -672,6 +672,10 @@ void TestEmulator::executableRefuses_data()
     QTest::newRow("card size 2k") << QStringList{"--mifare-card", "--card-size", "2k"};
     QTest::newRow("card size of a dump") << QStringList{"--card-dump", "x", "--card-size", "1k"};
     QTest::newRow("two cards") << QStringList{"--mifare-card", "--demo-card"};
+    QTest::newRow("two sources of EM cards")
+        << QStringList{"--demo-cards", "--card-queue", "/dev/null"};
+    QTest::newRow("queue: a folder") << QStringList{"--card-queue", "/"};
+    QTest::newRow("queue: endless") << QStringList{"--card-queue", "/dev/zero"};
     QTest::newRow("run without the demo") << QStringList{"--run", "true"};
     QTest::newRow("demo in a given folder") << QStringList{"--demo"};
 }
@@ -735,6 +739,9 @@ void TestEmulator::executableCards_data()
     QTest::newRow("card taken away: silence")
         << QStringList{"--mifare-card", "--remove-card-after", "3", "--no-card-silent"} << none
         << on + "h6004 00" + z + "; h6004 -; i6004" + z + " -; b00 00";
+    QTest::newRow("queue: --card-size 1k, given after it")
+        << QStringList{"--card-queue", "@dump", "--card-size", "1k"} << "mifare 1A2B3C4D 60000 0\n"
+        << on + "h6000 001A2B3C4D400804004659255849102302; h6040 03";
     QTest::newRow("error and silent commands")
         << QStringList{"--error-command", "L08", "--silent-command", "N"} << none
         << "L08 01; L 04; N -; L07 00; L 07";

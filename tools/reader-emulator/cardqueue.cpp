@@ -1,5 +1,7 @@
 #include "cardqueue.h"
 
+#include <cctype>
+#include <charconv>
 #include <sstream>
 
 #include "readeremulator.h"
@@ -72,7 +74,33 @@ void AdvanceQueue(ReaderModel& m, const std::string& payload,
     }
 }
 
-bool ParseCardQueue(const std::string& text, CardQueue* queue, std::string* error)
+namespace {
+
+// Upper case when every character is a hexadecimal digit; none otherwise.
+std::optional<std::string> Hex(std::string word)
+{
+    for (char& c : word) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return word;
+}
+
+// Whole milliseconds from 0 to kMaxQueueMs: no sign, no unit, nothing after the digits.
+std::optional<int> Milliseconds(const std::string& word)
+{
+    int ms = -1;
+    const char* end = word.data() + word.size();
+    const auto [at, ec] = std::from_chars(word.data(), end, ms);
+    if (word.empty() || word[0] == '-' || ec != std::errc() || at != end || ms > kMaxQueueMs)
+        return std::nullopt;
+    return ms;
+}
+
+} // namespace
+
+bool ParseCardQueue(const std::string& text, CardQueue* queue, std::string* error, MifareSize size)
 {
     std::istringstream lines(text);
     std::string line;
@@ -86,36 +114,41 @@ bool ParseCardQueue(const std::string& text, CardQueue* queue, std::string* erro
             *error = "line " + std::to_string(n) + ": " + why;
             return false;
         };
+        if (kind != "em" && kind != "mifare")
+            return fail("a line starts with em or mifare");
         if (!(words >> id))
             return fail("a card number is missing");
         std::string word;
         std::vector<std::string> rest;
         while (words >> word)
             rest.push_back(word);
-        MifareSize size = MifareSize::k1K;
+        MifareSize cardSize = size;
         if (kind == "mifare" && !rest.empty() && (rest[0] == "1k" || rest[0] == "4k")) {
-            size = rest[0] == "4k" ? MifareSize::k4K : MifareSize::k1K;
+            cardSize = rest[0] == "4k" ? MifareSize::k4K : MifareSize::k1K;
             rest.erase(rest.begin());
         }
         int times[2] = {1000, 500};
         if (rest.size() > 2)
             return fail("too many words");
         for (size_t i = 0; i < rest.size(); ++i) {
-            try {
-                times[i] = std::stoi(rest[i]);
-            } catch (...) {
-                return fail("\"" + rest[i] + "\" is no number of milliseconds");
-            }
+            const std::optional<int> ms = Milliseconds(rest[i]);
+            if (!ms)
+                return fail("\"" + rest[i] + "\" is no number of milliseconds (0 to " +
+                            std::to_string(kMaxQueueMs) + ")");
+            times[i] = *ms;
         }
+        const std::optional<std::string> hex = Hex(id);
         if (kind == "em") {
-            queue->Em(id, times[0], times[1]);
-        } else if (kind == "mifare") {
-            std::array<uint8_t, 4> uid{};
-            if (!MifareParseHex(id, uid.data(), uid.size()))
-                return fail("a UID is 8 upper-case hexadecimal digits");
-            queue->Mifare(MifareCard(uid, size), times[0], times[1]);
+            // Refused rather than cut: a shorter number would be another card.
+            if (!hex || hex->size() > 16)
+                return fail("\"" + id + "\" is no EM number (1 to 16 hexadecimal digits)");
+            queue->Em(*hex, times[0], times[1]);
         } else {
-            return fail("a line starts with em or mifare");
+            std::vector<uint8_t> uid(hex ? hex->size() / 2 : 0);
+            if (!hex || (uid.size() != 4 && uid.size() != 7) ||
+                !MifareParseHex(*hex, uid.data(), uid.size()))
+                return fail("\"" + id + "\" is no UID (8 or 14 hexadecimal digits)");
+            queue->Mifare(MifareCard(uid, cardSize), times[0], times[1]);
         }
     }
     return true;

@@ -64,8 +64,12 @@ void AdvanceQueue(ReaderModel& m, const std::string& payload,
                   std::chrono::steady_clock::time_point now);
 
 // A queue from text, a card a line: "em NUMBER [ON_MS [GAP_MS]]" or
-// "mifare UID8 [1k|4k] [ON_MS [GAP_MS]]"; '#' starts a comment. False with `error` naming
-// the line.
-bool ParseCardQueue(const std::string& text, CardQueue* queue, std::string* error);
+// "mifare UID [1k|4k] [ON_MS [GAP_MS]]"; '#' starts a comment. NUMBER is the card's 1 to 16
+// hexadecimal digits as read-card shows them, UID 8 or 14; either case. Times are whole
+// milliseconds up to kMaxQueueMs. A MIFARE line without a size takes `size`. False with
+// `error` naming the line.
+inline constexpr int kMaxQueueMs = 24 * 60 * 60 * 1000;
+bool ParseCardQueue(const std::string& text, CardQueue* queue, std::string* error,
+                    MifareSize size = MifareSize::k4K);
 
 } // namespace emu

@@ -114,8 +114,12 @@ std::optional<Reply> Poll(ReaderModel& m, const Command& c)
         return Render(s.steps[s.next++], c.letter);
     if (s.demo)
         return Render(DemoStep(), c.letter);
-    if (const QueuedCard* q = m.queue.OnReader(); q && !q->em.empty())
-        return Render(Step(CardStep::Card, q->em), c.letter);
+    if (const QueuedCard* q = m.queue.OnReader(); q && !q->em.empty()) {
+        // More than 8 digits make a 16-digit card, as read-card shows one: never cut.
+        CardStep card = Step(CardStep::Card, q->em);
+        card.length = q->em.size() > 8 ? 26 : 17;
+        return Render(card, c.letter);
+    }
     if (c.letter == 'F')
         if (const std::optional<std::string> id = MifareCardId(m))
             return Reply{"00" + *id};

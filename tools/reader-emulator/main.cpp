@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,7 +55,8 @@ void Usage(std::ostream& out)
            "the MIFARE Classic card in the field:\n"
            "  --mifare-card     a fresh card, UID 1A2B3C4D, every sector in delivery state\n"
            "  --demo-card       the demo card: sectors with other keys, a value block, text\n"
-           "  --card-size SIZE  1k or 4k (default) for --mifare-card and --demo-card\n"
+           "  --card-size SIZE  1k or 4k (default) for --mifare-card and --demo-card, and\n"
+           "                    for the queue's MIFARE cards whose line gives no size\n"
            "  --card-dump FILE  a card from a text dump: \"+Sector: N\" lines, each followed\n"
            "                    by a line of 32 hex digits per block; # comments; 16 sectors\n"
            "                    make a 1K card, 40 a 4K card\n"
@@ -64,10 +64,12 @@ void Usage(std::ostream& out)
            "  --no-card-silent  without a card, block commands get no answer (default:\n"
            "                    status 02)\n"
            "  --card-queue FILE a box of cards, one after the other, a line each:\n"
-           "                    \"em NUMBER [ON_MS [GAP_MS]]\" or\n"
-           "                    \"mifare UID [1k|4k] [ON_MS [GAP_MS]]\" (a fresh card); each\n"
-           "                    lies on the reader ON_MS (1000), the field empty GAP_MS (500)\n"
-           "                    before it\n"
+           "                    \"em NUMBER [ON_MS [GAP_MS]]\" (NUMBER: the card's 1 to 16\n"
+           "                    hexadecimal digits, as read-card shows them) or\n"
+           "                    \"mifare UID [1k|4k] [ON_MS [GAP_MS]]\" (a fresh card, a UID\n"
+           "                    of 8 or 14 hexadecimal digits); each lies on the reader\n"
+           "                    ON_MS (1000), the field empty GAP_MS (500) before it, in\n"
+           "                    whole milliseconds up to 86400000; # comments\n"
            "settings the reader starts with (as its read commands answer them):\n"
            "  --interface MWR   interface, Wiegand and RS-485 digits (default 001)\n"
            "  --card-type D     card type digit (default 0)\n"
@@ -98,15 +100,24 @@ bool ToInt(const std::string& s, int lo, int hi, int* out)
     return true;
 }
 
-// A file's whole text; none when it cannot be read.
-std::optional<std::string> ReadText(const std::string& path)
+// A file's whole text; none when it cannot be read (a folder neither) or is larger than
+// 16 MiB: a box of cards or a dump is far smaller, and /dev/zero must not fill the memory.
+std::optional<std::string> ReadText(const std::string& path, std::string* why)
 {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in)
+    constexpr size_t kMax = 16 << 20;
+    *why = "cannot read it";
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    char chunk[1 << 16];
+    while (in && text.size() <= kMax) {
+        in.read(chunk, sizeof chunk);
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+    }
+    if (text.size() > kMax)
+        *why = "larger than 16 MiB";
+    if (in.bad() || !in.eof() || text.size() > kMax)
         return std::nullopt;
-    return text.str();
+    return text;
 }
 
 bool Digits(const std::string& s, size_t n)
@@ -220,6 +231,8 @@ int main(int argc, char** argv)
     std::string card = demo ? "" : "none"; // --mifare-card, --demo-card or --card-dump
     std::string dumpFile;
     std::optional<emu::MifareSize> size;
+    std::vector<std::string> queueFiles; // read once every option is known (--card-size)
+    bool demoCards = false;
     int removeAfter = -1;
     std::vector<std::string> run;
     std::string traceFile;
@@ -249,7 +262,7 @@ int main(int argc, char** argv)
         } else if (arg == "--any-prefix") {
             model.anyPrefix = true;
         } else if (arg == "--demo-cards") {
-            model.cards.demo = true;
+            model.cards.demo = demoCards = true;
         } else if (arg == "--fast") {
             options.fast = true;
         } else if (arg == "--mifare-card" || arg == "--demo-card") {
@@ -345,13 +358,7 @@ int main(int argc, char** argv)
             if (!chooseCard(arg))
                 return Fail("give one card: --mifare-card, --demo-card or --card-dump");
         } else if (arg == "--card-queue") {
-            const std::string file = value();
-            const std::optional<std::string> text = ReadText(file);
-            std::string error;
-            if (!text)
-                return Fail("--card-queue " + file + ": cannot read it");
-            if (!emu::ParseCardQueue(*text, &model.queue, &error))
-                return Fail("--card-queue " + file + ": " + error);
+            queueFiles.push_back(value());
         } else if (arg == "--remove-card-after") {
             if (!ToInt(value(), 0, 1000000000, &removeAfter))
                 return Fail("--remove-card-after takes a number of commands");
@@ -366,20 +373,32 @@ int main(int argc, char** argv)
         return Fail("--run goes with --demo");
     if (demo && portDirGiven)
         return Fail("--demo makes its own port folder; leave out --port-dir");
-    if (size && card != "--mifare-card" && card != "--demo-card")
-        return Fail("--card-size goes with --mifare-card or --demo-card (a dump has its size)");
+    if (size && card != "--mifare-card" && card != "--demo-card" && queueFiles.empty())
+        return Fail("--card-size goes with --mifare-card, --demo-card or --card-queue (a dump "
+                    "has its size)");
+    if (demoCards && !queueFiles.empty())
+        return Fail("give one: --demo-cards or --card-queue");
+    const emu::MifareSize cardSize = size.value_or(emu::MifareSize::k4K);
+    for (const std::string& file : queueFiles) {
+        std::string error;
+        const std::optional<std::string> text = ReadText(file, &error);
+        if (!text)
+            return Fail("--card-queue " + file + ": " + error);
+        if (!emu::ParseCardQueue(*text, &model.queue, &error, cardSize))
+            return Fail("--card-queue " + file + ": " + error);
+        model.cards.demo = false; // the demo's cards by the clock would hide the queue's
+    }
     if (removeAfter >= 0 && card == "none")
         return Fail("--remove-card-after needs a card in the field");
-    const emu::MifareSize cardSize = size.value_or(emu::MifareSize::k4K);
     if (card == "--mifare-card")
         model.mifare.card = emu::MifareCard(cardSize);
     if (card == "--demo-card")
         model.mifare.card = emu::DemoCard(cardSize);
     if (card == "--card-dump") {
-        const std::optional<std::string> text = ReadText(dumpFile);
         std::string error;
+        const std::optional<std::string> text = ReadText(dumpFile, &error);
         if (!text)
-            return Fail("--card-dump " + dumpFile + ": cannot read it");
+            return Fail("--card-dump " + dumpFile + ": " + error);
         model.mifare.card = emu::ParseCardDump(*text, &error);
         if (!model.mifare.card)
             return Fail("--card-dump " + dumpFile + ": " + error);

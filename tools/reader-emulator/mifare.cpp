@@ -1,6 +1,7 @@
 #include "mifare.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "handlers.h"
 
@@ -121,22 +122,38 @@ MifareBlock MifareValueBlock(int32_t value, uint8_t address)
     return b;
 }
 
-MifareCard::MifareCard(const std::array<uint8_t, 4>& uid, MifareSize size) : size_(size)
+MifareCard::MifareCard(const std::array<uint8_t, 4>& uid, MifareSize size)
+    : MifareCard(std::vector<uint8_t>(uid.begin(), uid.end()), size)
 {
+}
+
+MifareCard::MifareCard(const std::vector<uint8_t>& uid, MifareSize size)
+    : size_(size), uidSize_(uid.size())
+{
+    if (uid.size() != 4 && uid.size() != 7)
+        throw std::invalid_argument("a MIFARE Classic UID has 4 or 7 bytes");
+    const bool k1 = size == MifareSize::k1K;
     MifareBlock& b0 = blocks_[0];
-    for (size_t i = 0; i < 4; ++i) {
-        b0[i] = uid[i];
-        b0[4] ^= uid[i];
-    }
-    // SAK and ATQA (18, 0200 on a 4K card; 08, 0400 on a 1K card), then the maker's bytes.
-    const uint8_t maker[11] = {0x18, 0x02, 0x00, 0x46, 0x59, 0x25, 0x58, 0x49, 0x10, 0x23, 0x02};
-    for (size_t i = 0; i < 11; ++i)
-        b0[5 + i] = maker[i];
-    if (size == MifareSize::k1K)
-        b0[5] = 0x08, b0[6] = 0x04;
+    std::copy(uid.begin(), uid.end(), b0.begin());
+    size_t at = uid.size();
+    if (uid.size() == 4)
+        b0[at++] = static_cast<uint8_t>(uid[0] ^ uid[1] ^ uid[2] ^ uid[3]); // BCC
+    // SAK, then ATQA: bit 6 of its low byte marks a double-size (7-byte) UID.
+    b0[at++] = k1 ? 0x08 : 0x18;
+    b0[at++] = static_cast<uint8_t>((k1 ? 0x04 : 0x02) | (uid.size() == 7 ? 0x40 : 0x00));
+    b0[at++] = 0x00;
+    // The maker's bytes fill the rest: 8 after a 4-byte UID, 6 after a 7-byte one.
+    const uint8_t maker[8] = {0x46, 0x59, 0x25, 0x58, 0x49, 0x10, 0x23, 0x02};
+    std::copy(maker, maker + (b0.size() - at), b0.begin() + at);
     for (int s = 0; s < Sectors(); ++s)
         SetTrailer(s, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0x07, 0x80, 0x69},
                    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+
+std::vector<uint8_t> MifareCard::Uid() const
+{
+    const MifareBlock& b0 = Raw(0);
+    return std::vector<uint8_t>(b0.data(), b0.data() + uidSize_);
 }
 
 int MifareCard::SectorOf(int block)

@@ -17,8 +17,10 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace emu {
 
@@ -66,13 +68,24 @@ public:
     static constexpr int kSectors = 40;
     static constexpr int kBlocks = 256;
 
-    // A fresh card: block 0 holds the UID, its BCC and the maker's bytes; data blocks are
+    // A fresh card: block 0 holds the UID, SAK, ATQA and the maker's bytes; data blocks are
     // zero; every trailer is FFFFFFFFFFFF FF078069 FFFFFFFFFFFF (transport configuration).
+    // A 4-byte UID is followed by its BCC, then SAK at byte 5 and ATQA at 6-7; a 7-byte UID
+    // has no BCC in block 0: SAK at byte 7, ATQA at 8-9. ATQA is stored as sent, LSB first.
     explicit MifareCard(const std::array<uint8_t, 4>& uid = {0x1A, 0x2B, 0x3C, 0x4D},
                         MifareSize size = MifareSize::k4K);
     explicit MifareCard(MifareSize size) : MifareCard({0x1A, 0x2B, 0x3C, 0x4D}, size) {}
+    // A UID of 4 or 7 bytes; any other length throws std::invalid_argument.
+    MifareCard(const std::vector<uint8_t>& uid, MifareSize size);
+    // Braced UIDs: without it, {a, b, c, d} would fit the array and the vector alike.
+    MifareCard(std::initializer_list<uint8_t> uid, MifareSize size)
+        : MifareCard(std::vector<uint8_t>(uid), size)
+    {
+    }
 
     MifareSize Size() const { return size_; }
+    // The UID as block 0 holds it now: 4 or 7 bytes, as the card was made.
+    std::vector<uint8_t> Uid() const;
     int Sectors() const { return size_ == MifareSize::k1K ? 16 : kSectors; }
     int Blocks() const { return size_ == MifareSize::k1K ? 64 : kBlocks; }
 
@@ -106,6 +119,7 @@ public:
 private:
     bool Authenticate(int sector, MifareKeyType t, const MifareKey& key) const;
     MifareSize size_;
+    size_t uidSize_;
     std::array<MifareBlock, kBlocks> blocks_{};
 };
 
