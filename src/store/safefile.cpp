@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "diskcalls.h"
+
 namespace {
 
 QString Reason(int err)
@@ -52,7 +54,7 @@ int WriteTemporary(const QString& path, const QByteArray& data, QByteArray& temp
         err = errno;
         return -1;
     }
-    if (!WriteAll(fd, data) || ::fsync(fd) != 0) {
+    if (!WriteAll(fd, data) || Disk().sync(fd) != 0) {
         err = errno ? errno : EIO;
         ::close(fd);
         ::unlink(temp.constData());
@@ -66,15 +68,58 @@ void SyncFolder(const QString& folder)
     const int fd =
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        Disk().sync(fd);
         ::close(fd);
     }
 }
 
+// The exclusive place without a link: created with O_EXCL under its name,
+// written and synced there; removed again where that fails, as it is ours.
+int CreateExclusively(const QByteArray& to, const QByteArray& data)
+{
+    const int fd = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    int err = 0;
+    if (!WriteAll(fd, data) || Disk().sync(fd) != 0)
+        err = errno ? errno : EIO;
+    ::close(fd);
+    if (err != 0)
+        ::unlink(to.constData());
+    return err;
+}
+
+// Puts the synced temporary file in place under `to` without replacing a
+// file: linked, or where links cannot be made, written anew under that name.
+// 0, or the reason (EEXIST where the name is taken).
+int PlaceExclusively(const QByteArray& temp, const QByteArray& to, const QByteArray& data)
+{
+    if (Disk().link(temp.constData(), to.constData()) == 0)
+        return 0;
+    const int err = errno;
+    return NoHardLinks(err) ? CreateExclusively(to, data) : err;
+}
+
 } // namespace
 
+QString ThroughLinks(const QString& path)
+{
+    QString at = path;
+    // As the kernel does: a chain of links ends somewhere, or is refused.
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(at);
+        if (!info.isSymLink())
+            return at;
+        const QString target = QFile::symLinkTarget(at);
+        if (target.isEmpty())
+            return at;
+        at = target;
+    }
+    return at;
+}
+
 // Writes `data` beside `path` and puts it there whole: renamed over an existing
-// file, or (exclusive) linked, which never replaces one.
+// file, or (exclusive) placed where no file is, which never replaces one.
 static bool Place(const QString& path, const QByteArray& data, bool exclusive, QString* error)
 {
     QByteArray temp;
@@ -84,12 +129,14 @@ static bool Place(const QString& path, const QByteArray& data, bool exclusive, Q
         return Fail(error, path, Reason(err));
     ::close(fd);
     const QByteArray to = QFile::encodeName(path);
-    const int placed = exclusive ? ::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, to.constData(), 0)
-                                 : ::rename(temp.constData(), to.constData());
-    err = errno;
-    if (placed != 0 || exclusive)
+    if (exclusive) {
+        err = PlaceExclusively(temp, to, data);
         ::unlink(temp.constData());
-    if (placed != 0)
+    } else if (Disk().rename(temp.constData(), to.constData()) != 0) {
+        err = errno;
+        ::unlink(temp.constData());
+    }
+    if (err != 0)
         return Fail(error, path,
                     exclusive && err == EEXIST ? QStringLiteral("exists") : Reason(err));
     SyncFolder(QFileInfo(path).absolutePath());
@@ -98,7 +145,8 @@ static bool Place(const QString& path, const QByteArray& data, bool exclusive, Q
 
 bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error)
 {
-    return Place(path, data, false, error);
+    // A link stays a link: the file it leads to is what is replaced.
+    return Place(ThroughLinks(path), data, false, error);
 }
 
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error)
@@ -120,19 +168,18 @@ std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
         return std::nullopt;
     }
     ::close(fd);
-    // link() fails where the name exists: the whole file appears under a name
-    // no other run holds, or not at all.
+    // Placed exclusively: the whole file appears under a name no other run
+    // holds, or not at all.
     for (int n = 1; n < 1000; ++n) {
         const QString path = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
                              QLatin1Char('.') + extension;
-        if (::linkat(AT_FDCWD, temp.constData(), AT_FDCWD, QFile::encodeName(path).constData(),
-                     0) == 0) {
+        err = PlaceExclusively(temp, QFile::encodeName(path), data);
+        if (err == 0) {
             ::unlink(temp.constData());
             SyncFolder(folder);
             return path;
         }
-        if (errno != EEXIST) {
-            err = errno;
+        if (err != EEXIST) {
             ::unlink(temp.constData());
             Fail(error, path, Reason(err));
             return std::nullopt;

@@ -11,11 +11,14 @@
 
 // Replaces `path` with `data`: a private temporary file in the same folder,
 // synced, then renamed over it. The result is 0600 whatever the umask or the
-// old file's mode. Errors start with the path.
+// old file's mode. A symbolic link stays: the file it leads to is replaced.
+// Errors start with the path.
 bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 // Creates `path` with `data`, whole, where no file of that name exists; an
-// existing one is refused ("exists") and left alone. 0600.
+// existing one is refused ("exists") and left alone. 0600. Where the file
+// system has no hard links, the file is created with O_EXCL, written and synced
+// under its name instead (a failure removes it again).
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error = nullptr);
 
 // A new file in `folder` named "STEM-TIME.EXT" (TIME in UTC to the
@@ -25,6 +28,9 @@ bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* e
 std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
                                    const QString& extension, const QByteArray& data,
                                    QString* error = nullptr);
+
+// Where `path` leads through symbolic links: the file that would be written.
+QString ThroughLinks(const QString& path);
 
 // `stem` with everything but ASCII letters, digits and '-' made '_', and
 // "unknown" for nothing: safe as part of a file name.
