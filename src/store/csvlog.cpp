@@ -3,13 +3,16 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "diskcalls.h"
 #include "safefile.h"
 
 namespace {
@@ -19,13 +22,45 @@ QString CsvReason(int err)
     return QString::fromLocal8Bit(std::strerror(err)).toLower();
 }
 
-// The fields of a line: plain up to the last, which may be quoted.
-std::optional<QStringList> CsvFields(const QString& line, int count)
+bool WriteWhole(int fd, const QByteArray& data)
+{
+    qint64 done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+int FieldCount(const QString& header)
+{
+    return int(header.count(QLatin1Char(','))) + 1;
+}
+
+// Takes the lock of a list, or says who holds it.
+bool Lock(int fd)
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<QStringList> CsvRow(const QString& line, int count)
 {
     QStringList fields;
     int at = 0;
     for (int i = 0; i + 1 < count; ++i) {
-        const int comma = line.indexOf(QLatin1Char(','), at);
+        const int comma = int(line.indexOf(QLatin1Char(','), at));
         if (comma < 0)
             return std::nullopt;
         fields << line.mid(at, comma - at);
@@ -35,7 +70,11 @@ std::optional<QStringList> CsvFields(const QString& line, int count)
     if (last.startsWith(QLatin1Char('"'))) {
         if (last.size() < 2 || !last.endsWith(QLatin1Char('"')))
             return std::nullopt;
-        last = last.mid(1, last.size() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        last = last.mid(1, last.size() - 2);
+        // Inside the quotes a quote comes doubled: a lone one ends the field early.
+        if (last.count(QLatin1Char('"')) % 2 != 0)
+            return std::nullopt;
+        last.replace(QStringLiteral("\"\""), QStringLiteral("\""));
     } else if (last.contains(QLatin1Char(',')) || last.contains(QLatin1Char('"'))) {
         return std::nullopt;
     }
@@ -43,41 +82,12 @@ std::optional<QStringList> CsvFields(const QString& line, int count)
     return fields;
 }
 
-} // namespace
-
-std::optional<QList<QStringList>> ParseCsvList(const QByteArray& text, const QString& header,
-                                               QString* error)
-{
-    QList<QStringList> rows;
-    if (text.isEmpty())
-        return rows;
-    const int count = int(header.count(QLatin1Char(','))) + 1;
-    QList<QByteArray> lines = text.split('\n');
-    if (lines.last().isEmpty())
-        lines.removeLast();
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString line = QString::fromUtf8(lines[i]).remove(QLatin1Char('\r'));
-        const auto fields = CsvFields(line, count);
-        if (i == 0 ? line != header : !fields) {
-            if (error)
-                *error =
-                    i == 0
-                        ? QStringLiteral("its first line is not \"%1\"").arg(header)
-                        : QStringLiteral("line %1 is not a row of %2 fields").arg(i + 1).arg(count);
-            return std::nullopt;
-        }
-        if (i > 0)
-            rows << *fields;
-    }
-    return rows;
-}
-
 QByteArray CsvLine(const QStringList& fields)
 {
     QStringList out;
     for (QString f : fields) {
         if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
-            f.contains(QLatin1Char('\n')))
+            f.contains(QLatin1Char('\n')) || f.contains(QLatin1Char('\r')))
             f = QLatin1Char('"') + f.replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
                 QLatin1Char('"');
         out << f;
@@ -92,54 +102,245 @@ QString CsvTime()
     return now.toString(Qt::ISODate);
 }
 
+bool IsCsvTime(const QString& text)
+{
+    // A time cut short may still parse ("...T15:39" is a time): the zone must be there.
+    static const QRegularExpression zone(QStringLiteral("(Z|[+-]\\d\\d:\\d\\d)$"));
+    return zone.match(text).hasMatch() && QDateTime::fromString(text, Qt::ISODate).isValid();
+}
+
 CsvList::~CsvList()
 {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-bool CsvList::Open(const QString& path, const QString& header, QString* error)
+bool CsvList::Fail(QString* error, const QString& why) const
 {
-    path_ = path;
-    const QByteArray name = QFile::encodeName(path);
-    const bool exists = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
-    QByteArray text;
-    if (exists) {
-        const auto read = ReadUserFile(path, kUserFileLimit, error);
-        if (!read)
-            return false;
-        text = *read;
-        QString why;
-        const auto rows = ParseCsvList(text, header, &why);
-        if (!rows) {
-            if (error)
-                *error = QStringLiteral("%1: %2").arg(path, why);
-            return false;
-        }
-        rows_ = *rows;
-    }
-    // A new file is made private before anything is in it.
-    fd_ = ::open(name.constData(),
-                 O_WRONLY | O_APPEND | O_CLOEXEC | (exists ? 0 : O_CREAT | O_EXCL), 0600);
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(path_, why);
+    return false;
+}
+
+bool CsvList::Open(const QString& path, const CsvFormat& format, const RowSink& row, QString* error)
+{
+    path_ = ThroughLinks(path);
+    format_ = format;
+    const QByteArray name = QFile::encodeName(path_);
+    // O_NONBLOCK: a pipe or a device named here must not hang the open.
+    fd_ = ::open(name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, CsvReason(errno));
-        return false;
+        if (errno != ENOENT)
+            return Fail(error, CsvReason(errno));
+        // A new list: made once the run has its reader, in a folder that takes it.
+        const QFileInfo folder(QFileInfo(path_).absolutePath());
+        if (!folder.isDir())
+            return Fail(error, QStringLiteral("no folder %1").arg(folder.filePath()));
+        if (!folder.isWritable())
+            return Fail(error, QStringLiteral("cannot write in %1").arg(folder.filePath()));
+        return true;
     }
-    if (text.isEmpty() && !Append(header.split(QLatin1Char(',')), error))
+    struct stat st
+    {
+    };
+    bool ok = true;
+    if (::fstat(fd_, &st) != 0)
+        ok = Fail(error, CsvReason(errno));
+    else if (!S_ISREG(st.st_mode))
+        ok = Fail(error, QStringLiteral("not a regular file"));
+    else if (!Lock(fd_))
+        ok = Fail(error, QStringLiteral("in use by another run"));
+    else
+        ok = Read(row, error);
+    if (!ok) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    return ok;
+}
+
+bool CsvList::Read(const RowSink& row, QString* error)
+{
+    const int count = FieldCount(format_.header);
+    QByteArray pending;
+    qint64 offset = 0; // of `pending`'s first byte in the file
+    int number = 0;
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::pread(fd_, chunk, sizeof chunk, offset + pending.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(error, CsvReason(errno));
+        if (n == 0)
+            break;
+        pending.append(chunk, n);
+        qsizetype start = 0;
+        for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
+            ++number;
+            const QString line =
+                QString::fromUtf8(pending.constData() + start, end - start).remove(u'\r');
+            if (number == 1) {
+                if (line != format_.header)
+                    return Fail(error,
+                                QStringLiteral("its first line is not \"%1\"").arg(format_.header));
+                continue;
+            }
+            const auto fields = CsvRow(line, count);
+            if (!fields)
+                return Fail(
+                    error,
+                    QStringLiteral("line %1 is not a row of %2 fields").arg(number).arg(count));
+            QString why;
+            if (!row(*fields, number, &why))
+                return Fail(error, QStringLiteral("line %1: %2").arg(number).arg(why));
+        }
+        pending.remove(0, start);
+        offset += start;
+        if (pending.size() > kCsvLineLimit)
+            return Fail(error, QStringLiteral("line %1 is longer than %2 bytes")
+                                   .arg(number + 1)
+                                   .arg(kCsvLineLimit));
+    }
+    size_ = offset + pending.size();
+    if (!pending.isEmpty())
+        return MendLastLine(pending, offset, number + 1, row, error);
+    // An empty file is a list not begun: it gets its header.
+    if (size_ == 0 && !Append(format_.header.split(QLatin1Char(',')), error))
         return false;
+    return true;
+}
+
+bool CsvList::MendLastLine(const QByteArray& bytes, qint64 at, int number, const RowSink& row,
+                           QString* error)
+{
+    const QString line = QString::fromUtf8(bytes).remove(u'\r');
+    bool whole = false;
+    if (number == 1) {
+        if (line != format_.header && !format_.header.startsWith(line))
+            return Fail(error, QStringLiteral("its first line is not \"%1\"").arg(format_.header));
+        whole = line == format_.header;
+    } else if (const auto fields = CsvRow(line, FieldCount(format_.header));
+               fields && (!format_.whole || format_.whole(*fields))) {
+        QString why;
+        if (!row(*fields, number, &why))
+            return Fail(error, QStringLiteral("line %1: %2").arg(number).arg(why));
+        whole = true;
+    }
+    if (whole) {
+        // Saved without its newline (an editor does that): the next row must
+        // not be glued to it.
+        if (!WriteWhole(fd_, "\n") || Disk().sync(fd_) != 0)
+            return Fail(error, CsvReason(errno ? errno : EIO));
+        ++size_;
+        return true;
+    }
+    // Cut short: kept beside the list before it leaves the list, so that a
+    // crash between the two leaves it in both places, never in neither.
+    const QString aside = path_ + QStringLiteral(".partial");
+    const int fd = ::open(QFile::encodeName(aside).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool kept = fd >= 0 && WriteWhole(fd, bytes + '\n') && Disk().sync(fd) == 0;
+    const int err = errno ? errno : EIO;
+    if (fd >= 0)
+        ::close(fd);
+    if (!kept)
+        return Fail(error, QStringLiteral("its last line is cut short, and %1 cannot take it: %2")
+                               .arg(aside, CsvReason(err)));
+    if (::ftruncate(fd_, at) != 0 || Disk().sync(fd_) != 0)
+        return Fail(error, CsvReason(errno ? errno : EIO));
+    size_ = at;
+    repair_ = QStringLiteral("%1: line %2 was cut short; it was moved to %3")
+                  .arg(path_)
+                  .arg(number)
+                  .arg(aside);
+    if (at == 0 && !Append(format_.header.split(QLatin1Char(',')), error))
+        return false;
+    return true;
+}
+
+bool CsvList::Create(QString* error)
+{
+    if (fd_ >= 0)
+        return true;
+    const QByteArray name = QFile::encodeName(path_);
+    const QByteArray header = CsvLine(format_.header.split(QLatin1Char(',')));
+    const QFileInfo info(path_);
+    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
+                                        info.fileName() + QStringLiteral(".XXXXXX"));
+    // Whole and locked before it has its name: no other run sees it half made.
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_APPEND);
+    if (fd < 0)
+        return Fail(error, CsvReason(errno));
+    if (!Lock(fd) || !WriteWhole(fd, header) || Disk().sync(fd) != 0) {
+        const int err = errno ? errno : EIO;
+        ::close(fd);
+        ::unlink(temp.constData());
+        return Fail(error, CsvReason(err));
+    }
+    int err = Disk().link(temp.constData(), name.constData()) == 0 ? 0 : errno;
+    ::unlink(temp.constData());
+    if (NoHardLinks(err)) {
+        // No hard links here (vfat): made under its own name, with O_EXCL.
+        ::close(fd);
+        fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        err = fd < 0 ? errno : 0;
+        if (fd >= 0 && (!Lock(fd) || !WriteWhole(fd, header) || Disk().sync(fd) != 0)) {
+            err = errno ? errno : EIO;
+            ::close(fd);
+            ::unlink(name.constData());
+            fd = -1;
+        }
+    }
+    if (err != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return Fail(error,
+                    err == EEXIST ? QStringLiteral("in use by another run") : CsvReason(err));
+    }
+    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        Disk().sync(folder);
+        ::close(folder);
+    }
+    fd_ = fd;
+    size_ = header.size();
     return true;
 }
 
 bool CsvList::Append(const QStringList& fields, QString* error)
 {
-    const QByteArray line = CsvLine(fields);
-    // One write: a reader of the file never sees half a row.
-    const ssize_t n = ::write(fd_, line.constData(), size_t(line.size()));
-    if (n != line.size() || ::fsync(fd_) != 0) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path_, CsvReason(errno ? errno : EIO));
+    if (fd_ < 0 && !Create(error))
         return false;
+    const QByteArray line = CsvLine(fields);
+    // One write: a reader of the file never sees half a row; one that did not
+    // go in whole (a full disk) is taken out, so that the next is not glued to it.
+    errno = 0;
+    if (!WriteWhole(fd_, line) || Disk().sync(fd_) != 0) {
+        const int err = errno ? errno : EIO;
+        if (::ftruncate(fd_, size_) == 0)
+            Disk().sync(fd_);
+        return Fail(error, CsvReason(err));
     }
+    size_ += line.size();
     return true;
+}
+
+bool CsvList::IsFile(const QString& path) const
+{
+    struct stat mine
+    {
+    }, other{};
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 &&
+           ::stat(QFile::encodeName(path).constData(), &other) == 0 &&
+           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
+}
+
+QByteArray CsvList::Text(const QString& header, const QList<QStringList>& rows)
+{
+    QByteArray text = CsvLine(header.split(QLatin1Char(',')));
+    for (const QStringList& row : rows)
+        text += CsvLine(row);
+    return text;
 }
