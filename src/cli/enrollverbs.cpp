@@ -25,6 +25,14 @@ std::optional<int> WiegandOption(const Context& c)
     return bits;
 }
 
+// A facility or number as JSON: a number, or its digits where a double would
+// not hold it exactly.
+QJsonValue JsonNumber(const QString& digits)
+{
+    const qulonglong v = digits.toULongLong();
+    return v <= (qulonglong(1) << 53) ? QJsonValue(qint64(v)) : QJsonValue(digits);
+}
+
 } // namespace
 
 int Enroll(Context& c)
@@ -35,20 +43,33 @@ int Enroll(Context& c)
     const QString path = c.p.value(QStringLiteral("output"));
     if (path.isEmpty())
         throw UsageError{QStringLiteral("--output FILE is required")};
-    // A file that is not such a list is refused before the reader is asked.
+    // A file that is not such a list is refused before the reader is asked;
+    // a list is read row by row, whatever its size.
     CsvList list;
+    reader::Enrolled enrolled;
     QString error;
-    if (!list.Open(path, QLatin1String(reader::kEnrollHeader), &error))
+    if (!list.Open(
+            path, {QLatin1String(reader::kEnrollHeader), reader::WholeEnrollRow},
+            [&](const QStringList& row, int, QString* why) { return enrolled.AddRow(row, why); },
+            &error))
         throw UsageError{error};
-    auto enrolled = reader::EnrolledOf(list.Rows(), &error);
-    if (!enrolled)
-        throw UsageError{path + QStringLiteral(": ") + error};
-    if (enrolled->last > 0)
+    // A resumed list keeps its format: its credentials are compared in it.
+    if (enrolled.bits && bits && *bits != *enrolled.bits)
+        throw UsageError{QStringLiteral("%1 is a list of %2-bit Wiegand credentials: --wiegand %3 "
+                                        "would mix formats")
+                             .arg(path)
+                             .arg(*enrolled.bits)
+                             .arg(*bits)};
+    if (enrolled.bits)
+        bits = enrolled.bits;
+    if (!list.Repair().isEmpty())
+        c.out.Note(list.Repair(), {{"verb", c.Name()}, {"notice", list.Repair()}});
+    if (enrolled.last > 0)
         c.out.Note(QStringLiteral("%1: resumed, %2 card(s) enrolled, the next is %3")
                        .arg(path)
-                       .arg(enrolled->cards.size())
-                       .arg(enrolled->last + 1),
-                   {{"verb", c.Name()}, {"resumed", enrolled->last}});
+                       .arg(enrolled.cards.size())
+                       .arg(enrolled.last + 1),
+                   {{"verb", c.Name()}, {"resumed", enrolled.last}});
 
     QElapsedTimer clock;
     clock.start();
@@ -63,6 +84,9 @@ int Enroll(Context& c)
                                        "--wiegand 26, 34 or 42");
             return false;
         }
+        // A new list is made only now that the reader answered.
+        if (!list.Exists() && !list.Create(&error))
+            throw UsageError{error};
         return reader::ReadCards(
             l, to, false, [] { return QStringLiteral("Card ID"); },
             [&] {
@@ -72,24 +96,41 @@ int Enroll(Context& c)
             [&](const reader::CardShown& s) {
                 if (!presence.NewlyLaid(s.kind, s.hex))
                     return;
-                if (const auto n = enrolled->Find(s.hex)) {
+                const QStringList row =
+                    reader::EnrollRow(enrolled.last + 1, CsvTime(), s.hex, s.value, *bits);
+                const auto repeat = [&](int n, bool credential) {
                     ++repeats;
-                    c.out.Result(QStringLiteral("%1 already enrolled as %2").arg(s.hex).arg(*n),
-                                 {{"kind", "repeat"}, {"card", s.hex}, {"n", *n}});
-                    return;
-                }
-                const int n = enrolled->last + 1;
-                const QStringList row = reader::EnrollRow(n, CsvTime(), s.hex, s.value, *bits);
+                    QJsonObject o{{"kind", "repeat"}, {"card", s.hex}, {"n", n}};
+                    QString plain = QStringLiteral("%1 already enrolled as %2").arg(s.hex).arg(n);
+                    if (credential) {
+                        // An access controller could not tell the two cards apart.
+                        o.insert("sameCredential", true);
+                        if (!row[5].isEmpty())
+                            o.insert("facility", JsonNumber(row[5]));
+                        o.insert("number", JsonNumber(row[6]));
+                        plain = QStringLiteral("%1 is the same credential as %2 (facility %3, "
+                                               "number %4): not enrolled")
+                                    .arg(s.hex)
+                                    .arg(n)
+                                    .arg(row[5].isEmpty() ? QStringLiteral("-") : row[5], row[6]);
+                    }
+                    c.out.Result(plain, o);
+                };
+                if (const auto n = enrolled.Find(s.hex))
+                    return repeat(*n, false);
+                if (const auto n = enrolled.SameCredential(s.hex, *bits))
+                    return repeat(*n, true);
                 if (!list.Append(row, &failed))
                     return;
-                enrolled->Add(n, s.hex);
+                const int n = enrolled.last + 1;
+                enrolled.Add(n, s.hex, *bits);
                 ++added;
                 QJsonObject o{{"kind", "card"}, {"n", n},           {"time", row[1]},
-                              {"card", row[2]}, {"wiegand", *bits}, {"number", row[6]}};
+                              {"card", row[2]}, {"wiegand", *bits}, {"number", JsonNumber(row[6])}};
                 if (!row[3].isEmpty())
                     o.insert("decimal", row[3]);
                 if (!row[5].isEmpty())
-                    o.insert("facility", row[5]);
+                    o.insert("facility", JsonNumber(row[5]));
                 c.out.Result(QStringLiteral("%1 %2 %3 facility %4 number %5")
                                  .arg(n)
                                  .arg(row[2], row[3].isEmpty() ? QStringLiteral("-") : row[3],

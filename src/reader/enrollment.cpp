@@ -81,6 +81,34 @@ std::optional<QString> CardPresence::NewlyLaid(CardShown::Kind kind, const QStri
     return hex;
 }
 
+namespace {
+
+// The credential's key, where the format carries one.
+std::optional<QString> Credential(const QString& hex, int bits)
+{
+    bool ok = false;
+    const uint64_t value = hex.toULongLong(&ok, 16);
+    const auto fields = ok ? DecodeWiegand(bits, value) : std::nullopt;
+    if (!fields)
+        return std::nullopt;
+    return QStringLiteral("%1:%2:%3")
+        .arg(bits)
+        .arg(fields->facility ? QString::number(*fields->facility) : QString())
+        .arg(fields->number);
+}
+
+} // namespace
+
+bool WholeEnrollRow(const QStringList& row)
+{
+    bool ok = false;
+    const int bits = row.value(4).toInt(&ok);
+    if (!ok || row.size() != 7)
+        return false;
+    const QStringList again = EnrollRow(row[0].toInt(), row[1], row[2], std::nullopt, bits);
+    return again[5] == row[5] && again[6] == row[6] && !row[6].isEmpty();
+}
+
 std::optional<int> Enrolled::Find(const QString& hex) const
 {
     const auto it = cards.constFind(hex);
@@ -89,28 +117,43 @@ std::optional<int> Enrolled::Find(const QString& hex) const
     return *it;
 }
 
-void Enrolled::Add(int n, const QString& hex)
+std::optional<int> Enrolled::SameCredential(const QString& hex, int format) const
+{
+    const auto key = Credential(hex, format);
+    if (!key)
+        return std::nullopt;
+    const auto it = credentials.constFind(*key);
+    if (it == credentials.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+void Enrolled::Add(int n, const QString& hex, int format)
 {
     if (!cards.contains(hex))
         cards.insert(hex, n);
+    if (const auto key = Credential(hex, format); key && !credentials.contains(*key))
+        credentials.insert(*key, n);
     last = std::max(last, n);
 }
 
-std::optional<Enrolled> EnrolledOf(const QList<QStringList>& rows, QString* error)
+bool Enrolled::AddRow(const QStringList& row, QString* error)
 {
-    Enrolled e;
-    for (int i = 0; i < rows.size(); ++i) {
-        bool ok = false;
-        const int n = rows[i][0].toInt(&ok);
-        if (!ok || n < 1) {
-            if (error)
-                *error =
-                    QStringLiteral("line %1: \"%2\" is no row number").arg(i + 2).arg(rows[i][0]);
-            return std::nullopt;
-        }
-        e.Add(n, rows[i][2]);
+    bool ok = false;
+    const int n = row[0].toInt(&ok);
+    if (!ok || n < 1) {
+        *error = QStringLiteral("\"%1\" is no row number").arg(row[0]);
+        return false;
     }
-    return e;
+    const int format = row[4].toInt(&ok);
+    if (!ok || !DecodeWiegand(format, 0)) {
+        *error = QStringLiteral("\"%1\" is no Wiegand format (26, 34 or 42)").arg(row[4]);
+        return false;
+    }
+    // The list's format is its last row's.
+    bits = format;
+    Add(n, row[2], format);
+    return true;
 }
 
 } // namespace reader

@@ -53,17 +53,25 @@ private:
     QString present_;
 };
 
-// The cards enrolled so far, by their hexadecimal digits, with their n.
+// Whether a row of a list is whole: its facility and number are what its card
+// and Wiegand format give, so a row cut short in its last field is told.
+bool WholeEnrollRow(const QStringList& row);
+
+// The cards enrolled so far, by their hexadecimal digits and by the credential
+// (facility and number) an access controller reads from them, with their n.
 struct Enrolled
 {
     QHash<QString, int> cards;
-    int last = 0; // the highest n
+    QHash<QString, int> credentials; // "bits:facility:number"
+    int last = 0;                    // the highest n
+    std::optional<int> bits;         // the list's Wiegand format: its last row's
     // The n of a card enrolled already.
     std::optional<int> Find(const QString& hex) const;
-    void Add(int n, const QString& hex);
+    // The n of another card that gives the same credential in `bits`.
+    std::optional<int> SameCredential(const QString& hex, int bits) const;
+    void Add(int n, const QString& hex, int bits);
+    // One row of a list; false with `error` where its n or format is no number.
+    bool AddRow(const QStringList& row, QString* error);
 };
-
-// From a list's rows; nullopt with `error` where an n is not a number.
-std::optional<Enrolled> EnrolledOf(const QList<QStringList>& rows, QString* error);
 
 } // namespace reader
