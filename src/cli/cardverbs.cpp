@@ -424,13 +424,19 @@ int MifareDump(Context& c)
             std::fflush(stdout);
         }
     } else if (reached) {
+        // A card that went away before its last sector gave part of an image:
+        // it goes beside the output, which keeps whatever whole dump it holds.
+        const bool partial = result.end == RunEnd::CardGone;
+        const QString path = partial ? output + QStringLiteral(".partial") : output;
         QString error;
-        if (!mifare::SaveDump(output, result.image, format, &error)) {
+        if (!mifare::SaveDump(path, result.image, format, &error)) {
             c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
             return kExitReader;
         }
-        summary.insert("output", output);
-        plain += QStringLiteral(", saved to ") + output + ZeroedNote(result.image, format, summary);
+        summary.insert(partial ? "partial" : "output", path);
+        plain += QStringLiteral(", saved to ") + path + ZeroedNote(result.image, format, summary);
+        if (partial && QFileInfo::exists(output))
+            plain += QStringLiteral(" (%1 left as it was)").arg(output);
     } else {
         summary.insert("saved", false);
         plain += QFileInfo::exists(output)

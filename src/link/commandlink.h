@@ -19,6 +19,9 @@ public:
     virtual const std::string& LastResponse() const = 0;
     virtual int ResponseLength() const = 0;
     virtual void Pause(int ms) = 0;
+    // Whether the last Exchange put its frame on the line: one refused before
+    // it (a stop requested in the pause) was never sent.
+    virtual bool FrameSent() const { return true; }
 };
 
 // Whom a command goes to: the reader type's prefix letter and the reader's ID.

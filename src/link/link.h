@@ -86,6 +86,10 @@ public:
     const std::string& LastResponse() const override { return lastResponse_; }
     int ResponseLength() const override { return responseLength_; }
     Outcome LastOutcome() const { return lastOutcome_; }
+    bool FrameSent() const override
+    {
+        return lastOutcome_ != Outcome::Interrupted && lastOutcome_ != Outcome::Refused;
+    }
     // Waits, running the event hook about every millisecond.
     void Pause(int ms) override;
 

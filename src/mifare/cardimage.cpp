@@ -288,16 +288,35 @@ CardImage CardImage::Resized(CardSize size) const
     return resized;
 }
 
-QString CardUid(const CardImage& image)
+Block0Layout LayoutOfBlock0(const PartialBytes& b)
+{
+    const auto at = [&](int i) { return b[size_t(i)].value_or(0); };
+    const bool known = std::all_of(b.begin(), b.begin() + 10, [](auto v) { return v.has_value(); });
+    // A 4-byte UID's check byte, and the ATQA's UID size bits (00 single, 01 double).
+    const bool single = known && (at(0) ^ at(1) ^ at(2) ^ at(3)) == at(4) && (at(6) & 0xC0) == 0;
+    const bool doubled = known && (at(8) & 0xC0) == 0x40;
+    if (!single && doubled)
+        return {7, 7};
+    return {4, 5};
+}
+
+QString UidOfBlock0(const PartialBytes& bytes)
 {
     QString uid;
-    for (int i = 0; i < 4; ++i) {
-        const auto b = image.Byte(0, i);
-        if (!b)
+    for (int i = 0; i < LayoutOfBlock0(bytes).uidBytes; ++i) {
+        if (!bytes[size_t(i)])
             return {};
-        uid += QStringLiteral("%1").arg(*b, 2, 16, QLatin1Char('0')).toUpper();
+        uid += QStringLiteral("%1").arg(*bytes[size_t(i)], 2, 16, QLatin1Char('0')).toUpper();
     }
     return uid;
+}
+
+QString CardUid(const CardImage& image)
+{
+    PartialBytes block0;
+    for (int i = 0; i < 16; ++i)
+        block0[size_t(i)] = image.Byte(0, i);
+    return UidOfBlock0(block0);
 }
 
 QString BackupStem(const CardImage& image)

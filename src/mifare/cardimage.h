@@ -139,7 +139,19 @@ struct ImageDiff
 // there. Which key read a block is not compared.
 ImageDiff Compare(const CardImage& first, const CardImage& second);
 
-// The card's UID from block 0 (its first four bytes), as hex; "" where unknown.
+// Where block 0 keeps the UID and the SAK. A 4-byte UID is followed by its
+// check byte (the XOR of the four), the SAK at byte 5 and the ATQA; a 7-byte
+// UID (bytes 0-6) by the SAK at byte 7 and the ATQA at bytes 8-9, whose UID
+// size bits (0x40 of byte 8) say "double".
+struct Block0Layout
+{
+    int uidBytes = 4;
+    int sakByte = 5;
+};
+Block0Layout LayoutOfBlock0(const PartialBytes& bytes);
+// The UID of a block 0, as hex; "" where unknown.
+QString UidOfBlock0(const PartialBytes& bytes);
+// The card's UID from its block 0; "" where unknown.
 QString CardUid(const CardImage& image);
 // "card-UID" (or "card"): the name a backup of this card starts with.
 QString BackupStem(const CardImage& image);

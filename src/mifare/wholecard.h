@@ -49,17 +49,18 @@ struct WriteStep
 // How a run ended.
 enum class RunEnd {
     Done,
-    NoReader,  // the reader did not identify itself
-    CardGone,  // the card went away (no answer twice, or refused where it had read)
-    Cancelled, // the front end asked, between two commands
-    Stopped,   // a signal asked the process to stop
-    NoBackup,  // the target's backup could not be saved: nothing was written
+    NoReader,    // the reader did not identify itself
+    CardGone,    // the card went away (no answer twice, "no card", or refused where it had read)
+    CardChanged, // block 0 shows another card than the one the run is for: nothing more sent
+    Cancelled,   // the front end asked, between two commands
+    Stopped,     // a signal asked the process to stop
+    NoBackup,    // the target's backup could not be saved: nothing was written
     WriteFailed,
     SizeUnknown,  // no size given, and block 0 does not tell it: nothing was written
     SizeMismatch, // the image is of the other size than the card: nothing was written
 };
-// "done", "no reader", "card gone", "cancelled", "stopped", "no backup", "write failed",
-// "card size unknown", "card size differs".
+// "done", "no reader", "card gone", "card changed", "cancelled", "stopped", "no backup",
+// "write failed", "card size unknown", "card size differs".
 const char* RunEndText(RunEnd end);
 
 // Where a run is: the sector it works on and, during a search of the key
@@ -103,7 +104,8 @@ struct ReadResult
     int Opened() const;
 };
 
-// The size block 0's SAK (its byte 5) tells: 08, 88, 28 a 1K card; 18, 98, 38 a 4K one.
+// The size block 0's SAK tells (byte 5 after a 4-byte UID, byte 7 after a
+// 7-byte one): 08, 88, 28 a 1K card; 18, 98, 38 a 4K one.
 std::optional<CardSize> SizeFromSak(uint8_t sak);
 std::optional<CardSize> SizeOfCard(const CardImage& image);
 
@@ -125,6 +127,9 @@ struct WriteOptions
     QStringList keys;             // candidates for the target's own keys
     bool allowPermanent = false;  // write trailers that would fix a sector for good
     std::optional<CardSize> size; // the card's, where the user gave it; else block 0's
+    // The UID of the card the write is for: a card whose block 0 shows
+    // another is left unwritten (CardChanged).
+    std::optional<QString> uid = {};
 };
 
 struct WriteResult
