@@ -99,9 +99,6 @@ int MifareIssue(Context& c)
     QString error, notice;
     if (!BackupFolder(&error, &notice))
         throw UsageError{error};
-    CsvList log;
-    if (!log.Open(logPath, QLatin1String(mifare::kIssueLogHeader), &error))
-        throw UsageError{error};
     mifare::IssueBatch batch;
     batch.source = source;
     batch.options = options;
@@ -111,8 +108,25 @@ int MifareIssue(Context& c)
     }
     batch.count = count;
     batch.again = c.Flag("again");
-    // A resumed log: its issued cards are done, and their numbers used.
-    batch.Resume(log.Rows());
+    // A resumed log, read row by row: its issued cards are done, and every
+    // number it holds is used.
+    CsvList log;
+    if (!log.Open(
+            logPath, {QLatin1String(mifare::kIssueLogHeader), mifare::WholeIssueRow},
+            [&](const QStringList& row, int, QString* why) { return batch.AddRow(row, why); },
+            &error))
+        throw UsageError{error};
+    if (const QString refusal = batch.NumberRefusal(); !refusal.isEmpty())
+        throw UsageError{QStringLiteral("--number: %1 (nothing was written)").arg(refusal)};
+    if (!log.Repair().isEmpty())
+        c.out.Note(log.Repair(), {{"verb", c.Name()}, {"notice", log.Repair()}});
+    for (const QStringList& row : batch.interrupted)
+        c.out.Note(QStringLiteral("%1: row %2: %3 was being written when a run ended: logged as "
+                                  "incomplete%4")
+                       .arg(logPath, row[0], row[2],
+                            row[3].isEmpty() ? QString()
+                                             : QStringLiteral(", its number %1 used").arg(row[3])),
+                   {{"verb", c.Name()}, {"interrupted", row[0].toInt()}, {"uid", row[2]}});
     if (!notice.isEmpty())
         c.out.Note(notice, {{"verb", c.Name()}, {"notice", notice}});
 
@@ -149,18 +163,27 @@ int MifareIssue(Context& c)
     mifare::BatchEnd end;
     IssueProgress progress(c);
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
+        // A new log is made only now that the reader answered.
+        if (!log.Exists() && !log.Create(&error))
+            throw UsageError{error};
         end = mifare::RunIssueBatch(l, to, batch, hooks, progress);
         c.refusal = end.logError;
         return end.logError.isEmpty();
     });
     if (code != kExitOk)
         return code;
-    c.out.Result(
-        QStringLiteral("%1 card(s) issued, %2 not, logged in %3")
-            .arg(end.issued)
-            .arg(end.failed)
-            .arg(logPath),
-        {{"verb", c.Name()}, {"issued", end.issued}, {"failed", end.failed}, {"log", logPath}});
+    QJsonObject summary{
+        {"verb", c.Name()}, {"issued", end.issued}, {"failed", end.failed}, {"log", logPath}};
+    QString plain = QStringLiteral("%1 card(s) issued, %2 not, logged in %3")
+                        .arg(end.issued)
+                        .arg(end.failed)
+                        .arg(logPath);
+    if (end.numbersUsedUp) {
+        summary.insert("numbersUsedUp", true);
+        plain += QStringLiteral("; the numbers are used up (the next would pass %1)")
+                     .arg(mifare::kLargestNumber);
+    }
+    c.out.Result(plain, summary);
     if (link::StopRequested())
         return Interrupted(c);
     return end.failed > 0 ? kExitReader : kExitOk;

@@ -9,35 +9,42 @@
 #include "link/interrupt.h"
 #include "link/payload.h"
 #include "reader/configuration.h"
+#include "session.h"
 #include "valueblock.h"
 
 namespace mifare {
 
 namespace {
 
-constexpr int kIssueBlockAnswer = 42;
 constexpr int kPollPeriodMs = 333; // about three polls a second
 constexpr char kAuthFailed[] = "03";
+constexpr char kForbidden[] = "04";
 
 bool BlockRead(const CommandLink& link, bool exchanged)
 {
     return link::StatusAccepted(exchanged, link.LastResponse(), link.ResponseLength(),
-                                kIssueBlockAnswer);
+                                kBlockAnswerLength);
 }
 
-bool AuthFailed(const CommandLink& link, bool exchanged)
+bool StatusIs(const CommandLink& link, bool exchanged, const char* status)
 {
-    return exchanged && link.LastResponse().substr(5, 2) == kAuthFailed;
+    return exchanged && link.ResponseLength() == kBlockAnswerLength &&
+           link.LastResponse().compare(kStatusOffset, 2, status) == 0;
 }
 
 QString ReadData(const CommandLink& link)
 {
-    return link::PayloadText(link.LastResponse().substr(7, 32));
+    return link::PayloadText(link.LastResponse().substr(kDataOffset, kDataDigits));
 }
 
 QString ReadCommand(bool keyB, int block)
 {
     return QStringLiteral("h") + (keyB ? QStringLiteral("61") : QStringLiteral("60")) + Hex2(block);
+}
+
+int TrailerOf(int sector)
+{
+    return FirstBlock(sector) + BlocksInSector(sector) - 1;
 }
 
 // Whether a block read back holds what was written: every byte both know.
@@ -46,8 +53,7 @@ bool SameKnownBytes(const CardImage& written, const QString& readHex, int block)
     const auto read = ParseBlockHex(readHex);
     if (!read)
         return false;
-    const bool trailer =
-        block == FirstBlock(SectorOfBlock(block)) + BlocksInSector(SectorOfBlock(block)) - 1;
+    const bool trailer = block == TrailerOf(SectorOfBlock(block));
     for (int i = 0; i < 16; ++i) {
         // Key A never reads back; key B only where the conditions let it.
         if (trailer && (i < 6 || i >= 10))
@@ -67,8 +73,54 @@ QString IssueBlockList(const QList<int>& blocks)
     return numbers.isEmpty() ? QStringLiteral("none") : numbers.join(QLatin1Char(' '));
 }
 
-// The log's result and detail of a card: what was written, and how it ended.
-std::pair<QString, QString> Judge(const IssueResult& r, const QString& backup, bool stopped)
+// A log row's result, and how its detail ends: the last words of a whole row.
+struct Ending
+{
+    const char* result;
+    const char* words;
+};
+constexpr char kWriting[] = "writing";
+constexpr char kInterrupted[] = "the run ended while it was written";
+constexpr Ending kEndings[] = {
+    {"issued", "verified"},
+    {"incomplete", "the card went away"},
+    {"incomplete", "another card came"},
+    {"incomplete", kInterrupted},
+    {"stopped", "stopped"},
+    {"failed", "not read back as written"},
+    {"failed", "not all written"},
+    {"failed", "no reader"},
+    {"failed", "write failed"},
+    {"failed", "no backup"},
+    {"failed", "card size unknown"},
+    {"failed", "card size differs"},
+    {kWriting, kWriting},
+};
+
+// The log's result and ending of a card: what was written, and how it ended.
+std::pair<const char*, const char*> Outcome(const IssueResult& r)
+{
+    if (r.Issued())
+        return {"issued", "verified"};
+    const RunEnd end = r.write.end != RunEnd::Done ? r.write.end : r.readBack;
+    switch (end) {
+    case RunEnd::Stopped:
+    case RunEnd::Cancelled:
+        return {"stopped", "stopped"};
+    case RunEnd::CardGone:
+        return {"incomplete", "the card went away"};
+    case RunEnd::CardChanged:
+        return {"incomplete", "another card came"};
+    case RunEnd::Done:
+        return {"failed", r.unverified.isEmpty() ? "not all written" : "not read back as written"};
+    default:
+        return {"failed", RunEndText(end)};
+    }
+}
+
+// The detail: the blocks written and not, the backup, and the ending last.
+QString Detail(const IssueResult& r, const QString& backup, const QString& backupError,
+               const char* ending)
 {
     using K = WriteStep::Kind;
     QList<int> written;
@@ -79,23 +131,120 @@ std::pair<QString, QString> Judge(const IssueResult& r, const QString& backup, b
         if (s.kind == K::Skipped || s.kind == K::Failed)
             notWritten << QStringLiteral("%1 (%2)").arg(s.block).arg(s.reason);
     }
-    QString detail = QStringLiteral("written %1").arg(IssueBlockList(written));
+    QStringList parts{QStringLiteral("written %1").arg(IssueBlockList(written))};
     if (!notWritten.isEmpty())
-        detail += QStringLiteral("; not written ") + notWritten.join(QStringLiteral(", "));
+        parts << QStringLiteral("not written ") + notWritten.join(QStringLiteral(", "));
     if (!r.unverified.isEmpty())
-        detail += QStringLiteral("; not read back as written %1").arg(IssueBlockList(r.unverified));
+        parts << QStringLiteral("not read back as written %1").arg(IssueBlockList(r.unverified));
+    if (!r.otherUid.isEmpty())
+        parts << QStringLiteral("then %1 on the reader").arg(r.otherUid);
     if (!backup.isEmpty())
-        detail += QStringLiteral("; backup ") + backup;
-    if (r.Issued())
-        return {QStringLiteral("issued"), detail + QStringLiteral("; verified")};
-    stopped = stopped || r.write.end == RunEnd::Stopped || r.write.end == RunEnd::Cancelled;
-    if (r.write.end == RunEnd::CardGone || (r.write.end == RunEnd::Done && !r.verified && !stopped))
-        return {QStringLiteral("incomplete"), detail + QStringLiteral("; the card went away")};
-    if (stopped)
-        return {QStringLiteral("stopped"), detail};
-    return {QStringLiteral("failed"),
-            detail + QStringLiteral("; ") + QLatin1String(RunEndText(r.write.end))};
+        parts << QStringLiteral("backup ") + backup;
+    if (!backupError.isEmpty())
+        parts << QStringLiteral("backup not saved (%1)").arg(backupError);
+    parts << QLatin1String(ending);
+    return parts.join(QStringLiteral("; "));
 }
+
+// Whether the number went onto the card, or may have: its block was written,
+// sent without an answer, or held it already.
+bool NumberUsed(const IssueResult& r, int block)
+{
+    using K = WriteStep::Kind;
+    for (const WriteStep& s : r.write.steps)
+        if (s.block == block &&
+            (s.kind == K::Written || s.kind == K::Failed || s.kind == K::Unchanged))
+            return true;
+    return false;
+}
+
+// The trailer in force on a sector after the write: the template's where its
+// trailer went (or was there already), else the card's as read. The keys to
+// read with: that trailer's own, then the other one's, then the lists'.
+struct InForce
+{
+    std::optional<Conditions> conditions;
+    QStringList keys[2]; // by type: A, B
+};
+
+InForce TrailerInForce(int sector, const CardImage& source, const WriteResult& w,
+                       const QStringList& keys)
+{
+    using K = WriteStep::Kind;
+    bool templ = false;
+    for (const WriteStep& s : w.steps)
+        if (s.block == TrailerOf(sector) && (s.kind == K::Written || s.kind == K::Unchanged))
+            templ = true;
+    const CardImage& first = templ ? source : w.target.image;
+    const CardImage& second = templ ? w.target.image : source;
+    InForce f;
+    f.conditions = first.AccessConditions(sector);
+    for (const CardImage* image : {&first, &second}) {
+        for (const auto& [type, key] :
+             {std::pair{0, image->KeyA(sector)}, std::pair{1, image->KeyB(sector)}})
+            if (key && !f.keys[type].contains(*key))
+                f.keys[type] << *key;
+    }
+    for (QStringList& list : f.keys)
+        for (const QString& k : keys)
+            if (!list.contains(k))
+                list << k;
+    return f;
+}
+
+// The types of key that may read `block` under the trailer in force; both
+// where its conditions are not known.
+QList<KeyType> Readers(int block, const InForce& f)
+{
+    if (!f.conditions)
+        return {KeyType::A, KeyType::B};
+    const int sector = SectorOfBlock(block);
+    const Condition trailer = (*f.conditions)[3];
+    const bool isTrailer = block == TrailerOf(sector);
+    const Caption who =
+        isTrailer
+            ? RightOf(Group::AccessRead, trailer, trailer)
+            : RightOf(Group::Read,
+                      (*f.conditions)[size_t(AccessGroup(sector, block - FirstBlock(sector)))],
+                      trailer);
+    QList<KeyType> types;
+    for (KeyType t : {KeyType::A, KeyType::B})
+        if (Allows(who, t))
+            types << t;
+    return types;
+}
+
+// Reads a block with the keys that may; none when no key reads it (or the run ended).
+std::optional<QString> ReadBack(Session& s, int block, const InForce& f)
+{
+    for (KeyType type : Readers(block, f))
+        for (const QString& key : f.keys[int(type)]) {
+            Answer a = s.Load(key);
+            QString data;
+            if (a == Answer::Ok)
+                a = s.Read(block, type, &data);
+            if (a == Answer::Ok)
+                return data;
+            if (a == Answer::Gone)
+                return std::nullopt;
+        }
+    return std::nullopt;
+}
+
+// Forwards what a card's run shows, but never cancels it half way: a batch
+// stops between two cards.
+class WholeCardOnly final : public CardProgress
+{
+public:
+    explicit WholeCardOnly(CardProgress& to) : to_(to) {}
+    void SectorRead(const SectorReport& r) override { to_.SectorRead(r); }
+    void BlockDone(const WriteStep& s) override { to_.BlockDone(s); }
+    void Position(const RunPosition& at) override { to_.Position(at); }
+    bool Cancelled() override { return false; }
+
+private:
+    CardProgress& to_;
+};
 
 } // namespace
 
@@ -119,12 +268,15 @@ std::optional<QString> CardWatch::Poll(CommandLink& link, const Addressee& to)
             }
             loaded_ = k;
         }
-        const bool exchanged = reader::Send(link, to, ReadCommand(false, 0));
+        bool exchanged = reader::Send(link, to, ReadCommand(false, 0));
+        // Block 0 that only key B may read (an issued card's own conditions).
+        if (StatusIs(link, exchanged, kForbidden))
+            exchanged = reader::Send(link, to, ReadCommand(true, 0));
         if (BlockRead(link, exchanged)) {
             key_ = k;
             return ReadData(link);
         }
-        if (!AuthFailed(link, exchanged)) {
+        if (!StatusIs(link, exchanged, kAuthFailed) && !StatusIs(link, exchanged, kForbidden)) {
             // No card, or no answer: nothing to try other keys on.
             on_ = on_ && exchanged;
             return std::nullopt;
@@ -142,7 +294,8 @@ void CardWatch::Release(CommandLink& link, const Addressee& to)
 
 QString UidOfBlock0(const QString& block0)
 {
-    return block0.left(8).toUpper();
+    const auto bytes = ParseBlockHex(block0);
+    return bytes ? UidOfBlock0(*bytes) : QString();
 }
 
 CardImage WithNumber(const CardImage& image, int block, int32_t number)
@@ -163,98 +316,166 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
 {
     IssueResult r;
     r.write = WriteCard(link, to, source, options, backup, progress);
+    if (r.write.end == RunEnd::CardChanged)
+        r.otherUid = CardUid(r.write.target.image);
     if (r.write.end != RunEnd::Done)
         return r;
     std::map<int, QList<int>> written; // by sector
     for (const WriteStep& s : r.write.steps)
         if (s.kind == WriteStep::Kind::Written)
             written[SectorOfBlock(s.block)].append(s.block);
-    link.Pause(reader::kCommandPauseMs);
-    if (!reader::Identify(link, to))
-        return r;
-    reader::Send(link, to, QStringLiteral("b01"));
-    bool reached = true;
-    for (const auto& [sector, blocks] : written) {
-        // The image's own keys are the card's now, where its trailer went.
-        QList<std::pair<bool, QString>> keys;
-        if (const auto a = source.KeyA(sector))
-            keys.append({false, *a});
-        if (const auto b = source.KeyB(sector))
-            keys.append({true, *b});
-        for (const QString& k : options.keys)
-            keys.append({false, k});
-        QList<int> left = blocks;
-        for (const auto& [keyB, key] : keys) {
-            if (left.isEmpty() || progress.Cancelled())
-                break;
-            if (!reader::Send(link, to, QStringLiteral("f") + key)) {
-                reached = false;
-                break;
-            }
-            QList<int> next;
-            for (int block : left) {
-                const bool exchanged = reader::Send(link, to, ReadCommand(keyB, block));
-                if (BlockRead(link, exchanged)) {
-                    if (!SameKnownBytes(source, ReadData(link), block))
-                        r.unverified.append(block);
-                } else if (AuthFailed(link, exchanged)) {
-                    next.append(block); // another key may read it
-                } else {
-                    reached = false;
-                    break;
-                }
-            }
-            if (!reached)
-                break;
-            left = next;
+
+    Session s(link, to, progress, false);
+    QStringList keys = options.keys;
+    // The card's UID, before and after: every block read between is this card's.
+    const auto sameCard = [&] {
+        const std::optional<QString> block0 =
+            ReadBack(s, 0, TrailerInForce(0, source, r.write, keys));
+        if (s.Over())
+            return false;
+        const QString uid = block0 ? UidOfBlock0(*block0) : QString();
+        if (options.uid && uid != *options.uid) {
+            // Unread, it is no longer known to be there.
+            s.end = uid.isEmpty() ? RunEnd::CardGone : RunEnd::CardChanged;
+            r.otherUid = uid;
+            return false;
         }
-        r.unverified += left;
-        if (!reached)
-            break;
+        return true;
+    };
+    if (s.Begin() && sameCard()) {
+        for (const auto& [sector, blocks] : written) {
+            const InForce f = TrailerInForce(sector, source, r.write, keys);
+            for (int block : blocks) {
+                const auto data = ReadBack(s, block, f);
+                if (s.Over())
+                    break;
+                if (!data || !SameKnownBytes(source, *data, block))
+                    r.unverified.append(block);
+            }
+            if (s.Over())
+                break;
+        }
+        if (!s.Over())
+            sameCard();
     }
-    reader::Send(link, to, QStringLiteral("b00"));
-    r.verified = reached;
+    r.readBack = s.end;
+    r.verified = s.end == RunEnd::Done;
+    s.Finish();
     return r;
 }
 
-void IssueBatch::Resume(const QList<QStringList>& rows)
+bool WholeIssueRow(const QStringList& row)
 {
-    for (const QStringList& row : rows) {
-        last = std::max(last, row[0].toInt());
-        if (row[4] != QLatin1String("issued"))
-            continue;
-        issued.insert(row[2]);
-        if (numberBlock && !row[3].isEmpty())
-            next = std::max<int64_t>(next, row[3].toLongLong() + 1);
+    if (row.size() != 6)
+        return false;
+    for (const Ending& e : kEndings)
+        if (row[4] == QLatin1String(e.result) &&
+            (row[5] == QLatin1String(e.words) ||
+             row[5].endsWith(QStringLiteral("; ") + QLatin1String(e.words))))
+            return true;
+    return false;
+}
+
+bool IssueBatch::AddRow(const QStringList& row, QString* error)
+{
+    bool ok = false;
+    const int n = row[0].toInt(&ok);
+    if (!ok || n < 1) {
+        *error = QStringLiteral("\"%1\" is no row number").arg(row[0]);
+        return false;
     }
+    qint64 number = -1;
+    if (!row[3].isEmpty()) {
+        number = row[3].toLongLong(&ok);
+        if (!ok || number < 0) {
+            *error = QStringLiteral("\"%1\" is no number").arg(row[3]);
+            return false;
+        }
+    }
+    last = std::max(last, n);
+    // A card's end row follows its "writing" row with the same n.
+    interrupted.removeIf([n](const QStringList& r) { return r[0].toInt() == n; });
+    if (row[4] == QLatin1String(kWriting))
+        interrupted << row;
+    if (row[4] == QLatin1String("issued"))
+        issued.insert(row[2]);
+    // Every number a row holds is on a card, or may be: never given again.
+    if (numberBlock && number >= 0)
+        next = std::max<int64_t>(next, number + 1);
+    return true;
+}
+
+QString IssueBatch::NumberRefusal() const
+{
+    if (!numberBlock)
+        return {};
+    const int64_t lastNumber = next + (count ? *count - 1 : 0);
+    if (lastNumber <= kLargestNumber)
+        return {};
+    return count && next <= kLargestNumber
+               ? QStringLiteral("%1 cards numbered from %2 would pass %3, the largest number a "
+                                "value block holds")
+                     .arg(*count)
+                     .arg(next)
+                     .arg(kLargestNumber)
+               : QStringLiteral("the next number, %1, would pass %2, the largest number a value "
+                                "block holds")
+                     .arg(next)
+                     .arg(kLargestNumber);
 }
 
 BatchEnd RunIssueBatch(CommandLink& link, const Addressee& to, IssueBatch& batch,
-                       const IssueHooks& hooks, CardProgress& progress)
+                       const IssueHooks& hooks, CardProgress& shown)
 {
     BatchEnd end;
+    WholeCardOnly progress(shown);
+    // The cards a run stopped in get their end rows first: incomplete, their number used.
+    for (QStringList row : std::as_const(batch.interrupted)) {
+        QString detail = row[5];
+        detail.chop(int(qstrlen(kWriting)));
+        row[1] = hooks.now();
+        row[4] = QStringLiteral("incomplete");
+        row[5] = detail + QLatin1String(kInterrupted);
+        if (!hooks.log(row, &end.logError))
+            return end;
+    }
+    batch.interrupted.clear();
+
     CardWatch watch(batch.options.keys);
     QElapsedTimer poll;
     const auto stopped = [&] { return link::StopRequested() || (hooks.stop && hooks.stop()); };
     const auto waitPeriod = [&] {
         link.Pause(int(std::max<qint64>(0, kPollPeriodMs - poll.elapsed())));
     };
-    // Until the card in the field has gone.
-    const auto waitGone = [&] {
+    std::optional<QString> seen; // block 0 of a card found while another was waited out
+    // Until the card `uid` has left; another card seen meanwhile is the next one.
+    const auto waitGone = [&](const QString& uid) {
         if (hooks.waiting)
             hooks.waiting(false);
         while (!stopped()) {
             poll.start();
-            if (!watch.Poll(link, to))
+            const auto block0 = watch.Poll(link, to);
+            if (!block0)
                 break;
+            if (UidOfBlock0(*block0) != uid) {
+                seen = block0;
+                break;
+            }
             waitPeriod();
         }
     };
     while (!stopped() && !(batch.count && end.issued >= *batch.count)) {
-        if (hooks.waiting)
-            hooks.waiting(true);
-        poll.start();
-        const auto block0 = watch.Poll(link, to);
+        if (batch.numberBlock && batch.next > kLargestNumber) {
+            end.numbersUsedUp = true;
+            break;
+        }
+        std::optional<QString> block0 = std::exchange(seen, std::nullopt);
+        if (!block0) {
+            if (hooks.waiting)
+                hooks.waiting(true);
+            poll.start();
+            block0 = watch.Poll(link, to);
+        }
         if (!block0) {
             waitPeriod();
             continue;
@@ -263,44 +484,58 @@ BatchEnd RunIssueBatch(CommandLink& link, const Addressee& to, IssueBatch& batch
         if (batch.issued.contains(uid) && !batch.again) {
             if (hooks.repeat)
                 hooks.repeat(uid);
-            waitGone();
+            waitGone(uid);
             continue;
         }
         watch.Release(link, to);
+        const int32_t number = int32_t(batch.next);
         const CardImage image =
-            batch.numberBlock ? WithNumber(batch.source, *batch.numberBlock, int32_t(batch.next))
-                              : batch.source;
+            batch.numberBlock ? WithNumber(batch.source, *batch.numberBlock, number) : batch.source;
+        WriteOptions options = batch.options;
+        options.uid = uid;
         QString backup, backupError;
+        int n = 0;
+        // The backup, then the card's "writing" row: both before its first write.
         const Backup save = [&](const CardImage& target) {
             const auto path = hooks.backup(target, &backupError);
-            backup = path.value_or(QString());
-            return path.has_value();
+            if (!path)
+                return false;
+            backup = *path;
+            n = ++batch.last;
+            const QString numberText = batch.numberBlock ? QString::number(number) : QString();
+            return hooks.log({QString::number(n), hooks.now(), uid, numberText, kWriting,
+                              QStringLiteral("backup %1; %2").arg(backup, kWriting)},
+                             &end.logError);
         };
-        const IssueResult r = IssueCard(link, to, image, batch.options, save, progress);
-        auto [result, detail] = Judge(r, backup, stopped());
-        if (r.write.end == RunEnd::NoBackup)
-            detail += QStringLiteral(": ") + backupError;
-        const bool ok = result == QLatin1String("issued");
-        const QStringList row{QString::number(++batch.last),
+        const IssueResult r = IssueCard(link, to, image, options, save, progress);
+        if (!end.logError.isEmpty())
+            break;
+        const auto [result, ending] = Outcome(r);
+        const bool ok = r.Issued();
+        const bool used = batch.numberBlock && NumberUsed(r, *batch.numberBlock);
+        const QStringList row{QString::number(n > 0 ? n : ++batch.last),
                               hooks.now(),
                               uid,
-                              ok && batch.numberBlock ? QString::number(batch.next) : QString(),
-                              result,
-                              detail};
+                              used ? QString::number(number) : QString(),
+                              QLatin1String(result),
+                              Detail(r, backup, backupError, ending)};
         if (!hooks.log(row, &end.logError))
             break;
+        if (used)
+            ++batch.next;
         if (ok) {
             ++end.issued;
-            ++batch.next;
             batch.issued.insert(uid);
         } else {
             ++end.failed;
         }
         if (hooks.done)
             hooks.done(row, ok);
-        if (stopped())
+        if (stopped() || (batch.count && end.issued >= *batch.count))
             break;
-        waitGone();
+        // Another card already there is the next one, with a poll of its own.
+        if (r.write.end != RunEnd::CardChanged && r.readBack != RunEnd::CardChanged)
+            waitGone(uid);
     }
     watch.Release(link, to);
     return end;

@@ -2,13 +2,13 @@
 
 // Issuing: one card image written onto card after card. A watch on the field
 // between cards, and each card's write followed by a read-back of every block
-// it wrote.
+// it wrote, with the card's UID checked before and after.
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
-
-#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -36,27 +36,39 @@ private:
     int key_ = 0;     // the key that worked last, tried first
 };
 
-// The card's UID: the first four bytes of block 0.
+// The card's UID from a block 0 read as 32 digits: 4 or 7 bytes, as its layout tells.
 QString UidOfBlock0(const QString& block0);
 
 // `image` with a running number in `block` as a value block (its own address).
 CardImage WithNumber(const CardImage& image, int block, int32_t number);
 
+// The largest number a value block holds.
+inline constexpr int64_t kLargestNumber = 2147483647;
+
 struct IssueResult
 {
     WriteResult write;
-    QList<int> unverified; // written, and not read back as written
-    bool verified = false; // the read-back ran to its end
+    QList<int> unverified;          // written, and not read back as written (or not at all)
+    RunEnd readBack = RunEnd::Done; // how the read-back ended
+    bool verified = false;          // the read-back ran to its end on the same card
+    QString otherUid;               // the card found instead, where another came
     bool Issued() const;
 };
 
-// WriteCard, then every block it wrote read back, sector by sector, with the
-// image's keys first and then the options' keys.
+// WriteCard (for the card of `options.uid`), then block 0 and every block it
+// wrote read back, each with a key the trailer in force lets read it, and
+// block 0 once more: a card that went away or was swapped is never issued.
 IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& source,
                       const WriteOptions& options, const Backup& backup, CardProgress& progress);
 
-// The log's columns.
+// The log's columns. A card's row goes in as "writing" before anything is
+// written to it (with the number it gets) and again, with the same n, once it
+// has ended: a crash between the two leaves the number used.
 inline constexpr char kIssueLogHeader[] = "n,time,uid,number,result,detail";
+
+// Whether a row of the log is whole: its result is one the log knows and its
+// detail ends as that result's details end.
+bool WholeIssueRow(const QStringList& row);
 
 // A batch: the template, where its running number goes, and how far the log got.
 struct IssueBatch
@@ -69,8 +81,14 @@ struct IssueBatch
     bool again = false;             // also UIDs issued already
     QSet<QString> issued;           // UIDs of the log's issued rows
     int last = 0;                   // the log's last n
-    // Goes on after a log's rows: its issued UIDs left alone, its numbers used.
-    void Resume(const QList<QStringList>& rows);
+    // "writing" rows of the log without their end: a run stopped in them.
+    QList<QStringList> interrupted;
+    // One row of a resumed log, in order: its issued UID left alone, its
+    // number used. False with `error` for a row that is no row of a log.
+    bool AddRow(const QStringList& row, QString* error);
+    // Why the numbers cannot be given (the next, or the last of --count, would
+    // pass kLargestNumber); "" when they can.
+    QString NumberRefusal() const;
 };
 
 // What a front end does for the batch: the backup, the log, what it shows.
@@ -91,12 +109,16 @@ struct BatchEnd
 {
     int issued = 0;
     int failed = 0;
-    QString logError; // the log could not be written: the batch ended there
+    QString logError;           // the log could not be written: the batch ended there
+    bool numbersUsedUp = false; // the next number would pass kLargestNumber
 };
 
-// Card after card until the count or a stop: polls for a card about three
-// times a second; a UID issued already is announced and waited out; any other
-// card is issued (its number in place), logged at once, then waited out.
+// Card after card until the count or a stop: first the end rows of cards a
+// run stopped in; then polls for a card about three times a second; a UID
+// issued already is announced and waited out; any other card is issued (its
+// number in place), logged at once, then waited out. Another card laid on
+// while one is waited out is the next card. A card's run is never cancelled
+// half way: `stop` is asked between cards, and only a signal ends a card early.
 BatchEnd RunIssueBatch(CommandLink& link, const Addressee& to, IssueBatch& batch,
                        const IssueHooks& hooks, CardProgress& progress);
 
