@@ -310,6 +310,10 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"Issued: %1, not issued: %2.", "已发卡: %1, 未发卡: %2.", "已發卡: %1, 未發卡: %2."},
     {"The number's block is not a data block of the card.", "流水号区块不是卡片的资料区块.",
      "流水號區塊不是卡片的資料區塊."},
+    {"The running numbers are used up.", "流水号已用尽.", "流水號已用盡."},
+    {"%1 is the same credential as %2: not enrolled.", "%1 与 %2 是相同的凭证: 未登记.",
+     "%1 與 %2 是相同的憑證: 未登記."},
+    {"List file:", "清单档案:", "清單檔案:"},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

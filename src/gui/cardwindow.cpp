@@ -16,6 +16,7 @@
 #include "mifare/dumpfile.h"
 #include "mifare/issue.h"
 #include "mifare/keylist.h"
+#include "runframe.h"
 #include "store/csvlog.h"
 #include "store/statefolder.h"
 #include "ui_cardwindow.h"
@@ -136,8 +137,10 @@ public:
         const QString said =
             CatalogIndex(reason) >= 0 ? CatalogLookup(reason, w_.language_) : step.reason;
         for (const auto& [kind, text] : kStepTexts)
-            if (kind == step.kind)
-                w_.AddResult(w_.Msg(text).arg(step.block).arg(said));
+            if (kind == step.kind) {
+                QString line = w_.Msg(text).arg(step.block);
+                w_.AddResult(line.contains(QLatin1String("%2")) ? line.arg(said) : line);
+            }
     }
     // The bar moves by sectors read (and written), and is full when the run has ended.
     void Position(const mifare::RunPosition& at) override
@@ -156,20 +159,10 @@ public:
         else
             bar->setFormat(w_.Msg("Sector %1 of %2").arg(at.sector + 1).arg(at.sectors));
     }
-    bool Cancelled() override { return w_.cancelRequested_; }
+    bool Cancelled() override { return w_.main_.Runs().Stopping(); }
 
 private:
     TfrmCard& w_;
-};
-
-// The window's controls back however a run ends, an escaping error included.
-struct TfrmCard::RunGuard
-{
-    TfrmCard& w;
-    explicit RunGuard(TfrmCard& window) : w(window) { w.SetRunning(true); }
-    ~RunGuard() { w.SetRunning(false); }
-    RunGuard(const RunGuard&) = delete;
-    RunGuard& operator=(const RunGuard&) = delete;
 };
 
 TfrmCard::TfrmCard(TfrmModule& main)
@@ -203,6 +196,8 @@ TfrmCard::TfrmCard(TfrmModule& main)
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmCard::btnCancelClick);
     connect(ui->tblCard->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &TfrmCard::tblCardSelectionChange);
+    main_.Runs().AddView([this] { ShowRunning(); });
+    ShowRunning();
     ApplyLanguage(0);
 }
 
@@ -248,13 +243,21 @@ void TfrmCard::ApplyLanguage(int languageIndex)
     tblCardSelectionChange();
 }
 
+bool TfrmCard::Running() const
+{
+    return main_.Runs().RunsIn(this);
+}
+
 void TfrmCard::closeEvent(QCloseEvent* event)
 {
-    // Closed in the middle of a run, it would leave the run going unseen.
-    if (running_) {
+    // Closed in the middle of a run: the run stops at its next safe point,
+    // then the window closes; it never goes on unseen.
+    if (main_.Runs().HoldClose(this)) {
         event->ignore();
         return;
     }
+    if (issueDialog_)
+        issueDialog_->close();
     QWidget::closeEvent(event);
 }
 
@@ -280,7 +283,7 @@ bool TfrmCard::Confirm(const QString& question)
 bool TfrmCard::Ready()
 {
     // The main window lets events through while its own operations wait.
-    if (running_ || main_.OperationRunning || main_.CardReadRunning) {
+    if (main_.Runs().Running() || main_.OperationRunning || main_.CardReadRunning) {
         Message(Msg("The reader is busy."));
         return false;
     }
@@ -299,26 +302,34 @@ std::optional<CardSize> TfrmCard::SelectedSize() const
     }
 }
 
-void TfrmCard::SetRunning(bool on)
+void TfrmCard::ShowRunning()
 {
-    running_ = on;
-    cancelRequested_ = false;
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->gbKeys, ui->cmbSize, ui->tblCard,
-                                                      ui->btnRead, ui->btnWrite, ui->btnFormat,
-                                                      ui->btnOpen, ui->btnSave, ui->btnCompare})
-        w->setEnabled(!on);
-    ui->btnCancel->setEnabled(on);
-    if (on) {
+    const bool busy = main_.Runs().Running();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui->gbKeys, ui->cmbSize, ui->tblCard, ui->btnRead, ui->btnWrite, ui->btnFormat,
+             ui->btnIssue, ui->btnOpen, ui->btnSave, ui->btnCompare})
+        w->setEnabled(!busy);
+    // Cancel stops this window's run, whichever it is, the issue dialog's too.
+    ui->btnCancel->setEnabled(Running() && !main_.Runs().Stopping());
+    if (issueDialog_)
+        issueDialog_->ShowRunning(busy);
+}
+
+void TfrmCard::RunHere(QWidget* owner, const std::function<void()>& body)
+{
+    main_.Runs().Run(owner, [&] {
         ui->pbProgress->setValue(0);
         ui->pbProgress->setFormat(QStringLiteral("%p%"));
         ui->lstResults->clear();
         Message(QString());
-    }
+        body();
+    });
 }
 
 void TfrmCard::btnCancelClick()
 {
-    cancelRequested_ = true;
+    if (Running())
+        main_.Runs().Stop();
     ui->btnCancel->setEnabled(false);
 }
 
@@ -415,8 +426,7 @@ void TfrmCard::btnReadClick()
         return;
     const std::optional<CardSize> size = SelectedSize();
     std::optional<mifare::ReadResult> result;
-    {
-        RunGuard guard(*this);
+    RunHere(this, [&] {
         Progress progress(*this);
         main_.RunOperation({"Read whole card", "Read whole card ok.", "Read whole card error!"},
                            [&](link::CommandLink& link, const link::Addressee& to) {
@@ -425,7 +435,7 @@ void TfrmCard::btnReadClick()
                                // read all the same: its count tells.
                                return result->end == RunEnd::Done && result->Opened() > 0;
                            });
-    }
+    });
     if (!result) {
         Message(main_.ReaderFound ? main_.form()->pnMsg->text() : Msg("Reader not find"));
         return;
@@ -494,8 +504,7 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
     std::optional<mifare::WriteResult> result;
     QString backupError;
     lastBackup_.clear();
-    {
-        RunGuard guard(*this);
+    RunHere(this, [&] {
         Progress progress(*this);
         const TfrmModule::OperationTexts texts =
             format
@@ -511,7 +520,7 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
             return result->end == RunEnd::Done && result->Count(WriteStep::Kind::Skipped) == 0 &&
                    result->Count(WriteStep::Kind::Failed) == 0;
         });
-    }
+    });
     if (!result) {
         Message(main_.ReaderFound ? main_.form()->pnMsg->text() : Msg("Reader not find"));
         return;
@@ -537,22 +546,23 @@ void TfrmCard::WriteRun(const CardImage& source, bool format)
 void TfrmCard::btnIssueClick()
 {
     if (!issueDialog_) {
-        issueDialog_ = new TdlgIssue(*this);
+        issueDialog_ = new TdlgIssue(*this, main_.Runs(),
+                                     [this](const TdlgIssue::Settings& s) { IssueRun(s); });
         issueDialog_->ApplyLanguage(language_);
+        issueDialog_->ShowRunning(main_.Runs().Running());
     }
     issueDialog_->show();
     issueDialog_->raise();
 }
 
-void TfrmCard::IssueRun(const IssueSettings& settings,
-                        const std::function<void(const QStringList& row, bool issued)>& row,
-                        const std::function<bool()>& stop, QString* message)
+void TfrmCard::IssueRun(const TdlgIssue::Settings& settings)
 {
+    TdlgIssue& dialog = *issueDialog_;
     if (!Ready())
-        return;
+        return dialog.ShowMessage(ui->lblMessage->text());
     const std::optional<QStringList> keys = CandidateKeys();
     if (!keys)
-        return;
+        return dialog.ShowMessage(ui->lblMessage->text());
     mifare::IssueBatch batch;
     batch.source = Image();
     batch.count = settings.count;
@@ -560,10 +570,8 @@ void TfrmCard::IssueRun(const IssueSettings& settings,
         const int sector = *settings.numberSector;
         if (sector >= batch.source.Sectors() ||
             *settings.numberBlock >= mifare::BlocksInSector(sector) - 1 ||
-            (sector == 0 && *settings.numberBlock == 0)) {
-            *message = Msg("The number's block is not a data block of the card.");
-            return;
-        }
+            (sector == 0 && *settings.numberBlock == 0))
+            return dialog.ShowMessage(Msg("The number's block is not a data block of the card."));
         batch.numberBlock = mifare::FirstBlock(sector) + *settings.numberBlock;
         batch.next = settings.start;
     }
@@ -581,11 +589,13 @@ void TfrmCard::IssueRun(const IssueSettings& settings,
     batch.options = mifare::WriteOptions{*keys, !fixed.isEmpty(), SelectedSize()};
     CsvList log;
     QString error;
-    if (!log.Open(settings.log, QLatin1String(mifare::kIssueLogHeader), &error)) {
-        *message = Msg("Cannot open the list:") + QLatin1Char(' ') + error;
-        return;
-    }
-    batch.Resume(log.Rows());
+    if (!log.Open(
+            settings.log, {QLatin1String(mifare::kIssueLogHeader), mifare::WholeIssueRow},
+            [&](const QStringList& row, int, QString* why) { return batch.AddRow(row, why); },
+            &error))
+        return dialog.ShowMessage(Msg("Cannot open the list:") + QLatin1Char(' ') + error);
+    if (const QString refusal = batch.NumberRefusal(); !refusal.isEmpty())
+        return dialog.ShowMessage(Msg("Cannot open the list:") + QLatin1Char(' ') + refusal);
     mifare::IssueHooks hooks;
     hooks.backup = [this](const CardImage& target, QString* error) -> std::optional<QString> {
         if (!SaveBackup(target, error))
@@ -594,22 +604,29 @@ void TfrmCard::IssueRun(const IssueSettings& settings,
     };
     hooks.log = [&](const QStringList& r, QString* e) { return log.Append(r, e); };
     hooks.now = CsvTime;
-    hooks.done = row;
-    hooks.stop = stop;
+    hooks.done = [&dialog](const QStringList& row, bool issued) { dialog.ShowRow(row, issued); };
+    hooks.stop = [this] { return main_.Runs().Stopping(); };
     mifare::BatchEnd end;
-    {
-        RunGuard guard(*this);
+    RunHere(&dialog, [&] {
         Progress progress(*this);
         main_.RunOperation({"Issue cards", "Issue cards ok.", "Issue cards error!"},
                            [&](link::CommandLink& link, const link::Addressee& to) {
+                               // A new log is made only once the reader answered.
+                               if (!log.Exists() && !log.Create(&end.logError))
+                                   return false;
                                end = mifare::RunIssueBatch(link, to, batch, hooks, progress);
                                return end.logError.isEmpty();
                            });
-    }
-    *message = Msg("Issued: %1, not issued: %2.").arg(end.issued).arg(end.failed);
+    });
+    QStringList text;
+    if (!log.Repair().isEmpty())
+        text << log.Repair();
+    text << Msg("Issued: %1, not issued: %2.").arg(end.issued).arg(end.failed);
+    if (end.numbersUsedUp)
+        text << Msg("The running numbers are used up.");
     if (!end.logError.isEmpty())
-        *message +=
-            QLatin1Char('\n') + Msg("Cannot save the list:") + QLatin1Char(' ') + end.logError;
+        text << Msg("Cannot save the list:") + QLatin1Char(' ') + end.logError;
+    dialog.ShowMessage(text.join(QLatin1Char('\n')));
 }
 
 // --- dump files ----------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "catalog/catalog.h"
+#include "issuedialog.h"
 #include "mifare/cardimage.h"
 #include "mifare/wholecard.h"
 
@@ -19,12 +20,12 @@ class frmCard;
 class QCloseEvent;
 class CardTableModel;
 class TfrmModule;
-class TdlgIssue;
 
 // The card window: the whole card read with key lists, written back or
 // formatted, kept in dump files and compared with one. Non-modal and without a
-// parent, like the history window; its runs go through the main window's
-// operation frame, and its Cancel stays usable while they run.
+// parent, like the history window; its runs are runs of the main window's run
+// frame and go through its operation frame, and its Cancel stays usable while
+// they run.
 class TfrmCard final : public QWidget
 {
 public:
@@ -34,7 +35,8 @@ public:
     Ui::frmCard* form() const { return ui.get(); }
     CardTableModel* Table() const { return table_; }
     const mifare::CardImage& Image() const;
-    bool Running() const { return running_; }
+    // Whether a run of this window (or of its issue dialog) goes on.
+    bool Running() const;
 
     // Captions in a language of the catalogue (0-2).
     void ApplyLanguage(int languageIndex);
@@ -61,19 +63,9 @@ public:
     void btnIssueClick();
     TdlgIssue* IssueDialog() const { return issueDialog_; }
 
-    // A batch of the shown image onto card after card (the issue dialog's run).
-    struct IssueSettings
-    {
-        QString log;
-        std::optional<int> numberSector, numberBlock; // the running number's place
-        qint64 start = 0;
-        std::optional<int> count;
-    };
-    // Each row as logged goes to `row`; `stop` is asked between cards and
-    // polls. The outcome, or why it did not start, in `message`.
-    void IssueRun(const IssueSettings& settings,
-                  const std::function<void(const QStringList& row, bool issued)>& row,
-                  const std::function<bool()>& stop, QString* message);
+    // A batch of the shown image onto card after card: the issue dialog's
+    // run, which shows its rows and its outcome (or why it did not start).
+    void IssueRun(const TdlgIssue::Settings& settings);
     void btnOpenClick();
     void btnSaveClick();
     void btnCompareClick();
@@ -88,8 +80,6 @@ protected:
 private:
     class Progress;
     friend class Progress;
-    struct RunGuard;
-    friend struct RunGuard;
 
     QString Msg(MsgKey key) const;
     void Message(const QString& text);
@@ -110,14 +100,16 @@ private:
     bool Confirm(const QString& question);
     QString EndText(mifare::RunEnd end, int sector) const;
     QString AccessText(int block) const;
-    void SetRunning(bool on);
+    // The controls as the run frame has it: a run of this window, of
+    // another, or none.
+    void ShowRunning();
+    // A run of this window: the bar and the results cleared first.
+    void RunHere(QWidget* owner, const std::function<void()>& body);
 
     std::unique_ptr<Ui::frmCard> ui;
     TfrmModule& main_;
     CardTableModel* table_;
     int language_ = 0;
-    bool running_ = false;
-    bool cancelRequested_ = false;
     QString lastBackup_;
     TdlgIssue* issueDialog_ = nullptr; // a child: goes with the window
 };

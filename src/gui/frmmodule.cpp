@@ -330,6 +330,12 @@ void TfrmModule::FormShow()
 
 void TfrmModule::closeEvent(QCloseEvent* event)
 {
+    // Exit with another window's run going: it stops at its next safe point,
+    // then everything closes.
+    if (runs_.HoldClose(this, true)) {
+        event->ignore();
+        return;
+    }
     if (!FormClose()) {
         event->ignore();
         return;

@@ -20,6 +20,7 @@
 #include "link/traffichistory.h"
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
+#include "runframe.h"
 
 namespace Ui {
 class frmModule;
@@ -75,6 +76,8 @@ public:
     bool CardReadRunning = false;
     // A scan or an operation of the operation frame runs.
     bool OperationRunning = false;
+    // The long runs of the other windows (a whole card, a batch, a box of badges).
+    RunFrame& Runs() { return runs_; }
     QString CommandPrefix = QStringLiteral("A");
     QString ReaderIdText;
     uint32_t AccessByte6 = 0;
@@ -264,6 +267,8 @@ private:
     };
 
     std::unique_ptr<Ui::frmModule> ui;
+    // Outlives the windows whose runs it holds.
+    RunFrame runs_;
     // The link's observers outlive it: closing the port on destruction reports.
     link::TrafficHistory history_;
     link::TrafficRecorder recorder_{history_};

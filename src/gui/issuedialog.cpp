@@ -1,10 +1,11 @@
 #include "issuedialog.h"
 
+#include <QCloseEvent>
 #include <QFileDialog>
 
 #include "beep.h"
-#include "cardwindow.h"
 #include "catalog/catalog.h"
+#include "runframe.h"
 #include "ui_issuedialog.h"
 
 namespace {
@@ -13,7 +14,8 @@ constexpr int kRowsShown = 12;
 
 } // namespace
 
-TdlgIssue::TdlgIssue(TfrmCard& card) : QDialog(&card), card_(card), ui(new Ui::dlgIssue)
+TdlgIssue::TdlgIssue(QWidget& window, RunFrame& runs, Start start)
+    : QDialog(&window), ui(new Ui::dlgIssue), runs_(runs), start_(std::move(start))
 {
     ui->setupUi(this);
     connect(ui->btnStart, &QPushButton::clicked, this, &TdlgIssue::btnStartClick);
@@ -39,12 +41,25 @@ void TdlgIssue::ApplyLanguage(int languageIndex)
     ui->btnStop->setText(msg("Stop"));
 }
 
-void TdlgIssue::AddRow(const QString& line)
+void TdlgIssue::ShowRow(const QStringList& row, bool issued)
 {
     QStringList lines = ui->txtRows->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    lines << line;
+    lines << row.mid(0, 5).join(QLatin1Char(','));
     ui->txtRows->setPlainText(
         lines.mid(std::max(0, int(lines.size()) - kRowsShown)).join(QLatin1Char('\n')));
+    Beep(issued ? 1000 : 300, issued ? 100 : 300);
+}
+
+void TdlgIssue::ShowMessage(const QString& text)
+{
+    ui->lblMessage->setText(text);
+}
+
+void TdlgIssue::ShowRunning(bool running)
+{
+    const bool mine = running && runs_.RunsIn(this);
+    ui->btnStart->setEnabled(!running);
+    ui->btnStop->setEnabled(mine);
 }
 
 void TdlgIssue::btnBrowseClick()
@@ -58,7 +73,9 @@ void TdlgIssue::btnBrowseClick()
 
 void TdlgIssue::btnStartClick()
 {
-    TfrmCard::IssueSettings settings;
+    if (runs_.Running())
+        return;
+    Settings settings;
     settings.log = ui->edLog->text();
     if (ui->cbNumber->isChecked()) {
         settings.numberSector = ui->spSector->value();
@@ -67,24 +84,23 @@ void TdlgIssue::btnStartClick()
     }
     if (ui->spCount->value() > 0)
         settings.count = ui->spCount->value();
-    stopping_ = false;
-    ui->btnStart->setEnabled(false);
-    ui->btnStop->setEnabled(true);
     ui->txtRows->clear();
-    QString message;
-    card_.IssueRun(
-        settings,
-        [this](const QStringList& row, bool issued) {
-            AddRow(row.mid(0, 5).join(QLatin1Char(',')));
-            Beep(issued ? 1000 : 300, issued ? 100 : 300);
-        },
-        [this] { return stopping_; }, &message);
-    ui->lblMessage->setText(message);
-    ui->btnStart->setEnabled(true);
-    ui->btnStop->setEnabled(false);
+    ui->lblMessage->clear();
+    start_(settings);
 }
 
 void TdlgIssue::btnStopClick()
 {
-    stopping_ = true;
+    if (runs_.RunsIn(this))
+        runs_.Stop();
+}
+
+void TdlgIssue::closeEvent(QCloseEvent* event)
+{
+    // Closed during its batch: the batch ends after the card on the reader, then it closes.
+    if (runs_.HoldClose(this)) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
