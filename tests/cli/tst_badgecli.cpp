@@ -2,12 +2,15 @@
 // enrollment (repeats, a resumed list, the Wiegand columns, Ctrl-C) and
 // issuing (numbers, a repeated UID, a card taken away mid-write, a trailer
 // that would fix a sector for good).
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 #include "cliworld.h"
+#include "handlers.h"
 
 namespace {
 
@@ -40,6 +43,23 @@ emu::MifareCard Card(uint8_t uid)
     return emu::MifareCard({uid, uid, uid, uid}, emu::MifareSize::k1K);
 }
 
+// A card of a UID given as hexadecimal digits, 8 or 14.
+emu::MifareCard Card(const QByteArray& uid)
+{
+    const QByteArray bytes = QByteArray::fromHex(uid);
+    return emu::MifareCard(std::vector<uint8_t>(bytes.begin(), bytes.end()), emu::MifareSize::k1K);
+}
+
+// A log's end rows (its "writing" rows left out), without their time: n, uid, number, result.
+QStringList Ends(const QString& log)
+{
+    QStringList ends;
+    for (const QString& row : RowsWithoutTime(log))
+        if (row.section(',', 3, 3) != "writing")
+            ends << row.section(',', 0, 3);
+    return ends;
+}
+
 // A fresh 1K card's image with data in blocks 1, 2, 5, 6, 8 and 9; sector 2's
 // trailer with `access`.
 QByteArray Template(const char* access = "FF078069")
@@ -70,26 +90,57 @@ class BadgeCli : public QObject
 {
     Q_OBJECT
 
+    // `mifare issue` of Template(access), numbered from 100, on the world's reader;
+    // `interrupt`: Ctrl-C once the first card's run has ended.
+    static Run Issue(World& w, int count, const QString& log, const QStringList& options = {},
+                     const char* access = "FF078069", bool interrupt = false)
+    {
+        const QString tpl = w.dir.filePath("site.mct");
+        Write(tpl, Template(access));
+        QProcess p;
+        w.Begin(p, QStringList{"mifare", "issue", tpl, "--log", log, "--count",
+                               QString::number(count), "--number", "1:0:100"} +
+                       kReader + options);
+        for (int waited = 0; interrupt && Ends(log).isEmpty() && waited < 60000; waited += 50)
+            QTest::qWait(50);
+        if (interrupt && p.processId() > 0)
+            ::kill(pid_t(p.processId()), SIGINT);
+        return World::Finish(p);
+    }
+
 private slots:
     // A box with a repeat and keypad keys; facility and number as the reader's
-    // Wiegand format decodes them, or as --wiegand says.
+    // Wiegand format decodes them, or as --wiegand says. A card whose facility
+    // and number equal an enrolled one's is that credential again, not a row.
     void enrollWithRepeats_data()
     {
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("second");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<bool>("sameCredential"); // 12BC614E gives 00BC614E's credential
         QTest::newRow("26 bits, from the reader")
-            << "0" << QStringList{} << "12BC614E,0314335566,26,188,24910";
+            << "0" << QStringList{}
+            << QStringList{"1,00BC614E,0012345678,26,188,24910",
+                           "2,0012D687,0001234567,26,18,54919"}
+            << true;
         QTest::newRow("34 bits, from the reader")
-            << "1" << QStringList{} << "12BC614E,0314335566,34,4796,24910";
-        QTest::newRow("42 bits, given")
-            << "0" << QStringList{"--wiegand", "42"} << "12BC614E,0314335566,42,,314335566";
+            << "1" << QStringList{}
+            << QStringList{"1,00BC614E,0012345678,34,188,24910",
+                           "2,12BC614E,0314335566,34,4796,24910",
+                           "3,0012D687,0001234567,34,18,54919"}
+            << false;
+        QTest::newRow("42 bits, given") << "0" << QStringList{"--wiegand", "42"}
+                                        << QStringList{"1,00BC614E,0012345678,42,,12345678",
+                                                       "2,12BC614E,0314335566,42,,314335566",
+                                                       "3,0012D687,0001234567,42,,1234567"}
+                                        << false;
     }
     void enrollWithRepeats()
     {
         QFETCH(QString, setting);
         QFETCH(QStringList, options);
-        QFETCH(QString, second);
+        QFETCH(QStringList, rows);
+        QFETCH(bool, sameCredential);
         World w;
         emu::ReaderModel m;
         m.wiegand = setting.toStdString();
@@ -101,16 +152,20 @@ private slots:
         w.Add(3, m);
         const QString list = w.dir.filePath("box.csv");
         const Run r =
-            w.Cli(QStringList{"enroll", "--output", list, "--count", "3"} + kReader + options);
+            w.Cli(QStringList{"enroll", "--output", list, "--count", QString::number(rows.size())} +
+                  kReader + options);
         QCOMPARE(r.exit, 0);
-        const QStringList rows = RowsWithoutTime(list);
-        QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[1], "2," + second);
-        QVERIFY(rows[2].startsWith("3,0012D687,0001234567,"));
+        QCOMPARE(RowsWithoutTime(list), rows);
         QVERIFY(Contents(list).startsWith(kEnrollHeader));
+        QCOMPARE(r.lines[1]["sameCredential"].toBool(), sameCredential);
         QCOMPARE(r.lines[2]["kind"].toString(), QString("repeat"));
         QCOMPARE(r.lines[2]["n"].toInt(), 1);
-        QCOMPARE(r.lines.last()["enrolled"].toInt(), 3);
+        // Facility and number as numbers, as a script compares them.
+        QVERIFY(r.lines[0]["number"].isDouble());
+        QCOMPARE(r.lines[0]["number"].toInteger(), rows[0].section(',', 5).toLongLong());
+        if (sameCredential)
+            QCOMPARE(r.lines[1]["facility"].toInteger(-1), 188);
+        QCOMPARE(r.lines.last()["enrolled"].toInt(), int(rows.size()));
         QCOMPARE(QFile(list).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
     }
@@ -162,19 +217,116 @@ private slots:
         QCOMPARE(r.lines.last()["enrolled"].toInt(), 4);
     }
 
+    // What a list on the disk may be: a last line without its newline (a
+    // whole row kept, a cut one set aside), another Wiegand format, none yet
+    // and no port; and a run that ends by its --seconds.
+    void enrollListEdges_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // "" for no file
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QStringList>("rows"); // after, without their time
+        QTest::addColumn<QString>("said");
+        const QByteArray first =
+            kEnrollHeader + "1,2026-12-01T10:00:00+01:00,00BC614E,0012345678,26,188,24910";
+        const QString next = "0012D687,0001234567,26,18,54919";
+        QTest::newRow("a last row without its newline")
+            << first << QStringList{"--count", "1"} << 0
+            << QStringList{"1,00BC614E,0012345678,26,188,24910", "2," + next} << "resumed";
+        QTest::newRow("a last row cut short") << first.chopped(2) << QStringList{"--count", "1"}
+                                              << 0 << QStringList{"1," + next} << "box.csv.partial";
+        QTest::newRow("another format")
+            << first + "\n"
+            << QStringList{"--wiegand", "34"} << 2
+            << QStringList{"1,00BC614E,0012345678,26,188,24910"} << "26-bit";
+        QTest::newRow("no port, no new list")
+            << QByteArray() << QStringList{"--port", "9"} << 3 << QStringList{} << "COM9";
+        QTest::newRow("--seconds") << QByteArray() << QStringList{"--seconds", "2"} << 0
+                                   << QStringList{} << "\"enrolled\":0";
+    }
+    void enrollListEdges()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, options);
+        QFETCH(int, exit);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, said);
+        World w;
+        emu::ReaderModel m;
+        if (!options.contains("--seconds"))
+            m.queue.Em("0012D687", 300, 100);
+        w.Add(3, m);
+        const QString list = w.dir.filePath("box.csv");
+        if (!before.isEmpty())
+            Write(list, before);
+        const Run r = w.Cli(QStringList{"enroll", "--output", list} + kReader + options);
+        QCOMPARE(r.exit, exit);
+        QVERIFY2((r.err + r.out).contains(said), qPrintable(r.err + r.out));
+        QCOMPARE(RowsWithoutTime(list), rows);
+        QCOMPARE(QFile::exists(list), exit != 3);
+        if (said.endsWith(".partial"))
+            QCOMPARE(Contents(list + ".partial"), before.mid(kEnrollHeader.size()) + "\n");
+        else if (exit == 2)
+            QCOMPARE(Contents(list), before);
+    }
+
+    // One run per list: a second one is refused before it reads a card.
+    void enrollListInUse()
+    {
+        World w;
+        w.Add(3);
+        const QString list = w.dir.filePath("box.csv");
+        QProcess first;
+        w.Begin(first, QStringList{"enroll", "--output", list} + kReader);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(list), 10000);
+        const Run second = w.Cli(QStringList{"enroll", "--output", list} + kReader);
+        ::kill(pid_t(first.processId()), SIGINT);
+        QCOMPARE(World::Finish(first).exit, 0);
+        QCOMPARE(second.exit, 2);
+        QVERIFY2((second.err + second.out).contains("in use by another run"),
+                 qPrintable(second.err + second.out));
+    }
+
+    // A list the disk takes no more of: the run ends, says so, exit 1, and
+    // the list holds whole rows only.
+    void enrollListFull()
+    {
+        World w;
+        emu::ReaderModel m;
+        m.queue.Em("00BC614E", 300, 100).Em("0012D687", 300, 100);
+        w.Add(3, m);
+        const QString list = w.dir.filePath("box.csv");
+        Write(list, kEnrollHeader);
+        QProcess p;
+        p.setChildProcessModifier([size = kEnrollHeader.size()] {
+            // The file may grow by one row and half of the next.
+            const rlimit limit{rlim_t(size + 100), rlim_t(size + 100)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);
+        });
+        w.Begin(p, QStringList{"enroll", "--output", list} + kReader);
+        const Run r = World::Finish(p);
+        QCOMPARE(r.exit, 1);
+        QVERIFY2((r.err + r.out).contains("cannot write the list"), qPrintable(r.err + r.out));
+        QCOMPARE(RowsWithoutTime(list).size(), 1);
+        QVERIFY(Contents(list).endsWith('\n'));
+    }
+
     // Five cards: three issued with running numbers; a UID in the log left
     // alone; a card taken away in the middle of its writes logged as
-    // incomplete, its number not used up.
+    // incomplete with the number it got, which the next card does not get.
     void issueFiveCards()
     {
         World w;
         emu::ReaderModel m;
-        m.queue.MifareUntilRead(Card(0x11), 2)
-            .MifareUntilRead(Card(0x22), 2)
-            .MifareUntilRead(Card(0x11), 2)
+        // Each issued card leaves after its poll, the backup's read and the
+        // two checks of its UID.
+        m.queue.MifareUntilRead(Card(0x11), 4)
+            .MifareUntilRead(Card(0x22), 4)
+            .MifareUntilRead(Card(0x11), 4)
             // Gone after the backup's read and three of its writes.
             .Mifare(Card(0x33), 0, 100, 72)
-            .MifareUntilRead(Card(0x44), 2, 1500);
+            .MifareUntilRead(Card(0x44), 4, 1500);
         emu::ReaderEmulator& reader = w.Add(3, m);
         const QString tpl = w.dir.filePath("site.mct");
         Write(tpl, Template());
@@ -186,21 +338,215 @@ private slots:
         QStringList results;
         for (const QString& row : RowsWithoutTime(log))
             results << row.section(',', 0, 3);
-        QCOMPARE(results, (QStringList{"1,11111111,100,issued", "2,22222222,101,issued",
-                                       "3,33333333,,incomplete", "4,44444444,102,issued"}));
-        QVERIFY(RowsWithoutTime(log)[2].contains("went away"));
+        // Each card's row goes in before its first write, and again at its end.
+        QCOMPARE(results, (QStringList{"1,11111111,100,writing", "1,11111111,100,issued",
+                                       "2,22222222,101,writing", "2,22222222,101,issued",
+                                       "3,33333333,102,writing", "3,33333333,102,incomplete",
+                                       "4,44444444,103,writing", "4,44444444,103,issued"}));
+        QVERIFY(RowsWithoutTime(log)[5].contains("written 1 2 4;"));
+        QVERIFY(RowsWithoutTime(log)[5].endsWith("the card went away"));
         QVERIFY(r.out.contains("\"result\":\"repeat\""));
-        const emu::CardQueue& q = reader.Model().queue;
-        // Each issued card holds its number in block 4 and the template's data.
-        const int numbers[] = {100, 101, -1, -1, 102};
-        for (int i : {0, 1, 4}) {
-            const emu::MifareCard& c = *q.cards[size_t(i)].mifare;
-            QCOMPARE(c.RawHex(4), emu::MifareHex(emu::MifareValueBlock(numbers[i], 4).data(), 16));
-            QCOMPARE(c.RawHex(9), std::string(31, '0') + "9");
-        }
+        const emu::ReaderModel after = reader.Model();
+        const emu::CardQueue& q = after.queue;
+        // The count reached, the run ended without waiting for the last card to leave.
+        QVERIFY(q.OnReader() == &q.cards[4]);
+        const auto card = [&](int i) {
+            return i == 4 ? *after.mifare.card : *q.cards[size_t(i)].mifare;
+        };
+        // Each card holds its own number in block 4, and the issued ones the template's data.
+        const int numbers[] = {100, 101, -1, 102, 103};
+        for (int i : {0, 1, 3, 4})
+            QCOMPARE(card(i).RawHex(4),
+                     emu::MifareHex(emu::MifareValueBlock(numbers[i], 4).data(), 16));
+        for (int i : {0, 1, 4})
+            QCOMPARE(card(i).RawHex(9), std::string(31, '0') + "9");
         // The repeat was not written to; the card taken away has its first blocks only.
         QCOMPARE(q.cards[2].mifare->RawHex(1), std::string(32, '0'));
         QCOMPARE(q.cards[3].mifare->RawHex(9), std::string(32, '0'));
+    }
+
+    // The card changed under the run, or laid on as the last one left: each
+    // card has its own poll, backup, row and number, and the one whose run
+    // ended keeps the number written to it.
+    void issueCardsSwapped_data()
+    {
+        QTest::addColumn<int>("leaveAfter"); // commands; -1: after its read-back
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<QString>("ending"); // of the first card's row
+        QTest::newRow("swapped between two commands") << 72 << 0 << "another card came";
+        QTest::newRow("the field empty a while") << 72 << 400 << "the card went away";
+        QTest::newRow("laid on as the last left") << -1 << 0 << "verified";
+    }
+    void issueCardsSwapped()
+    {
+        QFETCH(int, leaveAfter);
+        QFETCH(int, gap);
+        QFETCH(QString, ending);
+        World w;
+        emu::ReaderModel m;
+        if (leaveAfter < 0)
+            m.queue.MifareUntilRead(Card(0x33), 5);
+        else
+            m.queue.Mifare(Card(0x33), 0, 1000, leaveAfter);
+        m.queue.MifareUntilRead(Card(0x55), 6, gap);
+        emu::ReaderEmulator& reader = w.Add(3, m);
+        const QString log = w.dir.filePath("issued.csv");
+        const bool first = ending == "verified";
+        const Run r = Issue(w, first ? 2 : 1, log);
+        QCOMPARE(r.exit, first ? 0 : 1);
+        QCOMPARE(Ends(log),
+                 (QStringList{QString("1,33333333,100,") + (first ? "issued" : "incomplete"),
+                              "2,55555555,101,issued"}));
+        QVERIFY2(RowsWithoutTime(log)[1].endsWith(ending), qPrintable(RowsWithoutTime(log)[1]));
+        const emu::ReaderModel after = reader.Model();
+        QCOMPARE(after.mifare.card->RawHex(4),
+                 emu::MifareHex(emu::MifareValueBlock(101, 4).data(), 16));
+        QCOMPARE(after.mifare.card->RawHex(9), std::string(31, '0') + "9");
+        // Two backups, and no temporary file (it would hold keys) beside them.
+        const QDir backups(w.dir.filePath("state/tesmora/backups"));
+        QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(backups.entryList({"card-55555555-*"}, QDir::Files).size(), 1);
+    }
+
+    // One card each: a template whose data only key B reads; a card whose
+    // block reads back otherwise than written; a 7-byte UID whose first four
+    // bytes are a logged card's; --again over a logged card.
+    void issueOneCard_data()
+    {
+        QTest::addColumn<QByteArray>("uid");
+        QTest::addColumn<QByteArray>("access");
+        QTest::addColumn<QByteArray>("logged"); // a row of the log before the run
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("end");
+        const QByteArray row = "1,2026-12-01T10:00:00Z,%1,7,issued,written 9; verified\n";
+        QTest::newRow("key B reads the data")
+            << QByteArray("44444444") << QByteArray("0F00FF69") << QByteArray() << QStringList{}
+            << "44444444,100,issued";
+        QTest::newRow("read back otherwise")
+            << QByteArray("BADBAD00") << QByteArray("FF078069") << QByteArray() << QStringList{}
+            << "BADBAD00,100,failed";
+        QTest::newRow("7-byte UID") << QByteArray("04112233445566") << QByteArray("FF078069")
+                                    << QByteArray(row).replace("%1", "04112233FFFFFF")
+                                    << QStringList{} << "04112233445566,100,issued";
+        QTest::newRow("again") << QByteArray("22222222") << QByteArray("FF078069")
+                               << QByteArray(row).replace("%1", "22222222")
+                               << QStringList{"--again"} << "22222222,100,issued";
+    }
+    void issueOneCard()
+    {
+        QFETCH(QByteArray, uid);
+        QFETCH(QByteArray, access);
+        QFETCH(QByteArray, logged);
+        QFETCH(QStringList, options);
+        QFETCH(QString, end);
+        World w;
+        emu::ReaderModel m;
+        m.queue.MifareUntilRead(Card(uid), 4);
+        emu::ReaderEmulator& reader = w.Add(3, m);
+        if (uid == "BADBAD00") {
+            // The card keeps block 9 as written, the reader reads it back changed.
+            std::map<char, emu::Handler> built;
+            emu::AddMifareHandlers(built);
+            reader.SetHandler('h', [h = built['h']](emu::ReaderModel& m, const emu::Command& c) {
+                auto reply = h(m, c);
+                if (reply && c.params == "6009")
+                    reply->fields.back() = '0';
+                return reply;
+            });
+        }
+        const QString log = w.dir.filePath("issued.csv");
+        if (!logged.isEmpty())
+            Write(log, "n,time,uid,number,result,detail\n" + logged);
+        const bool failed = end.endsWith("failed");
+        const Run r = Issue(w, 1, log, options, access.constData(), failed);
+        QCOMPARE(r.exit, failed ? -2 : 0);
+        QCOMPARE(Ends(log).last().section(',', 1), end);
+        if (end.endsWith("failed"))
+            QVERIFY(RowsWithoutTime(log).last().contains("; not read back as written 9;"));
+        // Written onto the card whatever the end: the template's number and data.
+        QCOMPARE(reader.Model().mifare.card->RawHex(4),
+                 emu::MifareHex(emu::MifareValueBlock(100, 4).data(), 16));
+    }
+
+    // Numbers that would pass the largest a value block holds are refused
+    // before anything is written; a batch that reaches it ends there.
+    void issueNumberLimit_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::addColumn<int>("exit");
+        QTest::newRow("two from the largest") << "2147483647"
+                                              << "2" << QByteArray() << 2;
+        QTest::newRow("a log at the largest")
+            << "1"
+            << "1" << QByteArray("9,2026-12-01T10:00:00Z,01020304,2147483647,issued,verified\n")
+            << 2;
+        QTest::newRow("the largest, then used up") << "2147483647"
+                                                   << "" << QByteArray() << 0;
+    }
+    void issueNumberLimit()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        QFETCH(QByteArray, logged);
+        QFETCH(int, exit);
+        World w;
+        emu::ReaderModel m;
+        m.queue.MifareUntilRead(Card(0x11), 4);
+        emu::ReaderEmulator& reader = w.Add(3, m);
+        const QString tpl = w.dir.filePath("site.mct");
+        Write(tpl, Template());
+        const QString log = w.dir.filePath("issued.csv");
+        if (!logged.isEmpty())
+            Write(log, "n,time,uid,number,result,detail\n" + logged);
+        QStringList args{"mifare", "issue", tpl, "--log", log, "--number", "1:0:" + start};
+        if (!count.isEmpty())
+            args << "--count" << count;
+        const Run r = w.Cli(args + kReader);
+        QCOMPARE(r.exit, exit);
+        if (exit == 2) {
+            QVERIFY2((r.err + r.out).contains("2147483647"), qPrintable(r.err + r.out));
+            QCOMPARE(Sent(reader), QString());
+            QCOMPARE(QFile::exists(log), !logged.isEmpty());
+        } else {
+            QCOMPARE(Ends(log), QStringList{"1,11111111,2147483647,issued"});
+            QVERIFY(r.lines.last()["numbersUsedUp"].toBool());
+        }
+    }
+
+    // A log of 23,000 cards resumes, read as a stream: the card that was being
+    // written when a run ended gets its end row, and its number stays used.
+    void issueResumesLongLog()
+    {
+        World w;
+        emu::ReaderModel m;
+        m.queue.MifareUntilRead(Card(0x11), 4);
+        w.Add(3, m);
+        const QString log = w.dir.filePath("issued.csv");
+        // Rows as long as a whole card's: every data block written, the backup's path.
+        QByteArray written = "written";
+        for (int b = 1; b < 63; ++b)
+            if (b % 4 != 3)
+                written += " " + QByteArray::number(b);
+        QByteArray text = "n,time,uid,number,result,detail\n";
+        for (int n = 1; n < 23000; ++n) {
+            const QByteArray uid = QByteArray::number(0x50000000 + n, 16).toUpper();
+            text += QByteArray::number(n) + ",2026-12-01T10:00:00+01:00," + uid + "," +
+                    QByteArray::number(n) + ",issued," + written +
+                    "; backup /home/technician/.local/state/tesmora/backups/card-" + uid +
+                    "-20261201T090000.000Z.json; verified\n";
+        }
+        QVERIFY(text.size() > 4 * 1024 * 1024);
+        text += "23000,2026-12-01T10:00:00Z,5FFFFFFF,23000,writing,backup /b/c.json; writing\n";
+        Write(log, text);
+        const Run r = Issue(w, 1, log);
+        QCOMPARE(r.exit, 0);
+        const QStringList ends = Ends(log);
+        QCOMPARE(ends.size(), 23001);
+        QCOMPARE(ends[22999], QString("23000,5FFFFFFF,23000,incomplete"));
+        QCOMPARE(ends.last(), QString("23001,11111111,23001,issued"));
+        QVERIFY(Contents(log).contains("backup /b/c.json; the run ended while it was written\n"));
     }
 
     // A template that would fix a sector for good: refused for the batch

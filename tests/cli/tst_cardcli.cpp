@@ -117,8 +117,11 @@ private slots:
         World w;
         w.Add(3, WithCard(emu::DemoCard(emu::MifareSize::k1K)));
         Files f(w);
-        const Run dump = w.Cli(QStringList{"mifare", "dump", "--output", f.Path("card.mct")} +
+        // Saved through a link, which stays.
+        QVERIFY(QFile::link("card.mct", f.Path("link.mct")));
+        const Run dump = w.Cli(QStringList{"mifare", "dump", "--output", f.Path("link.mct")} +
                                f.Keys() + kReader);
+        QVERIFY(QFileInfo(f.Path("link.mct")).isSymLink());
         // Two sectors no listed key opens: the image is saved all the same.
         QCOMPARE(dump.exit, 1);
         QCOMPARE(dump.lines.size(), 17);
@@ -270,8 +273,8 @@ private slots:
     }
 
     // The card taken away in the middle of a read, the reader refusing or
-    // silent: the run stops where it is, keeps what it read, sends mode off and
-    // frees the port.
+    // silent: the run stops where it is, keeps what it read beside the output
+    // (a whole dump there stays as it was), sends mode off and frees the port.
     void cardTakenAway_data()
     {
         QTest::addColumn<bool>("silent");
@@ -288,17 +291,21 @@ private slots:
         m.mifare.noCardSilent = silent;
         emu::ReaderEmulator& r = w.Add(3, m);
         Files f(w);
-        const Run run = w.Cli(QStringList{"mifare", "dump", "--output", f.Path("part.mct")} +
+        const QByteArray whole = "+Sector: 0\n" + QByteArray(32, 'A') + "\n";
+        f.Write("card.mct", whole);
+        const Run run = w.Cli(QStringList{"mifare", "dump", "--output", f.Path("card.mct")} +
                               f.Keys() + kReader);
         QCOMPARE(run.exit, 1);
         QCOMPARE(run.lines.last()["end"].toString(), QStringLiteral("card gone"));
         QVERIFY(run.lines.last()["endSector"].toInt() > 0);
+        QCOMPARE(run.lines.last()["partial"].toString(), f.Path("card.mct.partial"));
         QCOMPARE(r.ReceivedPayloads().back(), std::string("H01b00"));
         emu::HeldPort again(r.LinkPath());
         QVERIFY(again.Held());
-        QFile part(f.Path("part.mct"));
+        QFile part(f.Path("card.mct.partial"));
         QVERIFY(part.open(QIODevice::ReadOnly));
         QVERIFY(part.readAll().contains("FFFFFFFFFFFFFF078069"));
+        QCOMPARE(Contents(f.Path("card.mct")), whole);
     }
 
     // What the user has is never replaced by a run that read nothing or was
@@ -370,6 +377,8 @@ private slots:
         QCOMPARE(summary["end"].toString(), QStringLiteral("stopped"));
         QVERIFY(summary["written"].toInt() >= 3);
         QVERIFY(summary["notTried"].toInt() > 0);
+        // The block in the pause when the signal came was never sent: not tried, not failed.
+        QCOMPARE(summary["skipped"].toInt(), 0);
         QCOMPARE(Counted(summary), 63);
         const QString backup = summary["backup"].toString();
         QVERIFY2(QFile::exists(backup), qPrintable(backup));
@@ -462,6 +471,8 @@ private slots:
             << QStringList{"restore", "SRC", "--backup", "LINK"} << "the image to write";
         QTest::newRow("--backup exists")
             << QStringList{"restore", "SRC", "--backup", "SRC2"} << "exists";
+        QTest::newRow("--backup a link to nothing")
+            << QStringList{"format", "--backup", "DANGLING"} << "exists";
         QTest::newRow("--backup folder missing")
             << QStringList{"format", "--backup", "/nonexistent/b.json"} << "no folder";
         QTest::newRow("--output folder missing")
@@ -491,6 +502,8 @@ private slots:
         args.replaceInStrings(QRegularExpression("^SRC$"), f.Path("src.mct"));
         args.replaceInStrings("SRC2", f.Path("src2.mct"));
         args.replaceInStrings("LINK", f.Path("link.mct"));
+        QFile::link(f.Path("nothing.json"), f.Path("dangling.json"));
+        args.replaceInStrings("DANGLING", f.Path("dangling.json"));
         const Run run = w.Cli(QStringList{"mifare"} + args + f.Keys() + kReader);
         QCOMPARE(run.exit, 2);
         QVERIFY2(QString::fromUtf8(run.out).contains(says), run.out.constData());

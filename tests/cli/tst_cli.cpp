@@ -796,7 +796,7 @@ private slots:
     {
         QTest::addColumn<bool>("printed");
         QTest::newRow("printed commands") << true;
-        QTest::newRow("--run") << false;
+        QTest::newRow("--run, after a demo that was killed") << false;
     }
 
     void demoKeepsToItself()
@@ -826,11 +826,21 @@ private slots:
             QVERIFY2(run.exit == 0, qPrintable(commands.join('\n') + run.out + run.err));
             ::kill(pid_t(demo.processId()), SIGINT);
         } else {
-            demo.start(TESMORA_EMULATOR_EXE, {"--demo", "--fast", "--run", "tesmora-cli", "scan",
-                                              "--port", "3", "--type", "4", "--save"});
+            // What a killed demo left: its settings and a backup.
+            const QString left = runtime.filePath("tesmora-demo/COM3-");
+            QVERIFY(QDir().mkpath(left + "settings/VORAX") &&
+                    QDir().mkpath(left + "state/tesmora/backups"));
+            QFile old(left + "state/tesmora/backups/card-01020304.json");
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            QFile::setPermissions(runtime.filePath("tesmora-demo"), QFile::Permissions(0x7000));
+            demo.start(
+                TESMORA_EMULATOR_EXE,
+                {"--demo", "--fast", "--run", "sh", "-c",
+                 "test -z \"$(find \"$TESMORA_SETTINGS_DIR\" \"$XDG_STATE_HOME\" -mindepth 1)\" && "
+                 "tesmora-cli scan --port 3 --type 4 --save"});
         }
         const Run run = World::Finish(demo, 30000);
-        QCOMPARE(run.exit, 0);
+        QVERIFY2(run.exit == 0, qPrintable(run.out + run.err));
         QCOMPARE(world.StoredSystem(), stored);
         QCOMPARE(world.StoredSystem("user"), QString());
         QCOMPARE(QDir(runtime.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),

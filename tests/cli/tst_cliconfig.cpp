@@ -151,7 +151,8 @@ private slots:
     }
 
     // A backup that cannot be written sends nothing; a reader that refuses a
-    // setting fails, naming the field; a missing port exits 3.
+    // setting fails, naming the field; a file or stdin too large is refused; a
+    // missing port exits 3.
     void failures()
     {
         World world;
@@ -181,6 +182,13 @@ private slots:
         run = world.Cli({"config", "apply", big.fileName(), "--port", "3"});
         QCOMPARE(run.exit, 2);
         QVERIFY2(run.err.contains("big.json: too large"), qPrintable(run.err));
+        // Standard input has the same bound, however much more comes.
+        QProcess endless;
+        endless.setStandardInputFile("/dev/zero");
+        world.Begin(endless, {"config", "apply", "-", "--port", "3"});
+        run = World::Finish(endless);
+        QCOMPARE(run.exit, 2);
+        QVERIFY2(run.err.contains("stdin: too large"), qPrintable(run.err));
 
         run = world.Cli({"config", "apply", kSite, "--port", "4"});
         QCOMPARE(run.exit, 3);

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -14,14 +15,17 @@
 
 #include <sys/stat.h>
 
+#include "carddump.h"
 #include "democard.h"
 #include "fixture.h"
 #include "gui/cardtable.h"
 #include "gui/cardwindow.h"
+#include "gui/issuedialog.h"
 #include "mifare/accessbits.h"
 #include "mifare/dumpfile.h"
 #include "store/statefolder.h"
 #include "ui_cardwindow.h"
+#include "ui_issuedialog.h"
 
 using mifare::ByteDiff;
 using Pictures = QList<int>; // the condition each block's buttons show, -1 for none
@@ -363,6 +367,45 @@ private slots:
     // Typed access bytes set the buttons as clicks on their conditions would,
     // and leave the captions and the text alone; bad ones are refused with the
     // trailer refusal's reason. The next click writes the whole text again.
+    // Cancel during a batch stops it as Stop does: the card on the reader is
+    // issued whole, and no later card is tried or logged.
+    void cancelDuringBatch()
+    {
+        Fixture fx;
+        emu::ReaderModel m;
+        m.queue.MifareUntilRead(emu::MifareCard({0x11, 0x11, 0x11, 0x11}, emu::MifareSize::k1K), 4)
+            .MifareUntilRead(emu::MifareCard({0x22, 0x22, 0x22, 0x22}, emu::MifareSize::k1K), 4);
+        emu::ReaderEmulator& r = fx.FoundReader(2, m);
+        TfrmCard& card = OpenCard(fx);
+        QTemporaryDir dir;
+        emu::MifareCard image(emu::MifareSize::k1K);
+        image.SetRawHex(1, std::string(32, '1'));
+        WriteText(dir.filePath("site.mct"), QByteArray::fromStdString(emu::CardDumpText(image)));
+        QVERIFY(card.OpenDumpFile(dir.filePath("site.mct")));
+        card.btnIssueClick();
+        Ui::dlgIssue* d = card.IssueDialog()->form();
+        d->edLog->setText(dir.filePath("issued.csv"));
+        QTimer cancel;
+        QObject::connect(&cancel, &QTimer::timeout, [&] {
+            if (Count(r, "A01i") > 0 && card.form()->btnCancel->isEnabled())
+                QTest::mouseClick(card.form()->btnCancel, Qt::LeftButton);
+        });
+        cancel.start(5);
+        QTimer::singleShot(60000, [&] { d->btnStop->click(); }); // never hangs
+        d->btnStart->click();                                    // returns when the batch has ended
+        QFile log(dir.filePath("issued.csv"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = log.readAll().split('\n');
+        QCOMPARE(rows.size(), 4); // the header, the card's two rows, the last newline
+        QVERIFY2(rows[2].contains(",11111111,,issued,"), rows[2].constData());
+        QCOMPARE(Hex(*r.Model().mifare.card, 1), QString(32, '1'));
+        QVERIFY(!card.Running() && d->btnStart->isEnabled() && !d->btnStop->isEnabled());
+        QVERIFY(d->lblMessage->text().startsWith("Issued: 1, not issued: 0."));
+        // No later card was tried.
+        const auto sent = r.ReceivedPayloads();
+        QCOMPARE(std::count(sent.begin(), sent.end(), std::string("A01B")), 3);
+    }
+
     void editorBothWays_data()
     {
         QTest::addColumn<QString>("typed");

@@ -399,6 +399,37 @@ private slots:
         QCOMPARE(told ? (*told == CardSize::k4K ? 4 : 1) : 0, size);
     }
 
+    // Block 0 after a 4-byte UID (its check byte, SAK at 5) or a 7-byte one
+    // (SAK at 7, ATQA saying "double"): the UID and the size from the SAK.
+    void block0Layout_data()
+    {
+        QTest::addColumn<QString>("block0");
+        QTest::addColumn<QString>("uid");
+        QTest::addColumn<int>("size");
+        QTest::newRow("4 bytes, 1K") << "1A2B3C4D40080400"
+                                     << "1A2B3C4D" << 1;
+        QTest::newRow("4 bytes, 4K") << "1A2B3C4D40180200"
+                                     << "1A2B3C4D" << 4;
+        QTest::newRow("7 bytes, 1K") << "04112233445566084400"
+                                     << "04112233445566" << 1;
+        QTest::newRow("7 bytes, 4K") << "04112233445566184200"
+                                     << "04112233445566" << 4;
+        // Its fifth byte happens to be the XOR of the first four.
+        QTest::newRow("7 bytes, a check byte by chance") << "04112233045566184200"
+                                                         << "04112233045566" << 4;
+    }
+    void block0Layout()
+    {
+        QFETCH(QString, block0);
+        QFETCH(QString, uid);
+        QFETCH(int, size);
+        CardImage image;
+        image.SetHex(0, block0.leftJustified(32, QLatin1Char('0')));
+        QCOMPARE(CardUid(image), uid);
+        const auto told = SizeOfCard(image);
+        QCOMPARE(told ? (*told == CardSize::k4K ? 4 : 1) : 0, size);
+    }
+
     // Backups made at once, in the same millisecond, each keep their own
     // file; a named file that exists is never written over.
     void backupsNeverCollide()
