@@ -344,17 +344,19 @@ int Ports(Context& c)
         if (!path.empty()) {
             const auto port = link::MakeTransport(path);
             if (port->OpenPath(path, kModeList[kDefaultModeIndex])) {
-                status = QLatin1String(port->ReachableText());
+                status = QString::fromStdString(port->ReachableText());
                 port->Close();
                 e = link::OpenError::None;
             } else {
                 e = port->LastOpenError();
+                link::SetOpenDetail(n, port->LastOpenDetail());
             }
         } else if (!link::PortEntryRefusal(n).empty()) {
             e = link::OpenError::BadEntry;
         }
         if (e != link::OpenError::None) {
-            status = QLatin1String(link::OpenErrorText(e)); // the words scan uses
+            // the words scan uses
+            status = QString::fromStdString(link::OpenErrorLine(e, link::OpenDetail(n)));
             hint = OpenHint(e, n);
         }
         QJsonObject o{{"port", n}, {"path", QString::fromStdString(path)}, {"status", status}};

@@ -19,6 +19,9 @@ public:
     virtual const std::string& LastResponse() const = 0;
     virtual int ResponseLength() const = 0;
     virtual void Pause(int ms) = 0;
+    // The next command carries a MIFARE key: a link over a network port
+    // without TLS says once that keys cross the network unencrypted.
+    virtual void KeysFollow() {}
 };
 
 // Whom a command goes to: the reader type's prefix letter and the reader's ID.

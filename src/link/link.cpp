@@ -54,7 +54,10 @@ bool Link::OpenPort(int n, const QString& mode)
         lastOpenError_ = PortEntryRefusal(n).empty() ? OpenError::Missing : OpenError::BadEntry;
     } else {
         port_ = MakeTransport(path);
+        // A network port's waits let the front end run, as the exchange's do.
+        port_->SetIdle(hook_);
         lastOpenError_ = port_->OpenPath(path, m) ? OpenError::None : port_->LastOpenError();
+        SetOpenDetail(n, port_->LastOpenDetail());
     }
     if (lastOpenError_ != OpenError::None) {
         if (observer_)
@@ -62,6 +65,7 @@ bool Link::OpenPort(int n, const QString& mode)
         return false;
     }
     portNumber_ = n;
+    keysWarned_ = false;
     if (observer_)
         observer_->PortOpened(n, m, path);
     return true;
@@ -74,6 +78,15 @@ void Link::ClosePort()
     port_->Close();
     if (observer_)
         observer_->PortClosed(portNumber_);
+}
+
+void Link::KeysFollow()
+{
+    if (!PortIsOpen() || !port_->InClear() || keysWarned_)
+        return;
+    keysWarned_ = true;
+    if (observer_)
+        observer_->KeysInClear(portNumber_, PortDevicePath(portNumber_));
 }
 
 void Link::Pause(int ms)
@@ -107,21 +120,29 @@ bool Link::Exchange(const QString& payload)
     receive_.Clear();
     std::this_thread::yield();
 
+    // Whatever arrived before the answer is not an answer to this command. A
+    // network server may answer before a purge after the write ran, so its
+    // port is purged before. A local port is purged after: its write returns
+    // once the bytes have left, and nothing may run between the write and
+    // the purge, as a repaint or a slow log could take longer than the
+    // reader's turnaround, and its answer would be purged too. The observer
+    // and the front end get their turn after it; their time is not the
+    // reader's: the deadline starts after them, and the answer waits meanwhile.
+    const bool purgeFirst = port_->PurgesBeforeSend();
+    if (purgeFirst)
+        port_->Purge();
     const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame->data());
     const size_t n = text.size();
-    port_->WriteByte(frameBytes[0]);
-    port_->WriteBuffer(frameBytes + 1, n);
-    port_->WriteByte(frameBytes[n + 1]);
-    port_->WriteByte(frameBytes[n + 2]);
-    port_->WriteByte(frameBytes[n + 3]);
-
-    // Whatever arrived before this point is not an answer to this command.
-    // Nothing may run between the write and the purge: the observer and the
-    // front end get their turn after it, as a repaint or a slow log could take
-    // longer than the reader's turnaround, and its answer would be purged too.
-    // Their time is not the reader's: the deadline starts after them, and the
-    // answer waits in the driver meanwhile.
-    port_->Purge();
+    if (purgeFirst) {
+        port_->WriteBuffer(frameBytes, n + 4); // one segment on the network
+    } else {
+        port_->WriteByte(frameBytes[0]);
+        port_->WriteBuffer(frameBytes + 1, n);
+        port_->WriteByte(frameBytes[n + 1]);
+        port_->WriteByte(frameBytes[n + 2]);
+        port_->WriteByte(frameBytes[n + 3]);
+        port_->Purge();
+    }
     if (observer_)
         observer_->FrameSent(SentDisplay(text));
     ProcessEvents();

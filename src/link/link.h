@@ -49,6 +49,9 @@ public:
         (void)port, (void)mode, (void)path, (void)error;
     }
     virtual void PortClosed(int port) { (void)port; }
+    // A MIFARE key is about to cross the network unencrypted, to `path`
+    // (a plain port URL): once an open.
+    virtual void KeysInClear(int port, const std::string& path) { (void)port, (void)path; }
 };
 
 // The port, the response collector and the framed exchange with its 300 ms
@@ -64,7 +67,12 @@ public:
     ~Link() override;
 
     void SetObserver(LinkObserver* observer) { observer_ = observer; }
-    void SetEventHook(std::function<void()> hook) { hook_ = std::move(hook); }
+    // The hook also runs while a network port waits on its server.
+    void SetEventHook(std::function<void()> hook)
+    {
+        hook_ = std::move(hook);
+        port_->SetIdle(hook_);
+    }
     // One pass of the front end's events.
     void ProcessEvents() const;
 
@@ -88,6 +96,7 @@ public:
     Outcome LastOutcome() const { return lastOutcome_; }
     // Waits, running the event hook about every millisecond.
     void Pause(int ms) override;
+    void KeysFollow() override;
 
 private:
     // Never null: a closed one until the first open, then the last one opened.
@@ -98,6 +107,7 @@ private:
     Outcome lastOutcome_ = Outcome::Deadline;
     OpenError lastOpenError_ = OpenError::None;
     int portNumber_ = 0;
+    bool keysWarned_ = false;
     LinkObserver* observer_ = nullptr;
     std::function<void()> hook_;
 };
