@@ -176,6 +176,12 @@ bool Link::Exchange(const QString& payload)
         // noise without a pause must not hold the front end forever.
         if (TickDifference(start, TickCount()) > kResponseDeadlineMs)
             break;
+        // A stop does not wait out the deadline: the run is to end within a
+        // fraction of a second, whatever the far end does.
+        if (StopRequested()) {
+            outcome = Outcome::Interrupted;
+            break;
+        }
     }
 
     lastOutcome_ = outcome;

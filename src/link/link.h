@@ -21,7 +21,7 @@ enum class Outcome {
     Deadline,    // no complete frame within the deadline
     Overflow,    // the answer filled the receive buffer without ending
     Refused,     // a payload no frame can carry: nothing was sent
-    Interrupted, // a stop was requested (a signal): nothing was sent
+    Interrupted, // a stop was requested (a signal): nothing was sent, or the wait cut short
 };
 const char* OutcomeText(Outcome outcome);
 

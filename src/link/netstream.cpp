@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include <arpa/inet.h>
@@ -65,6 +66,63 @@ struct SslFree
     void operator()(SSL* s) const { SSL_free(s); }
 };
 
+std::string LibraryReason()
+{
+    const unsigned long e = ERR_peek_last_error();
+    const char* reason = e != 0 ? ERR_reason_error_string(e) : nullptr;
+    return reason != nullptr ? reason : "the connection ended";
+}
+
+// The socket under TLS, written with MSG_NOSIGNAL: a server gone must end
+// the connection, not the process (the library's own socket BIO would raise
+// SIGPIPE, which the tool takes for a stop).
+int BioWrite(BIO* bio, const char* data, int size)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t w = ::send(static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio))), data,
+                             static_cast<size_t>(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_write(bio);
+    return static_cast<int>(w);
+}
+
+int BioRead(BIO* bio, char* into, int size)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t r = ::recv(static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio))), into,
+                             static_cast<size_t>(size), MSG_DONTWAIT);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_read(bio);
+    return static_cast<int>(r);
+}
+
+long BioControl(BIO*, int command, long, void*)
+{
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int BioCreate(BIO* bio)
+{
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+BIO* SocketBio(int fd)
+{
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tesmora-socket");
+        BIO_meth_set_write(m, BioWrite);
+        BIO_meth_set_read(m, BioRead);
+        BIO_meth_set_ctrl(m, BioControl);
+        BIO_meth_set_create(m, BioCreate);
+        return m;
+    }();
+    BIO* bio = BIO_new(method);
+    if (bio != nullptr)
+        BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+    return bio;
+}
+
 class Tls final : public ByteStream
 {
 public:
@@ -87,7 +145,10 @@ public:
         if (SSL_read_ex(ssl_.get(), into, size, &got) == 1)
             return static_cast<ssize_t>(got);
         const int e = SSL_get_error(ssl_.get(), 0);
-        return e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE ? 0 : -1;
+        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE)
+            return 0;
+        Failed(e);
+        return -1;
     }
     ssize_t Write(const uint8_t* data, size_t size, short& events) override
     {
@@ -100,10 +161,21 @@ public:
             events = e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
             return 0;
         }
+        Failed(e);
         return -1;
     }
 
+    std::string Failure() const override { return failure_; }
+
 private:
+    // What the library knows of an end: the server's alert, say.
+    void Failed(int e)
+    {
+        if (failure_.empty() && (e == SSL_ERROR_SSL || ERR_peek_last_error() != 0))
+            failure_ = LibraryReason();
+    }
+
+    std::string failure_;
     std::unique_ptr<SSL_CTX, CtxFree> ctx_;
     std::unique_ptr<SSL, SslFree> ssl_;
 };
@@ -118,7 +190,7 @@ int StateIndex()
 struct HandshakeState
 {
     bool pinned = false;
-    bool certificateWanted = false;
+    bool certificateRequested = false;
 };
 
 // With a pin the chain is not asked to lead to a CA: the fingerprint is
@@ -131,19 +203,12 @@ int Verify(int ok, X509_STORE_CTX* store)
     return state != nullptr && state->pinned ? 1 : ok;
 }
 
-// Called only when the server asks for a certificate and none was loaded.
-int NoClientCertificate(SSL* ssl, X509**, EVP_PKEY**)
+// Called when the server asks for a client certificate.
+int CertificateRequested(SSL* ssl, void*)
 {
     if (auto* state = static_cast<HandshakeState*>(SSL_get_ex_data(ssl, StateIndex())))
-        state->certificateWanted = true;
-    return 0;
-}
-
-std::string LibraryReason()
-{
-    const unsigned long e = ERR_peek_last_error();
-    const char* reason = e != 0 ? ERR_reason_error_string(e) : nullptr;
-    return reason != nullptr ? reason : "the connection ended";
+        state->certificateRequested = true;
+    return 1;
 }
 
 std::string Normalized(const std::string& fingerprint)
@@ -226,9 +291,8 @@ TlsResult Context(const TlsOptions& o, std::unique_ptr<SSL_CTX, CtxFree>& ctx)
         if (SSL_CTX_use_PrivateKey_file(ctx.get(), o.keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
             SSL_CTX_check_private_key(ctx.get()) != 1)
             return Failed(OpenError::TlsFailed, "cannot use the private key " + o.keyFile);
-    } else {
-        SSL_CTX_set_client_cert_cb(ctx.get(), NoClientCertificate);
     }
+    SSL_CTX_set_cert_cb(ctx.get(), CertificateRequested, nullptr);
     return {};
 }
 
@@ -254,7 +318,12 @@ TlsResult TlsHandshake(int fd, const std::string& host, const TlsOptions& option
     HandshakeState state;
     state.pinned = !options.fingerprint.empty();
     SSL_set_ex_data(ssl.get(), StateIndex(), &state);
-    SSL_set_fd(ssl.get(), fd);
+    BIO* bio = SocketBio(fd);
+    if (bio == nullptr) {
+        ::close(fd);
+        return Failed(OpenError::TlsFailed, LibraryReason());
+    }
+    SSL_set_bio(ssl.get(), bio, bio);
     if (!IsAddress(host))
         SSL_set_tlsext_host_name(ssl.get(), host.c_str());
     // Without a pin the library checks the name with the chain.
@@ -290,14 +359,14 @@ TlsResult TlsHandshake(int fd, const std::string& host, const TlsOptions& option
         if (idle)
             idle();
     }
-    r.certificateWanted = state.certificateWanted;
+    const bool wanted = state.certificateRequested && options.certFile.empty();
     if (!done && r.error == OpenError::None) {
         const long verify = SSL_get_verify_result(ssl.get());
         if (verify == X509_V_ERR_HOSTNAME_MISMATCH || verify == X509_V_ERR_IP_ADDRESS_MISMATCH)
             r = Failed(OpenError::HostMismatch, host);
         else if (verify != X509_V_OK)
             r = Failed(OpenError::NotTrusted);
-        else if (state.certificateWanted)
+        else if (wanted)
             r = Failed(OpenError::ClientCertificateWanted);
         else
             r = Failed(OpenError::TlsFailed, LibraryReason());
@@ -308,7 +377,8 @@ TlsResult TlsHandshake(int fd, const std::string& host, const TlsOptions& option
         else if (!MatchesHost(peer, host))
             r = Failed(OpenError::HostMismatch, host);
     }
-    r.certificateWanted = state.certificateWanted;
+    r.certificateRequested = state.certificateRequested;
+    r.certificateWanted = wanted;
     SSL_set_ex_data(ssl.get(), StateIndex(), nullptr);
     if (r.error != OpenError::None) {
         ssl.reset();

@@ -26,6 +26,8 @@ public:
     virtual ssize_t Read(uint8_t* into, size_t size) = 0;
     // Bytes taken now: > 0; 0 when it must wait for `events`; -1 on failure.
     virtual ssize_t Write(const uint8_t* data, size_t size, short& events) = 0;
+    // Why a TLS stream ended, where the server said (its alert); "" else.
+    virtual std::string Failure() const { return {}; }
 
 protected:
     explicit ByteStream(int fd) : fd_(fd) {}
@@ -53,7 +55,8 @@ struct TlsResult
     std::string detail;
     std::unique_ptr<ByteStream> stream;
     std::string version; // "TLS 1.3"
-    // The server asked for a client certificate and none was given.
+    // The server asked for a client certificate; and none was given.
+    bool certificateRequested = false;
     bool certificateWanted = false;
 };
 

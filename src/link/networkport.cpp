@@ -253,6 +253,12 @@ void SetRequireTls(bool require)
     requireTls = require;
 }
 
+bool PlainNetworkRefused(const std::string& where)
+{
+    const auto url = ParsePortUrl(where);
+    return requireTls && url && !url->tls;
+}
+
 std::unique_ptr<Transport> MakeTransport(const std::string& where)
 {
     if (LooksLikePortUrl(where))
@@ -281,7 +287,7 @@ bool NetworkPort::OpenPath(const std::string& where, std::string_view mode)
         lastError_ = OpenError::BadEntry;
         return false;
     }
-    if (!url->tls && requireTls) {
+    if (PlainNetworkRefused(where)) {
         lastError_ = OpenError::TlsRequired;
         return false;
     }
@@ -324,15 +330,23 @@ OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
             error = hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
     } else if (error == OpenError::None) {
         // A raw server that already has a client says so and closes at once.
-        Pump(Clock::now() + (certificateWanted_ ? kCertificateVerdictWait : kRawBusyWait));
+        Pump(Clock::now() + (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait));
     }
     if (hungUp_ && error != OpenError::Interrupted) {
         // A server that closed at once: "busy" where its words tell it
         // (ser2net: "Port already in use"); one that asked for a client
         // certificate it did not get turned us away for that.
+        // A TLS server's alert says why it ended the connection; one that
+        // asked for our certificate and ended it refused the certificate.
+        std::string failure = stream_ ? stream_->Failure() : std::string();
+        if (failure.empty() && certificateRequested_)
+            failure = "the server refused the client certificate";
         error = SaysBusy(in_)        ? OpenError::Busy
                 : certificateWanted_ ? OpenError::ClientCertificateWanted
+                : !failure.empty()   ? OpenError::TlsFailed
                                      : OpenError::Other;
+        if (error == OpenError::TlsFailed)
+            lastDetail_ = failure;
     }
     if (error != OpenError::None) {
         haveSaved_ = false; // nothing was changed that needs restoring
@@ -349,7 +363,7 @@ OpenError NetworkPort::Connect(const PortUrl& url)
     unsent_.clear();
     telnet_ = Telnet();
     haveSaved_ = false;
-    certificateWanted_ = false;
+    certificateWanted_ = certificateRequested_ = false;
     tlsVersion_.clear();
 
     const auto until = Clock::now() + kConnectBound;
@@ -414,6 +428,7 @@ OpenError NetworkPort::Connect(const PortUrl& url)
             TlsResult tls =
                 TlsHandshake(fd, url.host, options, Clock::now() + kNegotiationBound, idle_);
             certificateWanted_ = tls.certificateWanted;
+            certificateRequested_ = tls.certificateRequested;
             lastDetail_ = tls.detail;
             if (tls.error != OpenError::None)
                 return tls.error;

@@ -87,6 +87,7 @@ private:
     bool isTls_ = false;
     std::string tlsVersion_;
     bool certificateWanted_ = false;
+    bool certificateRequested_ = false;
     bool hungUp_ = false;
     OpenError lastError_ = OpenError::None;
     std::string lastDetail_;

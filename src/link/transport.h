@@ -135,6 +135,8 @@ std::string LostText(const std::string& where);
 void SetTlsDefaults(const std::string& caFile, const std::string& fingerprint,
                     const std::string& certFile, const std::string& keyFile);
 void SetRequireTls(bool require);
+// True when `where` is a plain network port and the store requires TLS.
+bool PlainNetworkRefused(const std::string& where);
 // True when `text` starts like a URL (a scheme and "://"), well-formed or not.
 bool LooksLikePortUrl(std::string_view text);
 
