@@ -108,7 +108,8 @@ bool Link::Exchange(const QString& payload)
     // single-byte form) is refused before anything is sent or shown.
     const auto bytes = PayloadBytes(payload);
     const auto frame = bytes ? BuildCommandFrame(*bytes) : std::nullopt;
-    // After a stop request nothing more is sent; the exchange in flight ends as usual.
+    // After a stop request nothing more is sent; the exchange in flight ends
+    // at once (below).
     if (!frame || StopRequested()) {
         lastOutcome_ = frame ? Outcome::Interrupted : Outcome::Refused;
         if (observer_)
@@ -120,29 +121,15 @@ bool Link::Exchange(const QString& payload)
     receive_.Clear();
     std::this_thread::yield();
 
-    // Whatever arrived before the answer is not an answer to this command. A
-    // network server may answer before a purge after the write ran, so its
-    // port is purged before. A local port is purged after: its write returns
-    // once the bytes have left, and nothing may run between the write and
-    // the purge, as a repaint or a slow log could take longer than the
-    // reader's turnaround, and its answer would be purged too. The observer
-    // and the front end get their turn after it; their time is not the
-    // reader's: the deadline starts after them, and the answer waits meanwhile.
-    const bool purgeFirst = port_->PurgesBeforeSend();
-    if (purgeFirst)
-        port_->Purge();
-    const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame->data());
-    const size_t n = text.size();
-    if (purgeFirst) {
-        port_->WriteBuffer(frameBytes, n + 4); // one segment on the network
-    } else {
-        port_->WriteByte(frameBytes[0]);
-        port_->WriteBuffer(frameBytes + 1, n);
-        port_->WriteByte(frameBytes[n + 1]);
-        port_->WriteByte(frameBytes[n + 2]);
-        port_->WriteByte(frameBytes[n + 3]);
-        port_->Purge();
-    }
+    // Whatever arrived before the command is not an answer to it, and is
+    // dropped before it goes out: a purge after the write would race the
+    // reader, whose answer can come (through a server at once, from a local
+    // reader while this thread waits for a busy machine's core) before the
+    // purge runs, and be thrown away. The observer and the front end get
+    // their turn after the write; their time is not the reader's: the
+    // deadline starts after them, and the answer waits meanwhile.
+    port_->Purge();
+    port_->WriteBuffer(reinterpret_cast<const uint8_t*>(frame->data()), frame->size());
     if (observer_)
         observer_->FrameSent(SentDisplay(text));
     ProcessEvents();

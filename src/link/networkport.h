@@ -49,7 +49,6 @@ public:
     bool LineSettingFixed() const override { return !isTelnet_; }
     std::string ReachableText() const override;
     void SetIdle(std::function<void()> idle) override { idle_ = std::move(idle); }
-    bool PurgesBeforeSend() const override { return true; }
     bool InClear() const override { return !isTls_; }
     // Bytes held for reading, for the bound's test.
     size_t Buffered() const { return in_.size() - inPos_; }

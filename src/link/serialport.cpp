@@ -442,8 +442,7 @@ bool SerialPort::WriteBuffer(const uint8_t* data, size_t count)
         });
     if (!written)
         return false;
-    // Wait until the bytes have left, so that a purge right after this write
-    // cannot discard them.
+    // Wait until the bytes have left: the answer's deadline starts after them.
     for (;;) {
         if (tcdrain(fd_) == 0)
             return true;
@@ -458,8 +457,8 @@ void SerialPort::Purge()
         return;
     // Writes are drained, so the output queue is normally empty already. On a
     // pty an output flush reaches into the peer's not yet delivered input and
-    // drops the command just sent (measured: about 1 in 20 after tcdrain), so
-    // the output side is flushed only when the driver still holds bytes.
+    // drops a command sent (measured: about 1 in 20 after tcdrain), so the
+    // output side is flushed only when the driver still holds bytes.
     int queued = 0;
     const bool known = ::ioctl(fd_, TIOCOUTQ, &queued) == 0;
     tcflush(fd_, !known || queued > 0 ? TCIOFLUSH : TCIFLUSH);

@@ -106,9 +106,6 @@ public:
     // Runs about every 10 ms while an open, a line setting or a close waits
     // on the far end, so that a window stays alive meanwhile.
     virtual void SetIdle(std::function<void()> idle) { (void)idle; }
-    // True where a purge must come before the command goes out: a network
-    // server may answer before a purge after it would run.
-    virtual bool PurgesBeforeSend() const { return false; }
     // True for a network port without TLS: whatever is sent crosses the
     // network as it is.
     virtual bool InClear() const { return false; }
