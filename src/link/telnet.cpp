@@ -223,7 +223,6 @@ std::string Telnet::LineRequests(const LineSetting& s, bool ask)
     std::string out;
     for (int i = 0; i < 4; ++i) {
         ++sent_[i];
-        asked_[i] = values[i];
         replies_[i] = -1;
         const auto v = static_cast<uint32_t>(values[i]);
         const std::string value =
@@ -253,13 +252,11 @@ void Telnet::Subnegotiation()
     for (size_t k = 2; k < sb_.size(); ++k)
         value = (value << 8) | static_cast<uint8_t>(sb_[k]);
     // Replies come in the order of the requests: while an earlier one is
-    // still unanswered, this reply is its answer, unless it says what the
-    // last request asked.
+    // still unanswered, this reply is its answer, however late, and not the
+    // last request's.
     answered_[i] = std::min(answered_[i] + 1, sent_[i]);
-    if (answered_[i] == sent_[i] || (value == asked_[i] && asked_[i] != 0)) {
-        answered_[i] = sent_[i];
+    if (answered_[i] == sent_[i])
         replies_[i] = value;
-    }
 }
 
 } // namespace link

@@ -48,7 +48,7 @@ public:
     std::string LineRequests(const LineSetting& s, bool ask);
     // The server's reply to each of the last line requests, -1 until it
     // came. A reply that answers an earlier request (one given up on) does not
-    // count for the last one unless it carries the very value asked.
+    // count for the last one.
     long Reply(int i) const { return replies_[i]; }
     bool AllReplied() const;
     // PURGE-DATA of the server's receive buffer.
@@ -78,10 +78,9 @@ private:
     bool refusedWill_[256] = {};
     bool comPort_ = false;
     bool comPortRefused_ = false;
-    // Line requests sent and replies seen, by kind, and the values asked.
+    // Line requests sent and replies seen, by kind.
     long sent_[4] = {};
     long answered_[4] = {};
-    long asked_[4] = {};
     long replies_[4] = {-1, -1, -1, -1};
 };
 
