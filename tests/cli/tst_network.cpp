@@ -8,6 +8,7 @@
 // another, a port in use, ser2net killed mid-dump; a flood and an endless
 // subnegotiation held in memory and ended by Ctrl-C.
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
@@ -255,6 +256,27 @@ private slots:
         for (emu::ReaderEmulator* r : {&a, &b, &local})
             QCOMPARE(r->Model().keyNumber, std::string("08"));
         qInfo("config apply --all over 2 servers and a local port: %lld ms", clock.elapsed());
+    }
+
+    // Two accepters of one device (ser2net turns the second away while the
+    // first is open): scan --all tries them in turn and lists the reader once.
+    void scanAllOneDevice()
+    {
+        World w;
+        QDir(w.dir.path()).mkdir("remote");
+        emu::ReaderModel m;
+        m.prefix = 'H';
+        emu::ReaderEmulator r(m, emu::Options{true, 3});
+        QVERIFY(r.Start(w.dir.filePath("remote").toStdString(), 5));
+        std::vector<Ser2net::Entry> e{
+            {"telnet(rfc2217),tcp", w.dir.filePath("remote/COM5"), "19200e81"},
+            {"tcp", w.dir.filePath("remote/COM5"), "19200e81"}};
+        Ser2net server(w.dir.path(), e);
+        WritePorts(w, {"COM1=" + Url("rfc2217", e[0].port), "COM2=" + Url("tcp", e[1].port)});
+        const Run run = w.Cli(QStringList{"scan", "--all", "--lock", "--json"} + kType);
+        QCOMPARE(run.exit, 0);
+        QCOMPARE(run.lines.size(), 1);
+        QCOMPARE(run.lines[0]["ports"].toArray(), (QJsonArray{1, 2}));
     }
 
     // A whole-card dump through RFC 2217; then ser2net killed during a dump:
