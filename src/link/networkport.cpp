@@ -329,8 +329,12 @@ OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
         if (error == OpenError::None && !ChangeMode(mode))
             error = hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
     } else if (error == OpenError::None) {
-        // A raw server that already has a client says so and closes at once.
-        Pump(Clock::now() + (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait));
+        // A raw server that already has a client says so and closes at once;
+        // its words can come before the close does.
+        WaitFor([this] { return hungUp_ || SaysBusy(in_); },
+                Clock::now() + (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait));
+        if (!hungUp_ && SaysBusy(in_))
+            error = OpenError::Busy;
     }
     if (hungUp_ && error != OpenError::Interrupted) {
         // A server that closed at once: "busy" where its words tell it
