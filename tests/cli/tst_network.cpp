@@ -265,7 +265,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const Run run = w.Cli(QStringList{"config", "apply", file, "--all", "--json"} + kType);
-        QCOMPARE(run.exit, 0);
+        QVERIFY2(run.exit == 0, run.out.constData());
         QCOMPARE(run.lines.size(), 3);
         for (emu::ReaderEmulator* r : {&a, &b, &local})
             QCOMPARE(r->Model().keyNumber, std::string("08"));
