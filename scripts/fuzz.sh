@@ -8,7 +8,8 @@ source "$(dirname "$0")/setup.sh"
 seconds=${FUZZ_SECONDS:-15}
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
-targets=(fuzz_collector fuzz_carddecode fuzz_frame fuzz_dumpfile fuzz_keylist fuzz_profile)
+targets=(fuzz_collector fuzz_carddecode fuzz_frame fuzz_dumpfile fuzz_keylist fuzz_profile
+         fuzz_telnet)
 
 # Defects known and being fixed, as "target=the broken check": the run must
 # find exactly that one (as an expected failure does), and fails once it no

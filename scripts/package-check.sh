@@ -2,7 +2,7 @@
 # Builds the Debian packages (tesmora, tesmora-reader-emulator) and checks what a
 # desktop and a package manager see of them: lintian finds no error, the
 # .desktop entry and the AppStream file validate without a warning, the man
-# pages render without one, Depends names the Qt 6 and ALSA runtimes and a
+# pages render without one, Depends names the Qt 6, ALSA and OpenSSL runtimes and a
 # Chinese font, and the extracted executables start, the demo reader included.
 # Usage: package-check.sh [BUILD_DIR]   (default: build, already configured)
 set -euo pipefail
@@ -97,7 +97,7 @@ done
 # Depends as dpkg-shlibdeps computed it.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libasound2 "fonts-wqy-microhei \| fonts-noto-cjk"; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libasound2 libssl3 "fonts-wqy-microhei \| fonts-noto-cjk"; do
     grep -qE "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends does not name $lib"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)

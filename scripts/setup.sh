@@ -3,6 +3,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 PACKAGES=(cmake make ninja-build g++ pkg-config qt6-base-dev libgl-dev libasound2-dev ser2net
+          # TLS for the network ports; the tests make their certificates with openssl
+          libssl-dev openssl
           fonts-wqy-microhei fonts-liberation fonts-dejavu-core clang-format xvfb xauth
           x11-utils
           # the Debian package and its checks (scripts/package-check.sh)

@@ -253,7 +253,10 @@ int Ended(Context& c, mifare::RunEnd end, int endSector, QJsonObject summary, QS
     using mifare::RunEnd;
     summary.insert("verb", c.Name());
     summary.insert("end", QLatin1String(mifare::RunEndText(end)));
-    if (end == RunEnd::CardGone && endSector >= 0) {
+    if (!c.lost.isEmpty()) {
+        summary.insert("lost", true);
+        plain += QStringLiteral("; ") + c.lost;
+    } else if (end == RunEnd::CardGone && endSector >= 0) {
         summary.insert("endSector", endSector);
         plain += QStringLiteral("; the card went away at sector %1").arg(endSector);
     } else if (end != RunEnd::Done) {
@@ -409,10 +412,6 @@ int MifareDump(Context& c)
     // The line lost mid-run (unplugged, the server gone) is no end of the card's.
     const bool reached =
         opened > 0 && !lost && (result.end == RunEnd::Done || result.end == RunEnd::CardGone);
-    if (lost) {
-        summary.insert("lost", true);
-        plain += QStringLiteral("; the port was lost (hang-up)");
-    }
     if (output.isEmpty()) {
         if (c.out.json)
             summary.insert("image", QJsonDocument::fromJson(

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 
@@ -233,8 +234,15 @@ int Dispatch(Output& out, QString& verbName)
 
     UseSettingsDirFromEnvironment();
     TrafficPrinter printer(out, verbose, logPath);
-    if (printer.Wanted())
-        history.SetListener([&](const link::TrafficEntry& e) { printer.Print(e); });
+    // What the link warns of is said once a run on stderr, -v or not; -v
+    // and --log have it in their place among the traffic.
+    std::atomic<bool> warned{false};
+    history.SetListener([&](const link::TrafficEntry& e) {
+        if (e.kind == link::TrafficEntry::Kind::Warning && !verbose && !warned.exchange(true))
+            out.Warning(e.text);
+        if (printer.Wanted())
+            printer.Print(e);
+    });
     LoadStoredSettings(c.stored);
     // The same COM numbers as the window: the store's Ports group first.
     ApplyStoredPortMap();

@@ -44,6 +44,11 @@ void Output::Failure(const QString& verb, const QString& error, const QString& r
     }
 }
 
+void Output::Warning(const QString& text)
+{
+    Write(stderr, QStringLiteral("tesmora-cli: warning: ") + text);
+}
+
 void Output::Traffic(const QString& line)
 {
     Write(stderr, ControlsEscaped(line));
@@ -104,7 +109,8 @@ QString OpenReason(link::OpenError error, int port)
     const QString hint = OpenHint(error, port);
     if (error == link::OpenError::BadEntry && !hint.isEmpty())
         return hint;
-    const QString text = QString::fromLatin1(link::OpenErrorText(error));
+    const QString text =
+        QString::fromStdString(link::OpenErrorLine(error, port ? link::OpenDetail(port) : ""));
     return hint.isEmpty() ? text : text + QStringLiteral(" (") + hint + ')';
 }
 

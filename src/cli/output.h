@@ -33,6 +33,9 @@ public:
     void Failure(const QString& verb, const QString& error, const QString& reason = {},
                  const QJsonObject& extra = {});
     void Traffic(const QString& line);
+    // On stderr as "tesmora-cli: warning: ...", with --json too: stdout
+    // carries the results alone.
+    void Warning(const QString& text);
     // One line of progress on the terminal, replaced by the next and cleared
     // before anything else is written.
     void Progress(const QString& text);

@@ -98,17 +98,31 @@ QString RefusedReason(const std::vector<std::pair<int, link::OpenError>>& refuse
     if (!anyPort)
         return QStringLiteral("no COM port exists on this machine; 'tesmora-cli ports' lists "
                               "what each number stands for");
-    std::vector<std::pair<link::OpenError, QStringList>> causes;
+    // A cause is its reason with what the port said (the host a certificate
+    // does not match); its text comes from the first port of the group.
+    struct Cause
+    {
+        link::OpenError error;
+        std::string detail;
+        std::vector<int> ports;
+    };
+    std::vector<Cause> causes;
     for (const auto& [port, error] : refused) {
-        auto it = std::find_if(causes.begin(), causes.end(),
-                               [e = error](const auto& cause) { return cause.first == e; });
+        const std::string detail = link::OpenDetail(port);
+        auto it = std::find_if(causes.begin(), causes.end(), [&](const Cause& cause) {
+            return cause.error == error && cause.detail == detail;
+        });
         if (it == causes.end())
-            it = causes.insert(causes.end(), {error, {}});
-        it->second << PortLabel(port);
+            it = causes.insert(causes.end(), {error, detail, {}});
+        it->ports.push_back(port);
     }
     QStringList parts;
-    for (const auto& [error, ports] : causes)
-        parts << ports.join(QStringLiteral(", ")) + ' ' + OpenReason(error);
+    for (const Cause& cause : causes) {
+        QStringList ports;
+        for (int p : cause.ports)
+            ports << PortLabel(p);
+        parts << ports.join(QStringLiteral(", ")) + ' ' + OpenReason(cause.error, cause.ports[0]);
+    }
     return parts.join(QStringLiteral("; "));
 }
 
@@ -156,6 +170,30 @@ std::vector<Device> Devices(const std::vector<int>& ports)
     return devices;
 }
 
+// One reader reached through two URLs of one host (two accepters of one
+// device) is one reader: listed once, with both.
+void MergeSameReader(std::vector<Device>& devices)
+{
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const auto url = link::ParsePortUrl(link::PortDevicePath(devices[i].ports.front()));
+        if (!url || !devices[i].result.identified)
+            continue;
+        for (size_t j = i + 1; j < devices.size();) {
+            const reader::ScanResult& a = devices[i].result;
+            const reader::ScanResult& b = devices[j].result;
+            const auto other = link::ParsePortUrl(link::PortDevicePath(devices[j].ports.front()));
+            if (other && other->host == url->host && b.identified && a.serial == b.serial &&
+                a.id == b.id) {
+                devices[i].ports.insert(devices[i].ports.end(), devices[j].ports.begin(),
+                                        devices[j].ports.end());
+                devices.erase(devices.begin() + static_cast<long>(j));
+            } else {
+                ++j;
+            }
+        }
+    }
+}
+
 int ScanAll(Context& c, int type)
 {
     // Everything is checked before any worker starts: a usage error is reported
@@ -173,34 +211,55 @@ int ScanAll(Context& c, int type)
             ports.push_back(p);
     std::vector<Device> devices = Devices(ports);
 
-    // One worker per device, each with its own link; a port's line settings are
-    // tried in the window's order. Nothing may escape a worker.
+    // One worker per local device, each with its own link; a port's line
+    // settings are tried in the window's order. The network ports of one host
+    // are tried one after the other by one worker: two of its URLs may lead to
+    // one device, and its server turns the second away as busy while the
+    // first is open. Nothing may escape a worker.
+    std::vector<std::vector<Device*>> turns;
+    std::vector<std::pair<std::string, size_t>> hosts; // a host, its turn
+    for (Device& d : devices) {
+        const auto url = link::ParsePortUrl(link::PortDevicePath(d.ports.front()));
+        const auto same = std::find_if(hosts.begin(), hosts.end(),
+                                       [&](const auto& h) { return url && h.first == url->host; });
+        if (same != hosts.end()) {
+            turns[same->second].push_back(&d);
+            continue;
+        }
+        if (url)
+            hosts.emplace_back(url->host, turns.size());
+        turns.push_back({&d});
+    }
     std::atomic<int> done{0};
     std::vector<std::thread> workers;
-    for (Device& d : devices) {
+    for (const std::vector<Device*>& turn : turns) {
         workers.emplace_back([&] {
-            try {
-                reader::ScanRequest r = request;
-                r.firstPort = r.lastPort = d.ports.front();
-                link::TrafficRecorder traffic(c.history);
-                link::Link link;
-                link.SetObserver(&traffic);
-                reader::ScanProgress quiet;
-                d.result = reader::Scan(link, r, quiet);
-                d.openError = link.LastOpenError();
-            } catch (const std::exception& e) {
-                d.failure = QString::fromLocal8Bit(e.what());
-            } catch (...) {
-                d.failure = QStringLiteral("the port's scan failed");
+            for (Device* each : turn) {
+                Device& d = *each;
+                try {
+                    reader::ScanRequest r = request;
+                    r.firstPort = r.lastPort = d.ports.front();
+                    link::TrafficRecorder traffic(c.history);
+                    link::Link link;
+                    link.SetObserver(&traffic);
+                    reader::ScanProgress quiet;
+                    d.result = reader::Scan(link, r, quiet);
+                    d.openError = link.LastOpenError();
+                } catch (const std::exception& e) {
+                    d.failure = QString::fromLocal8Bit(e.what());
+                } catch (...) {
+                    d.failure = QStringLiteral("the port's scan failed");
+                }
+                c.out.Progress(
+                    QStringLiteral("scan: %1 of %2 ports done").arg(++done).arg(devices.size()));
             }
-            c.out.Progress(
-                QStringLiteral("scan: %1 of %2 ports done").arg(++done).arg(devices.size()));
         });
     }
     for (std::thread& w : workers)
         w.join();
     if (link::StopRequested())
         return Interrupted(c);
+    MergeSameReader(devices);
 
     int found = 0;
     int code = kExitOk;
@@ -344,17 +403,19 @@ int Ports(Context& c)
         if (!path.empty()) {
             const auto port = link::MakeTransport(path);
             if (port->OpenPath(path, kModeList[kDefaultModeIndex])) {
-                status = QLatin1String(port->ReachableText());
+                status = QString::fromStdString(port->ReachableText());
                 port->Close();
                 e = link::OpenError::None;
             } else {
                 e = port->LastOpenError();
+                link::SetOpenDetail(n, port->LastOpenDetail());
             }
         } else if (!link::PortEntryRefusal(n).empty()) {
             e = link::OpenError::BadEntry;
         }
         if (e != link::OpenError::None) {
-            status = QLatin1String(link::OpenErrorText(e)); // the words scan uses
+            // the words scan uses
+            status = QString::fromStdString(link::OpenErrorLine(e, link::OpenDetail(n)));
             hint = OpenHint(e, n);
         }
         QJsonObject o{{"port", n}, {"path", QString::fromStdString(path)}, {"status", status}};

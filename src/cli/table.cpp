@@ -9,7 +9,8 @@ namespace {
 
 const OptionDef kOptions[] = {
     {"port", "", "N",
-     "COM number 1-16, or rfc2217://HOST:PORT or tcp://HOST:PORT (default: the stored port)"},
+     "COM number 1-16, or rfc2217://HOST:PORT, tcp://HOST:PORT or their TLS forms rfc2217s:// "
+     "and tcps:// (default: the stored port)"},
     {"mode", "", "IDX", "line setting 0-13, see tesmora-cli --help (default: the stored one)"},
     {"type", "", "N", "reader type 1-8 (default: the stored one)"},
     {"id", "", "NN", "the reader's ID (default: asked of the reader, as the scan does)"},

@@ -11,18 +11,37 @@
 
 namespace cli {
 
+namespace {
+
+// A plain network port, where the store requires TLS, is refused before
+// anything is sent.
+int RefusedIfPlain(int port)
+{
+    const std::string where = link::PortDevicePath(port);
+    if (link::PlainNetworkRefused(where))
+        throw UsageError{QStringLiteral("%1 is a network port without TLS, and the store "
+                                        "requires TLS ([Network] RequireTls): use %2")
+                             .arg(PortLabel(port),
+                                  QString::fromStdString(where).replace(QStringLiteral("://"),
+                                                                        QStringLiteral("s://")))};
+    return port;
+}
+
+} // namespace
+
 std::optional<int> Context::Port() const
 {
     if (!Flag("port"))
         return std::nullopt;
     const QString text = p.value(QStringLiteral("port"));
     if (!link::LooksLikePortUrl(text.toStdString()))
-        return Number(text, QStringLiteral("--port"), 1, 16);
+        return RefusedIfPlain(Number(text, QStringLiteral("--port"), 1, 16));
     if (!link::ParsePortUrl(text.toStdString()))
-        throw UsageError{QStringLiteral("--port takes a COM number 1-16, rfc2217://HOST:PORT or "
-                                        "tcp://HOST:PORT, not \"%1\"")
+        throw UsageError{QStringLiteral("--port takes a COM number 1-16, rfc2217://HOST:PORT, "
+                                        "rfc2217s://HOST:PORT, tcp://HOST:PORT or "
+                                        "tcps://HOST:PORT, not \"%1\"")
                              .arg(text)};
-    return link::NumberForPort(text.toStdString());
+    return RefusedIfPlain(link::NumberForPort(text.toStdString()));
 }
 
 QString PortLabel(int port)
@@ -61,7 +80,7 @@ Target ResolveTarget(const Context& c)
     if (const auto p = c.Port())
         t.port = *p;
     else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16)
-        t.port = c.stored.scanCommNo;
+        t.port = RefusedIfPlain(c.stored.scanCommNo);
     else
         throw UsageError{QStringLiteral("no port: give --port N, or run scan --save first")};
     std::tie(t.modeIndex, t.mode) = ResolveMode(c);
@@ -124,12 +143,15 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     }
     const bool ok = command(link, Addressee{t.prefix, id});
     const link::Outcome last = link.LastOutcome();
+    if (link.PortLost())
+        c.lost = QString::fromStdString(link::LostText(link::PortDevicePath(t.port)));
     link.ClosePort();
     if (link::StopRequested() && !ok)
         return Interrupted(c);
     if (!ok) {
         c.out.Failure(c.Name(), QStringLiteral("the reader did not accept it"),
-                      c.refusal.isEmpty()
+                      !c.lost.isEmpty() ? c.lost
+                      : c.refusal.isEmpty()
                           ? QStringLiteral("last answer: ") + link::OutcomeText(last)
                           : c.refusal);
         return kExitReader;

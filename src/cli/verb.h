@@ -60,6 +60,9 @@ struct Context
     // Why the reader did not accept it, where a verb knows better than the
     // last answer (the mode off after a refused block command, say).
     QString refusal = {};
+    // Set by WithReader when the port was lost during the run: "the
+    // connection to HOST:PORT was lost", not that the card went away.
+    QString lost = {};
 
     QString Name() const { return QString::fromLatin1(verb.name); }
 

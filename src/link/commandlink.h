@@ -22,6 +22,9 @@ public:
     // Whether the last Exchange put its frame on the line: one refused before
     // it (a stop requested in the pause) was never sent.
     virtual bool FrameSent() const { return true; }
+    // The next command carries a MIFARE key: a link over a network port
+    // without TLS says once that keys cross the network unencrypted.
+    virtual void KeysFollow() {}
 };
 
 // Whom a command goes to: the reader type's prefix letter and the reader's ID.

@@ -13,6 +13,8 @@ namespace link {
 
 constexpr size_t kMaxPayload = 255;
 constexpr int kResponseDeadlineMs = 300;
+// How long an answer in flight is still awaited once a stop was requested.
+constexpr int kStopGraceMs = 100;
 
 // Two upper-case hexadecimal digits, high digit first.
 std::string ByteToHex(uint8_t b);

@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -54,7 +55,10 @@ bool Link::OpenPort(int n, const QString& mode)
         lastOpenError_ = PortEntryRefusal(n).empty() ? OpenError::Missing : OpenError::BadEntry;
     } else {
         port_ = MakeTransport(path);
+        // A network port's waits let the front end run, as the exchange's do.
+        port_->SetIdle(hook_);
         lastOpenError_ = port_->OpenPath(path, m) ? OpenError::None : port_->LastOpenError();
+        SetOpenDetail(n, port_->LastOpenDetail());
     }
     if (lastOpenError_ != OpenError::None) {
         if (observer_)
@@ -62,6 +66,7 @@ bool Link::OpenPort(int n, const QString& mode)
         return false;
     }
     portNumber_ = n;
+    keysWarned_ = false;
     if (observer_)
         observer_->PortOpened(n, m, path);
     return true;
@@ -74,6 +79,15 @@ void Link::ClosePort()
     port_->Close();
     if (observer_)
         observer_->PortClosed(portNumber_);
+}
+
+void Link::KeysFollow()
+{
+    if (!PortIsOpen() || !port_->InClear() || keysWarned_)
+        return;
+    keysWarned_ = true;
+    if (observer_)
+        observer_->KeysInClear(portNumber_, PortDevicePath(portNumber_));
 }
 
 void Link::Pause(int ms)
@@ -95,33 +109,30 @@ bool Link::Exchange(const QString& payload)
     // single-byte form) is refused before anything is sent or shown.
     const auto bytes = PayloadBytes(payload);
     const auto frame = bytes ? BuildCommandFrame(*bytes) : std::nullopt;
-    // After a stop request nothing more is sent; the exchange in flight ends as usual.
+    // After a stop request nothing more is sent; the exchange in flight ends
+    // at once (below).
+    frameSent_ = false;
     if (!frame || StopRequested()) {
         lastOutcome_ = frame ? Outcome::Interrupted : Outcome::Refused;
         if (observer_)
             observer_->BytesReceived({}, lastOutcome_, 0);
         return false;
     }
+    frameSent_ = true;
     const std::string_view text(*bytes);
 
     receive_.Clear();
     std::this_thread::yield();
 
-    const auto* frameBytes = reinterpret_cast<const uint8_t*>(frame->data());
-    const size_t n = text.size();
-    port_->WriteByte(frameBytes[0]);
-    port_->WriteBuffer(frameBytes + 1, n);
-    port_->WriteByte(frameBytes[n + 1]);
-    port_->WriteByte(frameBytes[n + 2]);
-    port_->WriteByte(frameBytes[n + 3]);
-
-    // Whatever arrived before this point is not an answer to this command.
-    // Nothing may run between the write and the purge: the observer and the
-    // front end get their turn after it, as a repaint or a slow log could take
-    // longer than the reader's turnaround, and its answer would be purged too.
-    // Their time is not the reader's: the deadline starts after them, and the
-    // answer waits in the driver meanwhile.
+    // Whatever arrived before the command is not an answer to it, and is
+    // dropped before it goes out: a purge after the write would race the
+    // reader, whose answer can come (through a server at once, from a local
+    // reader while this thread waits for a busy machine's core) before the
+    // purge runs, and be thrown away. The observer and the front end get
+    // their turn after the write; their time is not the reader's: the
+    // deadline starts after them, and the answer waits meanwhile.
     port_->Purge();
+    port_->WriteBuffer(reinterpret_cast<const uint8_t*>(frame->data()), frame->size());
     if (observer_)
         observer_->FrameSent(SentDisplay(text));
     ProcessEvents();
@@ -129,6 +140,7 @@ bool Link::Exchange(const QString& payload)
     responseLength_ = 0;
     const uint32_t start = TickCount();
     Outcome outcome = Outcome::Deadline;
+    std::optional<uint32_t> stopSeen;
 
     for (;;) {
         if (const auto b = port_->ReadByte()) {
@@ -155,6 +167,19 @@ bool Link::Exchange(const QString& payload)
         // noise without a pause must not hold the front end forever.
         if (TickDifference(start, TickCount()) > kResponseDeadlineMs)
             break;
+        // A stop does not wait out the deadline: the run is to end within a
+        // fraction of a second, whatever the far end does. The answer in
+        // flight gets a moment all the same, as a reader answers in a few
+        // tens of milliseconds: a write that went out is then known written,
+        // and a run stops between two blocks, not inside one.
+        if (StopRequested()) {
+            if (!stopSeen)
+                stopSeen = TickCount();
+            else if (TickDifference(*stopSeen, TickCount()) > kStopGraceMs) {
+                outcome = Outcome::Interrupted;
+                break;
+            }
+        }
     }
 
     lastOutcome_ = outcome;

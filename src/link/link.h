@@ -21,7 +21,7 @@ enum class Outcome {
     Deadline,    // no complete frame within the deadline
     Overflow,    // the answer filled the receive buffer without ending
     Refused,     // a payload no frame can carry: nothing was sent
-    Interrupted, // a stop was requested (a signal): nothing was sent
+    Interrupted, // a stop was requested (a signal): nothing was sent, or the wait cut short
 };
 const char* OutcomeText(Outcome outcome);
 
@@ -49,6 +49,9 @@ public:
         (void)port, (void)mode, (void)path, (void)error;
     }
     virtual void PortClosed(int port) { (void)port; }
+    // A MIFARE key is about to cross the network unencrypted, to `path`
+    // (a plain port URL): once an open.
+    virtual void KeysInClear(int port, const std::string& path) { (void)port, (void)path; }
 };
 
 // The port, the response collector and the framed exchange with its 300 ms
@@ -64,7 +67,12 @@ public:
     ~Link() override;
 
     void SetObserver(LinkObserver* observer) { observer_ = observer; }
-    void SetEventHook(std::function<void()> hook) { hook_ = std::move(hook); }
+    // The hook also runs while a network port waits on its server.
+    void SetEventHook(std::function<void()> hook)
+    {
+        hook_ = std::move(hook);
+        port_->SetIdle(hook_);
+    }
     // One pass of the front end's events.
     void ProcessEvents() const;
 
@@ -86,12 +94,10 @@ public:
     const std::string& LastResponse() const override { return lastResponse_; }
     int ResponseLength() const override { return responseLength_; }
     Outcome LastOutcome() const { return lastOutcome_; }
-    bool FrameSent() const override
-    {
-        return lastOutcome_ != Outcome::Interrupted && lastOutcome_ != Outcome::Refused;
-    }
+    bool FrameSent() const override { return frameSent_; }
     // Waits, running the event hook about every millisecond.
     void Pause(int ms) override;
+    void KeysFollow() override;
 
 private:
     // Never null: a closed one until the first open, then the last one opened.
@@ -100,8 +106,10 @@ private:
     std::string lastResponse_;
     int responseLength_ = 0;
     Outcome lastOutcome_ = Outcome::Deadline;
+    bool frameSent_ = false; // the last Exchange wrote its frame
     OpenError lastOpenError_ = OpenError::None;
     int portNumber_ = 0;
+    bool keysWarned_ = false;
     LinkObserver* observer_ = nullptr;
     std::function<void()> hook_;
 };

@@ -1,9 +1,12 @@
 #include "link/networkport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include <fcntl.h>
@@ -32,46 +35,33 @@ constexpr auto kConfirmBound = std::chrono::seconds(2);
 // left too soon would leave the server at the tool's line setting.
 constexpr auto kRestoreBound = kConfirmBound;
 constexpr auto kRawBusyWait = std::chrono::milliseconds(30);
+// A server that asked for a client certificate it did not get turns the
+// connection away just after the handshake: a raw port waits that long for it.
+constexpr auto kCertificateVerdictWait = std::chrono::milliseconds(300);
 constexpr auto kBusyBound = std::chrono::milliseconds(1000);
 constexpr auto kBusyRetry = std::chrono::milliseconds(50);
+// How often a wait on the far end lets the window run.
+constexpr auto kIdleSlice = std::chrono::milliseconds(10);
+// What one read call takes from the socket at most.
+constexpr size_t kReadBudget = 16 * 1024;
 
-// Telnet (RFC 854, 856) and its COM-PORT-OPTION (RFC 2217).
-constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                  kSe = 240;
-constexpr uint8_t kBinary = 0, kSga = 3, kComPort = 44;
-constexpr uint8_t kSetBaud = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kPurgeData = 12,
-                  kServerOffset = 100;
-constexpr uint8_t kPurgeReceive = 1;
-
-constexpr std::string_view kTelnetScheme = "rfc2217://";
-constexpr std::string_view kTcpScheme = "tcp://";
-
-uint8_t ParityCode(char p)
+struct Scheme
 {
-    switch (p) {
-    case 'o':
-        return 2;
-    case 'e':
-        return 3;
-    case 'm':
-        return 4;
-    case 's':
-        return 5;
-    default:
-        return 1;
-    }
-}
+    std::string_view prefix;
+    bool telnet;
+    bool tls;
+};
+constexpr Scheme kSchemes[] = {
+    {"rfc2217://", true, false},
+    {"rfc2217s://", true, true},
+    {"tcp://", false, false},
+    {"tcps://", false, true},
+};
 
-char ParityOf(long code)
-{
-    constexpr char kParities[] = {'n', 'n', 'o', 'e', 'm', 's'};
-    return code >= 0 && code < 6 ? kParities[code] : 'n';
-}
-
-std::string Bytes(std::initializer_list<uint8_t> list)
-{
-    return std::string(list.begin(), list.end());
-}
+// What the store's [Tls] and [Network] say, for every port opened.
+std::mutex defaultsMutex;
+PortUrl tlsDefaults;
+std::atomic<bool> requireTls{false};
 
 // What the server said when it closed at once: a banner naming a port in use.
 bool SaysBusy(std::string text)
@@ -79,6 +69,108 @@ bool SaysBusy(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text.find("in use") != std::string::npos || text.find("busy") != std::string::npos;
+}
+
+std::optional<std::string> PercentDecoded(std::string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return std::nullopt;
+        out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+        i += 2;
+    }
+    return out;
+}
+
+// ca=FILE&fingerprint=SHA256&cert=FILE&key=FILE, each at most once.
+bool ParseQuery(std::string_view query, PortUrl& url)
+{
+    const std::pair<std::string_view, std::string PortUrl::*> keys[] = {
+        {"ca", &PortUrl::caFile},
+        {"fingerprint", &PortUrl::fingerprint},
+        {"cert", &PortUrl::certFile},
+        {"key", &PortUrl::keyFile},
+    };
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view item = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+        const size_t eq = item.find('=');
+        if (eq == std::string_view::npos)
+            return false;
+        const auto value = PercentDecoded(item.substr(eq + 1));
+        const auto key = std::find_if(std::begin(keys), std::end(keys),
+                                      [&](const auto& k) { return k.first == item.substr(0, eq); });
+        if (!value || value->empty() || key == std::end(keys) || !(url.*key->second).empty())
+            return false;
+        url.*key->second = *value;
+    }
+    return true;
+}
+
+// The host's addresses, looked up in a thread of its own so that a resolver
+// that does not answer cannot hold the tool: the wait ends on a stop request
+// and at `until`, and lets the window run meanwhile.
+struct Lookup
+{
+    std::mutex mu;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = EAI_AGAIN;
+    addrinfo* found = nullptr;
+    ~Lookup()
+    {
+        if (found != nullptr)
+            ::freeaddrinfo(found);
+    }
+};
+
+OpenError Resolve(const PortUrl& url, Clock::time_point until, const std::function<void()>& idle,
+                  std::shared_ptr<Lookup>& lookup)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    const std::string service = std::to_string(url.port);
+    lookup = std::make_shared<Lookup>();
+    // An address needs no resolver.
+    if (::getaddrinfo(url.host.c_str(), service.c_str(), &hints, &lookup->found) == 0)
+        return OpenError::None;
+    lookup->found = nullptr;
+    hints.ai_flags = AI_NUMERICSERV;
+    std::thread([lookup, hints, host = url.host, service] {
+        addrinfo* found = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+        std::lock_guard lock(lookup->mu);
+        lookup->rc = rc;
+        lookup->found = found;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    for (;;) {
+        {
+            std::unique_lock lock(lookup->mu);
+            if (lookup->done.wait_for(lock, kIdleSlice, [&] { return lookup->finished; })) {
+                if (lookup->rc == 0 && lookup->found != nullptr)
+                    return OpenError::None;
+                return lookup->rc == EAI_SYSTEM ? OpenError::Other : OpenError::HostNotFound;
+            }
+        }
+        if (StopRequested())
+            return OpenError::Interrupted;
+        // A resolver that gives no answer in time leaves the host unknown.
+        if (Clock::now() >= until)
+            return OpenError::HostNotFound;
+        if (idle)
+            idle();
+    }
 }
 
 } // namespace
@@ -96,13 +188,19 @@ bool LooksLikePortUrl(std::string_view text)
 std::optional<PortUrl> ParsePortUrl(std::string_view text)
 {
     PortUrl url;
-    if (text.substr(0, kTelnetScheme.size()) == kTelnetScheme) {
-        url.telnet = true;
-        text.remove_prefix(kTelnetScheme.size());
-    } else if (text.substr(0, kTcpScheme.size()) == kTcpScheme) {
-        text.remove_prefix(kTcpScheme.size());
-    } else {
+    const auto scheme =
+        std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                     [&](const Scheme& s) { return text.substr(0, s.prefix.size()) == s.prefix; });
+    if (scheme == std::end(kSchemes))
         return std::nullopt;
+    url.telnet = scheme->telnet;
+    url.tls = scheme->tls;
+    text.remove_prefix(scheme->prefix.size());
+    // Only the TLS forms take a query: a plain port has nothing to set.
+    if (const size_t q = text.find('?'); q != std::string_view::npos) {
+        if (!url.tls || !ParseQuery(text.substr(q + 1), url))
+            return std::nullopt;
+        text = text.substr(0, q);
     }
     const size_t colon = text.rfind(':');
     if (colon == std::string_view::npos || colon == 0)
@@ -130,6 +228,37 @@ std::optional<PortUrl> ParsePortUrl(std::string_view text)
     return url;
 }
 
+std::string LostText(const std::string& where)
+{
+    const auto url = ParsePortUrl(where);
+    if (!url)
+        return "the port was lost (hang-up)";
+    const bool v6 = url->host.find(':') != std::string::npos;
+    return "the connection to " + (v6 ? "[" + url->host + "]" : url->host) + ":" +
+           std::to_string(url->port) + " was lost";
+}
+
+void SetTlsDefaults(const std::string& caFile, const std::string& fingerprint,
+                    const std::string& certFile, const std::string& keyFile)
+{
+    std::lock_guard lock(defaultsMutex);
+    tlsDefaults.caFile = caFile;
+    tlsDefaults.fingerprint = fingerprint;
+    tlsDefaults.certFile = certFile;
+    tlsDefaults.keyFile = keyFile;
+}
+
+void SetRequireTls(bool require)
+{
+    requireTls = require;
+}
+
+bool PlainNetworkRefused(const std::string& where)
+{
+    const auto url = ParsePortUrl(where);
+    return requireTls && url && !url->tls;
+}
+
 std::unique_ptr<Transport> MakeTransport(const std::string& where)
 {
     if (LooksLikePortUrl(where))
@@ -152,12 +281,18 @@ bool NetworkPort::OpenPath(const std::string& where, std::string_view mode)
 {
     if (IsOpen())
         Close();
+    lastDetail_.clear();
     const auto url = ParsePortUrl(where);
     if (!url) {
         lastError_ = OpenError::BadEntry;
         return false;
     }
-    telnet_ = url->telnet;
+    if (PlainNetworkRefused(where)) {
+        lastError_ = OpenError::TlsRequired;
+        return false;
+    }
+    isTelnet_ = url->telnet;
+    isTls_ = url->tls;
     // A server still closing the connection just ended (ours, a moment ago:
     // the scan opens a port again at once) turns the next one away as busy
     // until it has let go of the device; only a busy that lasts is one.
@@ -172,26 +307,51 @@ bool NetworkPort::OpenPath(const std::string& where, std::string_view mode)
         busy = lastError_ == OpenError::Busy;
         if (!busy || Clock::now() >= busyUntil || StopRequested())
             break;
-        std::this_thread::sleep_for(kBusyRetry);
+        const auto retry = Clock::now() + kBusyRetry;
+        while (Clock::now() < retry && !StopRequested()) {
+            Idle();
+            std::this_thread::sleep_for(kIdleSlice);
+        }
     }
     return lastError_ == OpenError::None;
+}
+
+std::string NetworkPort::ReachableText() const
+{
+    return isTls_ ? "connects (" + tlsVersion_ + ")" : "connects";
 }
 
 OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
 {
     OpenError error = Connect(url);
-    if (error == OpenError::None && telnet_) {
+    if (error == OpenError::None && isTelnet_) {
         error = Negotiate();
         if (error == OpenError::None && !ChangeMode(mode))
             error = hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
     } else if (error == OpenError::None) {
-        // A raw server that already has a client says so and closes at once.
-        Pump(Clock::now() + kRawBusyWait);
+        // A raw server that already has a client says so and closes at once;
+        // its words can come before the close does.
+        WaitFor([this] { return hungUp_ || SaysBusy(in_); },
+                Clock::now() + (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait));
+        if (!hungUp_ && SaysBusy(in_))
+            error = OpenError::Busy;
     }
-    // A server that closed at once: "busy" where its words tell it (ser2net:
-    // "Port already in use").
-    if (hungUp_ && error != OpenError::Interrupted)
-        error = SaysBusy(in_) ? OpenError::Busy : OpenError::Other;
+    if (hungUp_ && error != OpenError::Interrupted) {
+        // A server that closed at once: "busy" where its words tell it
+        // (ser2net: "Port already in use"); one that asked for a client
+        // certificate it did not get turned us away for that.
+        // A TLS server's alert says why it ended the connection; one that
+        // asked for our certificate and ended it refused the certificate.
+        std::string failure = stream_ ? stream_->Failure() : std::string();
+        if (failure.empty() && certificateRequested_)
+            failure = "the server refused the client certificate";
+        error = SaysBusy(in_)        ? OpenError::Busy
+                : certificateWanted_ ? OpenError::ClientCertificateWanted
+                : !failure.empty()   ? OpenError::TlsFailed
+                                     : OpenError::Other;
+        if (error == OpenError::TlsFailed)
+            lastDetail_ = failure;
+    }
     if (error != OpenError::None) {
         haveSaved_ = false; // nothing was changed that needs restoring
         Close();
@@ -204,27 +364,20 @@ OpenError NetworkPort::Connect(const PortUrl& url)
     hungUp_ = false;
     in_.clear();
     inPos_ = 0;
-    serverSpoke_ = false;
-    state_ = State::Data;
-    std::fill(std::begin(weWill_), std::end(weWill_), false);
-    std::fill(std::begin(theyWill_), std::end(theyWill_), false);
-    std::fill(std::begin(refusedSent_), std::end(refusedSent_), false);
-    comPort_ = comPortRefused_ = false;
+    unsent_.clear();
+    telnet_ = Telnet();
     haveSaved_ = false;
+    certificateWanted_ = certificateRequested_ = false;
+    tlsVersion_.clear();
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(url.port);
-    const int rc = ::getaddrinfo(url.host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr)
-        return rc == EAI_SYSTEM ? OpenError::Other : OpenError::HostNotFound;
-
-    OpenError result = OpenError::ConnectionRefused;
     const auto until = Clock::now() + kConnectBound;
-    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    std::shared_ptr<Lookup> lookup;
+    OpenError result = Resolve(url, until, idle_, lookup);
+    if (result != OpenError::None)
+        return result;
+
+    result = OpenError::ConnectionRefused;
+    for (addrinfo* a = lookup->found; a != nullptr; a = a->ai_next) {
         const int fd =
             ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
@@ -244,7 +397,7 @@ OpenError NetworkPort::Connect(const PortUrl& url)
                 if (left.count() <= 0)
                     break;
                 pollfd p{fd, POLLOUT, 0};
-                const int n = ::poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 50)));
+                const int n = ::poll(&p, 1, static_cast<int>(std::min<long>(left.count(), 10)));
                 if (n > 0) {
                     socklen_t len = sizeof err;
                     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
@@ -255,13 +408,36 @@ OpenError NetworkPort::Connect(const PortUrl& url)
                     err = errno;
                     break;
                 }
+                Idle();
             }
         }
         if (err == 0) {
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            fd_ = fd;
-            ::freeaddrinfo(found);
+            if (!url.tls) {
+                stream_ = PlainStream(fd);
+                return OpenError::None;
+            }
+            TlsOptions options;
+            {
+                // The URL's trust and its client pair, each where it gives
+                // one, else the store's.
+                std::lock_guard lock(defaultsMutex);
+                const bool ownTrust = !url.caFile.empty() || !url.fingerprint.empty();
+                const PortUrl& trust = ownTrust ? url : tlsDefaults;
+                const PortUrl& pair =
+                    !url.certFile.empty() || !url.keyFile.empty() ? url : tlsDefaults;
+                options = {trust.caFile, trust.fingerprint, pair.certFile, pair.keyFile};
+            }
+            TlsResult tls =
+                TlsHandshake(fd, url.host, options, Clock::now() + kNegotiationBound, idle_);
+            certificateWanted_ = tls.certificateWanted;
+            certificateRequested_ = tls.certificateRequested;
+            lastDetail_ = tls.detail;
+            if (tls.error != OpenError::None)
+                return tls.error;
+            tlsVersion_ = tls.version;
+            stream_ = std::move(tls.stream);
             return OpenError::None;
         }
         ::close(fd);
@@ -274,80 +450,51 @@ OpenError NetworkPort::Connect(const PortUrl& url)
         if (result == OpenError::Interrupted || Clock::now() >= until)
             break;
     }
-    ::freeaddrinfo(found);
     return result;
 }
 
 OpenError NetworkPort::Negotiate()
 {
-    // BINARY both ways, so that CR and 0x00 pass as they are; SGA both ways;
-    // and the COM-PORT-OPTION, which the client offers with WILL.
-    weWill_[kBinary] = theyWill_[kBinary] = weWill_[kSga] = theyWill_[kSga] = true;
-    weWill_[kComPort] = true;
-    if (!SendRaw(Bytes({kIac, kWill, kBinary, kIac, kDo, kBinary, kIac, kWill, kSga, kIac, kDo,
-                        kSga, kIac, kWill, kComPort})))
+    if (!SendRaw(telnet_.Start()))
         return OpenError::Other;
     const auto until = Clock::now() + kNegotiationBound;
-    WaitFor([this] { return comPort_ || comPortRefused_; }, until);
+    WaitFor([this] { return telnet_.ComPortAgreed() || telnet_.ComPortRefused(); }, until);
     if (StopRequested())
         return OpenError::Interrupted;
-    if (comPortRefused_)
+    if (telnet_.ComPortRefused())
         return OpenError::NoComPortOption;
-    if (!comPort_) {
+    if (!telnet_.ComPortAgreed()) {
         if (hungUp_)
             return OpenError::Other;
-        return serverSpoke_ ? OpenError::NoComPortOption : OpenError::NoAnswer;
+        return telnet_.Spoke() ? OpenError::NoComPortOption : OpenError::NoAnswer;
     }
     // The server's line setting as found, to be put back at close.
     if (!SendLine({}, true, Clock::now() + kConfirmBound))
-        return hungUp_ ? OpenError::Other : OpenError::NotConfirmed;
-    saved_.baud = static_cast<int>(replies_[0]);
-    saved_.dataBits = static_cast<int>(replies_[1]);
-    saved_.parity = ParityOf(replies_[2]);
-    saved_.stopBits = replies_[3] == 2 ? 2 : 1;
+        return StopRequested() ? OpenError::Interrupted
+               : hungUp_       ? OpenError::Other
+                               : OpenError::NotConfirmed;
+    constexpr char kParities[] = {'n', 'n', 'o', 'e', 'm', 's'};
+    saved_.baud = static_cast<int>(telnet_.Reply(0));
+    saved_.dataBits = static_cast<int>(telnet_.Reply(1));
+    saved_.parity = telnet_.Reply(2) < 6 ? kParities[telnet_.Reply(2)] : 'n';
+    saved_.stopBits = telnet_.Reply(3) == 2 ? 2 : 1;
     haveSaved_ = saved_.baud > 0 && saved_.dataBits >= 5 && saved_.dataBits <= 8;
     return OpenError::None;
 }
 
-std::string NetworkPort::ComPortCommand(uint8_t command, const std::string& value) const
+bool NetworkPort::SendLine(const LineSetting& s, bool ask, Clock::time_point until)
 {
-    std::string out = Bytes({kIac, kSb, kComPort, command});
-    for (char c : value) {
-        out += c;
-        if (static_cast<uint8_t>(c) == kIac)
-            out += c;
-    }
-    return out + Bytes({kIac, kSe});
-}
-
-bool NetworkPort::SendLine(const LineSetting& s, bool request, Clock::time_point until)
-{
-    const uint32_t baud = request ? 0 : static_cast<uint32_t>(s.baud);
-    const std::string baudBytes{static_cast<char>(baud >> 24), static_cast<char>(baud >> 16),
-                                static_cast<char>(baud >> 8), static_cast<char>(baud)};
-    std::fill(std::begin(replies_), std::end(replies_), -1);
-    const std::string out =
-        ComPortCommand(kSetBaud, baudBytes) +
-        ComPortCommand(kSetDataSize, std::string(1, static_cast<char>(request ? 0 : s.dataBits))) +
-        ComPortCommand(kSetParity,
-                       std::string(1, static_cast<char>(request ? 0 : ParityCode(s.parity)))) +
-        ComPortCommand(kSetStopSize, std::string(1, static_cast<char>(request ? 0 : s.stopBits)));
-    if (!SendRaw(out))
+    if (!SendRaw(telnet_.LineRequests(s, ask)))
         return false;
-    const bool all = WaitFor(
-        [this] {
-            return std::all_of(std::begin(replies_), std::end(replies_),
-                               [](long r) { return r >= 0; });
-        },
-        until);
+    const bool all = WaitFor([this] { return telnet_.AllReplied(); }, until);
     // The baud rate must be the one asked for; a pty cannot carry parity, so
     // the server's word on the rest is taken as it comes.
-    return all && (request || replies_[0] == static_cast<long>(baud));
+    return all && (ask || telnet_.Reply(0) == static_cast<long>(s.baud));
 }
 
 bool NetworkPort::ChangeMode(std::string_view mode)
 {
-    if (fd_ < 0 || !telnet_ || hungUp_)
+    if (!stream_ || !isTelnet_ || hungUp_)
         return false;
     const auto setting = ParseMode(mode);
     return setting && SendLine(*setting, false, Clock::now() + kConfirmBound);
@@ -355,105 +502,117 @@ bool NetworkPort::ChangeMode(std::string_view mode)
 
 void NetworkPort::Close()
 {
-    if (fd_ < 0)
+    if (!stream_)
         return;
     // After a stop it is sent and not waited for: the server reads it before
     // the end of the connection all the same.
-    if (telnet_ && haveSaved_ && !hungUp_)
+    if (isTelnet_ && haveSaved_ && !hungUp_)
         SendLine(saved_, false,
                  Clock::now() + (StopRequested() ? Clock::duration{} : kRestoreBound));
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    fd_ = -1;
+    stream_.reset();
     haveSaved_ = false;
     in_.clear();
     inPos_ = 0;
+    unsent_.clear();
+}
+
+void NetworkPort::Flush()
+{
+    unsent_ += telnet_.TakeAnswers();
+    while (!unsent_.empty() && !hungUp_) {
+        short events = 0;
+        const ssize_t w = stream_->Write(reinterpret_cast<const uint8_t*>(unsent_.data()),
+                                         unsent_.size(), events);
+        if (w < 0)
+            hungUp_ = true;
+        if (w <= 0)
+            break;
+        unsent_.erase(0, static_cast<size_t>(w));
+    }
+    // A server that does not read what it asked for is given up.
+    if (unsent_.size() > Telnet::kMaxReplies || telnet_.Broken())
+        hungUp_ = true;
 }
 
 bool NetworkPort::SendRaw(const std::string& bytes)
 {
-    if (fd_ < 0 || hungUp_)
+    if (!stream_ || hungUp_)
         return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w =
-            ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd_, POLLOUT, 0};
-            const int r = ::poll(&p, 1, kWriteStallMs);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r > 0 && (p.revents & POLLOUT) != 0)
-                continue;
-        }
+    unsent_ += telnet_.TakeAnswers();
+    const std::string out = unsent_ + bytes;
+    unsent_.clear();
+    ByteStream& stream = *stream_;
+    const bool sent = WriteAll(
+        stream.Fd(), reinterpret_cast<const uint8_t*>(out.data()), out.size(),
+        [&stream](const uint8_t* p, size_t n, short& events) { return stream.Write(p, n, events); },
+        idle_);
+    if (!sent)
         hungUp_ = true;
-        return false;
-    }
-    return true;
+    return sent;
 }
 
 bool NetworkPort::WriteBuffer(const uint8_t* data, size_t count)
 {
-    if (fd_ < 0 || (data == nullptr && count > 0))
+    if (!stream_ || (data == nullptr && count > 0))
         return false;
-    std::string out;
-    out.reserve(count + 4);
-    for (size_t i = 0; i < count; ++i) {
-        out += static_cast<char>(data[i]);
-        if (telnet_ && data[i] == kIac)
-            out += static_cast<char>(kIac);
-    }
-    return SendRaw(out);
+    return SendRaw(isTelnet_ ? telnet_.Encode(data, count)
+                             : std::string(reinterpret_cast<const char*>(data), count));
 }
 
 void NetworkPort::Purge()
 {
-    if (fd_ < 0)
+    if (!stream_)
         return;
     // What the server already sent is dropped here; what it still holds, it
     // drops itself (PURGE-DATA, its receive buffer). Its reply is not awaited.
     Pump(Clock::now());
     in_.clear();
     inPos_ = 0;
-    if (telnet_ && !hungUp_)
-        SendRaw(ComPortCommand(kPurgeData, std::string(1, static_cast<char>(kPurgeReceive))));
+    if (isTelnet_ && !hungUp_)
+        SendRaw(Telnet::PurgeRequest());
 }
 
 bool NetworkPort::Pump(Clock::time_point until)
 {
-    if (fd_ < 0 || hungUp_)
+    if (!stream_ || hungUp_)
         return false;
+    Flush();
+    if (inPos_ > 0) {
+        in_.erase(0, inPos_);
+        inPos_ = 0;
+    }
+    size_t budget = kReadBudget;
+    bool got = false;
     bool waited = false;
-    for (;;) {
+    while (budget > 0) {
         uint8_t buffer[4096];
-        const ssize_t r = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (r > 0) {
-            serverSpoke_ = true;
-            for (ssize_t i = 0; i < r; ++i)
-                Feed(buffer[i]);
-            if (static_cast<size_t>(r) < sizeof buffer)
-                return true;
-            continue;
-        }
-        if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        const ssize_t r = stream_->Read(buffer, std::min(sizeof buffer, budget));
+        if (r < 0) {
             hungUp_ = true;
             return false;
         }
-        if (waited)
-            return true;
+        if (r > 0) {
+            got = true;
+            budget -= static_cast<size_t>(r);
+            if (isTelnet_)
+                telnet_.Feed(buffer, static_cast<size_t>(r), in_);
+            else
+                in_.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(r));
+            // A flood keeps only its newest bytes: nobody reads that much.
+            if (in_.size() > kMaxBuffered)
+                in_.erase(0, in_.size() - kMaxBuffered);
+            Flush();
+            if (hungUp_)
+                return false;
+            continue;
+        }
         const auto now = Clock::now();
-        if (now >= until)
+        if (got || waited || now >= until)
             return true;
         const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
         const timespec wait{static_cast<time_t>(left.count() / 1000000000),
                             static_cast<long>(left.count() % 1000000000)};
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{stream_->Fd(), POLLIN, 0};
         const int n = ::ppoll(&p, 1, &wait, nullptr);
         if (n < 0 && errno != EINTR) {
             hungUp_ = true;
@@ -463,6 +622,7 @@ bool NetworkPort::Pump(Clock::time_point until)
             return true;
         waited = true;
     }
+    return true;
 }
 
 bool NetworkPort::WaitFor(const std::function<bool()>& done, Clock::time_point until)
@@ -470,7 +630,8 @@ bool NetworkPort::WaitFor(const std::function<bool()>& done, Clock::time_point u
     while (!done()) {
         if (hungUp_ || StopRequested() || Clock::now() >= until)
             return false;
-        Pump(std::min(until, Clock::now() + std::chrono::milliseconds(50)));
+        Pump(std::min(until, Clock::now() + kIdleSlice));
+        Idle();
     }
     return true;
 }
@@ -487,7 +648,7 @@ std::optional<uint8_t> NetworkPort::ReadByte()
             }
             return b;
         }
-        if (fd_ < 0 || hungUp_ || Clock::now() >= until)
+        if (!stream_ || hungUp_ || Clock::now() >= until)
             break;
         Pump(until);
     }
@@ -496,133 +657,6 @@ std::optional<uint8_t> NetworkPort::ReadByte()
     if (Clock::now() < until)
         std::this_thread::sleep_until(until);
     return std::nullopt;
-}
-
-void NetworkPort::Feed(uint8_t b)
-{
-    if (!telnet_) {
-        in_ += static_cast<char>(b);
-        return;
-    }
-    switch (state_) {
-    case State::Data:
-        if (b == kIac) {
-            state_ = State::Iac;
-        } else {
-            in_ += static_cast<char>(b);
-        }
-        break;
-    case State::Iac:
-        if (b == kIac) {
-            in_ += static_cast<char>(b);
-            state_ = State::Data;
-        } else if (b == kWill || b == kWont || b == kDo || b == kDont) {
-            verb_ = b;
-            state_ = State::Option;
-        } else if (b == kSb) {
-            sb_.clear();
-            state_ = State::Sb;
-        } else {
-            state_ = State::Data; // NOP, GA, BRK and the like: nothing to do
-        }
-        break;
-    case State::Option:
-        OnOption(verb_, b);
-        state_ = State::Data;
-        break;
-    case State::Sb:
-        if (b == kIac)
-            state_ = State::SbIac;
-        else if (sb_.size() < 64)
-            sb_ += static_cast<char>(b);
-        break;
-    case State::SbIac:
-        if (b == kSe) {
-            OnSubnegotiation();
-            state_ = State::Data;
-        } else {
-            if (sb_.size() < 64)
-                sb_ += static_cast<char>(b); // IAC IAC inside: one 0xFF
-            state_ = State::Sb;
-        }
-        break;
-    }
-}
-
-void NetworkPort::OnOption(uint8_t verb, uint8_t option)
-{
-    const bool wanted = option == kBinary || option == kSga || option == kComPort;
-    auto send = [this](uint8_t v, uint8_t o) { SendRaw(Bytes({kIac, v, o})); };
-    switch (verb) {
-    case kDo:
-        if (option == kComPort)
-            comPort_ = true;
-        if (wanted) {
-            if (!weWill_[option]) {
-                weWill_[option] = true;
-                send(kWill, option);
-            }
-        } else if (!refusedSent_[option]) {
-            refusedSent_[option] = true;
-            send(kWont, option);
-        }
-        break;
-    case kDont:
-        if (option == kComPort)
-            comPortRefused_ = true;
-        if (weWill_[option]) {
-            weWill_[option] = false;
-            send(kWont, option);
-        }
-        break;
-    case kWill:
-        if (option == kBinary || option == kSga) {
-            if (!theyWill_[option]) {
-                theyWill_[option] = true;
-                send(kDo, option);
-            }
-        } else if (!refusedSent_[option]) {
-            refusedSent_[option] = true;
-            send(kDont, option);
-        }
-        break;
-    case kWont:
-        if (theyWill_[option]) {
-            theyWill_[option] = false;
-            send(kDont, option);
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-void NetworkPort::OnSubnegotiation()
-{
-    if (sb_.size() < 2 || static_cast<uint8_t>(sb_[0]) != kComPort)
-        return;
-    const auto command = static_cast<uint8_t>(sb_[1]);
-    const std::string value = sb_.substr(2);
-    // Only the replies to the line requests count; notifications (line and
-    // modem state) and anything else were not asked for and are ignored.
-    switch (command) {
-    case kServerOffset + kSetBaud:
-        if (value.size() == 4) {
-            uint32_t baud = 0;
-            for (char c : value)
-                baud = (baud << 8) | static_cast<uint8_t>(c);
-            replies_[0] = static_cast<long>(baud);
-        }
-        break;
-    case kServerOffset + kSetDataSize:
-    case kServerOffset + kSetParity:
-    case kServerOffset + kSetStopSize:
-        if (value.size() == 1)
-            replies_[command - kServerOffset - 1] = static_cast<uint8_t>(value[0]);
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace link

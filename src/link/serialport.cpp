@@ -2,6 +2,7 @@
 
 #include "link/decimal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -124,22 +125,6 @@ OpenError ReasonFor(int error)
     return OpenError::Other;
 }
 
-constexpr const char* kOpenErrorTexts[] = {
-    "",
-    "missing",
-    "not a terminal",
-    "busy",
-    "permission denied",
-    "failed",
-    "interrupted",
-    "refused Ports entry",
-    "connection refused",
-    "no answer",
-    "no COM-PORT-OPTION (RFC 2217)",
-    "host not found",
-    "line setting not confirmed",
-};
-
 // The low-latency flag of a USB serial driver: the driver pushes received
 // bytes at once instead of after its latency timer (16 ms on FTDI chips).
 // True when this call changed it; false where it was so already, where the
@@ -156,12 +141,6 @@ bool ChangeLowLatency(int fd, bool on)
 }
 
 } // namespace
-
-const char* OpenErrorText(OpenError e)
-{
-    const auto i = static_cast<size_t>(e);
-    return i < std::size(kOpenErrorTexts) ? kOpenErrorTexts[i] : kOpenErrorTexts[0];
-}
 
 void SetPortMap(std::map<int, std::string> map, std::map<int, std::string> refused)
 {
@@ -452,28 +431,18 @@ bool SerialPort::WriteBuffer(const uint8_t* data, size_t count)
 {
     if (fd_ < 0 || (data == nullptr && count > 0))
         return false;
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t w = ::write(fd_, data + done, count - done);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd_, POLLOUT, 0};
-            const int r = ::poll(&p, 1, kWriteStallMs);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
-                return false;
-            continue;
-        }
+    const bool written =
+        WriteAll(fd_, data, count, [this](const uint8_t* p, size_t n, short& events) -> ssize_t {
+            const ssize_t w = ::write(fd_, p, n);
+            if (w >= 0 || errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                events = POLLOUT;
+                return std::max<ssize_t>(w, 0);
+            }
+            return -1;
+        });
+    if (!written)
         return false;
-    }
-    // Wait until the bytes have left, so that a purge right after this write
-    // cannot discard them.
+    // Wait until the bytes have left: the answer's deadline starts after them.
     for (;;) {
         if (tcdrain(fd_) == 0)
             return true;
@@ -488,8 +457,8 @@ void SerialPort::Purge()
         return;
     // Writes are drained, so the output queue is normally empty already. On a
     // pty an output flush reaches into the peer's not yet delivered input and
-    // drops the command just sent (measured: about 1 in 20 after tcdrain), so
-    // the output side is flushed only when the driver still holds bytes.
+    // drops a command sent (measured: about 1 in 20 after tcdrain), so the
+    // output side is flushed only when the driver still holds bytes.
     int queued = 0;
     const bool known = ::ioctl(fd_, TIOCOUTQ, &queued) == 0;
     tcflush(fd_, !known || queued > 0 ? TCIOFLUSH : TCIFLUSH);

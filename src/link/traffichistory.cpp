@@ -9,15 +9,26 @@
 inline namespace tesmora {
 namespace link {
 
-QString OpenFailureText(OpenError error)
+QString OpenFailureText(OpenError error, int port)
 {
-    QString text = QString::fromLatin1(OpenErrorText(error));
+    QString text = QString::fromStdString(OpenErrorLine(error, OpenDetail(port)));
     if (error == OpenError::Busy)
         text += QStringLiteral(": held by another program");
     if (error == OpenError::PermissionDenied)
         text += QStringLiteral(": add the account to the dialout group (adduser $USER dialout),"
                                " then log in again");
     return text;
+}
+
+QString KeysInClearText(const std::string& url)
+{
+    QString tls = QString::fromStdString(url);
+    const qsizetype scheme = tls.indexOf(QStringLiteral("://"));
+    if (scheme > 0)
+        tls.insert(scheme, QLatin1Char('s'));
+    return QStringLiteral("MIFARE keys cross the network unencrypted to %1: reach the reader "
+                          "through %2 (TLS)")
+        .arg(QString::fromStdString(url), tls);
 }
 
 namespace {
@@ -50,9 +61,11 @@ QString Event(const TrafficEntry& e)
             return QStringLiteral("not opened: ") +
                    QString::fromStdString(PortEntryRefusal(e.port));
         return QStringLiteral("not opened ") + e.text + QStringLiteral(": ") +
-               OpenFailureText(e.error);
+               OpenFailureText(e.error, e.port);
     case TrafficEntry::Kind::Closed:
         return QStringLiteral("closed");
+    case TrafficEntry::Kind::Warning:
+        return e.text;
     }
     return {};
 }
@@ -266,6 +279,12 @@ void TrafficRecorder::PortClosed(int port)
     Add(TrafficEntry::Kind::Closed, {});
 }
 
+void TrafficRecorder::KeysInClear(int port, const std::string& path)
+{
+    port_ = port;
+    Add(TrafficEntry::Kind::Warning, KeysInClearText(path));
+}
+
 // --- the fan-out -------------------------------------------------------------------
 
 void ObserverFanOut::FrameSent(const std::string& display)
@@ -297,6 +316,12 @@ void ObserverFanOut::PortClosed(int port)
 {
     for (LinkObserver* o : observers_)
         o->PortClosed(port);
+}
+
+void ObserverFanOut::KeysInClear(int port, const std::string& path)
+{
+    for (LinkObserver* o : observers_)
+        o->KeysInClear(port, path);
 }
 
 } // namespace link

@@ -16,7 +16,8 @@ namespace link {
 // One event of the conversation with a reader.
 struct TrafficEntry
 {
-    enum class Kind { Sent, Received, Opened, Failed, Closed };
+    // Warning: what the link says about the port in use (keys in clear).
+    enum class Kind { Sent, Received, Opened, Failed, Closed, Warning };
     int64_t msecs = 0; // since the epoch, local time when rendered
     Kind kind = Kind::Sent;
     int port = 0;
@@ -29,7 +30,12 @@ struct TrafficEntry
 };
 
 // Why a port did not open, with what to do about it where there is something.
-QString OpenFailureText(OpenError error);
+// `port`'s detail (OpenDetail) is part of it.
+QString OpenFailureText(OpenError error, int port = 0);
+
+// That MIFARE keys cross the network unencrypted to a plain port URL, naming
+// its TLS form.
+QString KeysInClearText(const std::string& url);
 
 // The entry as one line of English text, without a line end.
 QString EntryLine(const TrafficEntry& entry);
@@ -101,6 +107,7 @@ public:
     void PortFailed(int port, const std::string& mode, const std::string& path,
                     OpenError error) override;
     void PortClosed(int port) override;
+    void KeysInClear(int port, const std::string& path) override;
 
 private:
     void Add(TrafficEntry::Kind kind, QString text);
@@ -122,6 +129,7 @@ public:
     void PortFailed(int port, const std::string& mode, const std::string& path,
                     OpenError error) override;
     void PortClosed(int port) override;
+    void KeysInClear(int port, const std::string& path) override;
 
 private:
     std::vector<LinkObserver*> observers_;

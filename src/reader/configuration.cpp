@@ -16,11 +16,35 @@ QString Digit(int value)
     return QString::number(value);
 }
 
+// The commands that carry a MIFARE key: the key loaded for a block, a key
+// into the reader's EEPROM, a trailer written under its old key (its length
+// tells it from a data block's write). Length 0: any.
+struct KeyCommand
+{
+    QLatin1String start;
+    qsizetype length;
+};
+constexpr KeyCommand kKeyCommands[] = {
+    {QLatin1String("f"), 0},
+    {QLatin1String("d6"), 0},
+    {QLatin1String("i6"), 49},
+};
+
+bool CarriesKey(const QString& command)
+{
+    for (const auto& k : kKeyCommands)
+        if (command.startsWith(k.start) && (k.length == 0 || command.size() == k.length))
+            return true;
+    return false;
+}
+
 } // namespace
 
 bool Send(CommandLink& link, const Addressee& to, const QString& command)
 {
     link.Pause(kCommandPauseMs);
+    if (CarriesKey(command))
+        link.KeysFollow();
     return link.Exchange(to(command));
 }
 

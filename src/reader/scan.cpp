@@ -122,12 +122,14 @@ std::optional<Identity> IdentifyAnyId(link::Link& link, const QString& prefix, i
 
 namespace {
 
-// A port this account may not use, or that another program holds: the one
-// cause of "no reader" that the user can mend.
+// A port this account may not use, or that another program holds, and a
+// network port that did not open, whatever the reason: the causes of "no
+// reader" that the user can mend.
 void NoteRefusal(ScanResult& result, int port, link::OpenError error)
 {
     result.anyPort = result.anyPort || error != link::OpenError::Missing;
-    if (error != link::OpenError::PermissionDenied && error != link::OpenError::Busy)
+    if (error != link::OpenError::PermissionDenied && error != link::OpenError::Busy &&
+        !link::LooksLikePortUrl(link::PortDevicePath(port)))
         return;
     for (const auto& [p, e] : result.refused)
         if (p == port)

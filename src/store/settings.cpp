@@ -256,11 +256,13 @@ StoredPortMap LoadStoredPortMap()
             continue;
         }
         keyOf[n] = key;
-        // A network port: rfc2217://HOST:PORT or tcp://HOST:PORT, as written.
+        // A network port: rfc2217://HOST:PORT, tcp://HOST:PORT or their TLS
+        // forms, as written.
         if (link::LooksLikePortUrl(path.toStdString())) {
             if (!link::ParsePortUrl(path.toStdString()))
                 refuse(QStringLiteral("refused Ports entry %1=%2: not a port URL "
-                                      "(rfc2217://HOST:PORT or tcp://HOST:PORT)")
+                                      "(rfc2217://HOST:PORT, rfc2217s://HOST:PORT, "
+                                      "tcp://HOST:PORT or tcps://HOST:PORT)")
                            .arg(key, path));
             else
                 result.paths[n] = path.toStdString();
@@ -281,6 +283,21 @@ void ApplyStoredPortMap()
 {
     StoredPortMap m = LoadStoredPortMap();
     link::SetPortMap(std::move(m.paths), std::move(m.refused));
+    // What a TLS port trusts and shows, where its URL does not say, and
+    // whether a plain network port is refused.
+    Reader store(StoresInSaveOrder());
+    QString tls[4];
+    const char* names[4] = {"Tls/CaFile", "Tls/Fingerprint", "Tls/CertFile", "Tls/KeyFile"};
+    for (int i = 0; i < 4; ++i)
+        ReadString(store, names[i], tls[i]);
+    link::SetTlsDefaults(QFile::encodeName(tls[0].trimmed()).toStdString(),
+                         tls[1].trimmed().toStdString(),
+                         QFile::encodeName(tls[2].trimmed()).toStdString(),
+                         QFile::encodeName(tls[3].trimmed()).toStdString());
+    QString require;
+    ReadString(store, "Network/RequireTls", require);
+    link::SetRequireTls(require.trimmed().compare(QStringLiteral("true"), Qt::CaseInsensitive) ==
+                        0);
 }
 
 void UseSettingsDirFromEnvironment()

@@ -44,7 +44,10 @@ struct StoredPortMap
     std::map<int, std::string> refused;
 };
 StoredPortMap LoadStoredPortMap();
-// Loads the group and hands it to the link, which maps COM numbers by it.
+// Loads the group and hands it to the link, which maps COM numbers by it;
+// with it [Tls] (CaFile, Fingerprint, CertFile, KeyFile: what a TLS port
+// trusts and shows where its URL does not say) and [Network] RequireTls
+// ("true": a plain network port is refused).
 void ApplyStoredPortMap();
 
 // When TESMORA_SETTINGS_DIR is set, both stores are kept in that folder, so

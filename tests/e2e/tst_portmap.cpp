@@ -1,10 +1,12 @@
 // COM numbers given any device through the store's Ports group, clicked in the
 // real window: a mapped pty, or a reader behind ser2net, is found by the scan,
 // and a mapping to something that is no terminal fails like a missing port
-// without touching it.
+// without touching it; a server that never answers leaves the window alive.
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -110,6 +112,36 @@ private slots:
             QVERIFY(named);
         }
         mapped.Stop();
+    }
+
+    // A COM number mapped to a server that accepts and never says a word: the
+    // scan waits out its bounds on it with the window's event loop running,
+    // as a 10 ms timer's ticks show, and the history gives the reason.
+    void silentServer()
+    {
+        Fixture fx;
+        loopback::Listener silent;
+        fx.StoreSystem("Ports/COM5", QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.port));
+        fx.StoreSystem("ScanCommNo", "5");
+        TfrmModule& w = fx.OpenWindow();
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        tick.start(10);
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(!w.ReaderFound);
+        QVERIFY(clock.elapsed() > 2500); // the bounds were waited out, not skipped
+        longest = std::max(longest, clock.elapsed() - last); // the gap up to the end, too
+        QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+        bool told = false;
+        for (const link::TrafficEntry& e : w.History().Entries())
+            told = told || (e.port == 5 && link::EntryLine(e).contains("no answer"));
+        QVERIFY(told);
     }
 };
 

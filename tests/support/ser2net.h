@@ -1,6 +1,6 @@
 #pragma once
 // Test support: Debian's ser2net in the foreground on 127.0.0.1, in front of
-// the emulator's ptys, and the loopback sockets around it.
+// the emulator's ptys; and the certificates of its TLS accepters.
 
 #include <QFile>
 #include <QProcess>
@@ -9,53 +9,7 @@
 
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace loopback {
-
-inline sockaddr_in Address(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
-// A TCP port of 127.0.0.1 that is free now: bound to port 0, then let go.
-inline int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Address(0);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// A connection to 127.0.0.1:port, or -1.
-inline int Connect(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in a = Address(port);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
-        return fd;
-    ::close(fd);
-    return -1;
-}
-
-inline bool Connects(int port)
-{
-    const int fd = Connect(port);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
-}
-
-} // namespace loopback
+#include "loopback.h"
 
 // ser2net with its YAML in `dir`, listening once its constructor returns.
 class Ser2net
@@ -63,13 +17,15 @@ class Ser2net
 public:
     struct Entry
     {
-        QString accepter; // "telnet(rfc2217),tcp" or "tcp"
+        // "telnet(rfc2217),tcp", "tcp", "telnet(rfc2217),ssl(key=K,cert=C),tcp"
+        QString accepter;
         QString device;
         QString setting; // "9600n81"
         int port = 0;    // chosen by the constructor
         // A second client may join: ser2net keeps the device open until the
         // last one leaves, and puts back the termios it found when it closes.
         bool shared = false;
+        QString authdir = {}; // ser2net's authdir option: client certificates by user
     };
     Ser2net(const QString& dir, std::vector<Entry>& entries)
     {
@@ -83,8 +39,12 @@ public:
                         .arg(e.accepter)
                         .arg(e.port)
                         .arg(e.device, e.setting);
+            if (e.shared || !e.authdir.isEmpty())
+                yaml += QStringLiteral("  options:\n");
             if (e.shared)
-                yaml += QStringLiteral("  options:\n    max-connections: 2\n");
+                yaml += QStringLiteral("    max-connections: 2\n");
+            if (!e.authdir.isEmpty())
+                yaml += QStringLiteral("    authdir: %1\n").arg(e.authdir);
         }
         const QString file = dir + QStringLiteral("/ser2net-%1.yaml").arg(entries.front().port);
         QFile f(file);
@@ -120,3 +80,24 @@ public:
 private:
     QProcess process_;
 };
+
+// A self-signed certificate for `subject` ("127.0.0.1" goes in as an IP
+// address, anything else as a DNS name) made with openssl req: DIR/NAME.crt and
+// DIR/NAME.key (0600). Its SHA-256 as openssl shows it ("AB:CD:..."), or "".
+inline QString MakeCertificate(const QString& dir, const QString& name, const QString& subject)
+{
+    const QString crt = dir + '/' + name + ".crt", key = dir + '/' + name + ".key";
+    const bool ip = subject.front().isDigit();
+    QProcess p;
+    p.start(QStringLiteral("openssl"),
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+             "-days", "2", "-subj", "/CN=" + subject, "-addext",
+             (ip ? "subjectAltName=IP:" : "subjectAltName=DNS:") + subject, "-keyout", key, "-out",
+             crt});
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return {};
+    QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
+    p.start(QStringLiteral("openssl"), {"x509", "-noout", "-fingerprint", "-sha256", "-in", crt});
+    p.waitForFinished(10000);
+    return QString::fromLatin1(p.readAll()).section('=', 1).trimmed();
+}

@@ -34,7 +34,10 @@ options:
       - The COM number of the reader, 1 to 16, or a network port as a URL,
         C(rfc2217://HOST:PORT) (a telnet server with RFC 2217, such as
         ser2net) or C(tcp://HOST:PORT) (raw TCP: the server fixes the line
-        setting, so a profile that changes it is refused). Without it and
+        setting, so a profile that changes it is refused), or their TLS
+        forms C(rfc2217s://HOST:PORT) and C(tcps://HOST:PORT), which take
+        C(?ca=FILE), C(fingerprint=SHA256), C(cert=FILE) and C(key=FILE)
+        (see the README, "Readers on the network"). Without it and
         without I(all), the reader the tool's stored settings point to, else
         the first one a scan finds.
     type: str
