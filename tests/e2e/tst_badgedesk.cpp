@@ -69,13 +69,6 @@ struct Desk
         QTimer::singleShot(20000, [&] { f->btnStop->click(); }); // never hangs
         f->btnStart->click();                                    // returns once stopped
     }
-    // The reader hears nothing more.
-    void VerifyQuiet()
-    {
-        const size_t sent = reader->ReceivedPayloads().size();
-        QTest::qWait(300);
-        QCOMPARE(reader->ReceivedPayloads().size(), sent);
-    }
 };
 
 } // namespace
@@ -116,52 +109,46 @@ private slots:
         QVERIFY(f->btnStart->isEnabled());
         QVERIFY(!f->btnStop->isEnabled());
         // Stopped: the reader hears nothing more, and the list stays.
-        d.VerifyQuiet();
+        const size_t sent = d.reader->ReceivedPayloads().size();
+        QTest::qWait(300);
+        QCOMPARE(d.reader->ReceivedPayloads().size(), sent);
         QCOMPARE(f->twCards->rowCount(), 3);
     }
 
-    // "Save as CSV..." onto the list itself: the cards after it still go into it.
-    void listSavedOverItself()
+    // During a run: "Save as CSV..." onto the list itself, after which the
+    // cards still go into it; the desk closed, or the application left, which
+    // stops the run after the read under way, then closes. Every row is on disk.
+    void duringRun_data()
     {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("saved over itself") << "save" << 3;
+        QTest::newRow("the desk closed") << "close" << 2;
+        QTest::newRow("File, Exit") << "exit" << 2;
+    }
+    void duringRun()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, rows);
         Desk d([](emu::CardQueue& q) {
             q.Em("00BC614E", 300, 100).Em("0012D687", 300, 100).Em("7F3A09C2", 60000, 300);
         });
-        d.Run(1, [&] {
-            QVERIFY(d.desk->SaveList(d.list));
-            QTimer::singleShot(1500, [&] { d.f->btnStop->click(); });
+        bool heldOpen = false;
+        d.Run(action == "save" ? 1 : 2, [&] {
+            if (action == "save") {
+                QVERIFY(d.desk->SaveList(d.list));
+                QTimer::singleShot(1500, [&] { d.f->btnStop->click(); });
+            } else {
+                action == "exit" ? d.fx.window().mnuExitClick() : void(d.desk->close());
+                heldOpen = d.desk->isVisible();
+            }
         });
-        QCOMPARE(d.f->twCards->rowCount(), 3);
-        QCOMPARE(FileRows(d.list).size(), 3);
-        QVERIFY(FileRows(d.list)[2].contains(",7F3A09C2,"));
-    }
-
-    // The desk closed, or the application left, in the middle of a run: the
-    // run stops after the read under way, then the window closes; every row
-    // is on the disk.
-    void closedDuringRun_data()
-    {
-        QTest::addColumn<bool>("exit");
-        QTest::newRow("the desk closed") << false;
-        QTest::newRow("File, Exit") << true;
-    }
-    void closedDuringRun()
-    {
-        QFETCH(bool, exit);
-        Desk d([](emu::CardQueue& q) { q.Em("00BC614E", 300, 100).Em("0012D687", 60000, 300); });
-        bool visibleAfterClose = false;
-        d.Run(2, [&] {
-            if (exit)
-                d.fx.window().mnuExitClick();
-            else
-                d.desk->close();
-            visibleAfterClose = d.desk->isVisible();
-        });
-        QVERIFY(visibleAfterClose); // held until the run stopped
         QVERIFY(!d.desk->Running());
-        QVERIFY(!d.desk->isVisible());
-        QCOMPARE(d.fx.window().isVisible(), !exit);
-        QCOMPARE(FileRows(d.list).size(), 2);
-        d.VerifyQuiet();
+        QCOMPARE(FileRows(d.list).size(), rows);
+        QCOMPARE(d.f->twCards->rowCount(), rows);
+        QCOMPARE(d.desk->isVisible(), action == "save");
+        QCOMPARE(heldOpen, action != "save"); // held until the run stopped
+        QCOMPARE(d.fx.window().isVisible(), action != "exit");
     }
 };
 
