@@ -53,10 +53,11 @@ int main(int argc, char** argv)
     emu::ReaderModel m;
     m.prefix = 'H';
     const emu::MifareCard card({0x11, 0x22, 0x33, 0x44}, emu::MifareSize::k1K);
-    // The card to issue (its poll, the backup's read and the two checks of its
-    // UID read block 0), then the same UID four times, each a while after the
-    // last left: a repeat is only looked at, so its arrival is measured alone.
-    m.queue.MifareUntilRead(card, 4, 500);
+    // The card to issue (its poll, the backup's read, the look before each
+    // sector after the first and the two checks of the read-back read block
+    // 0), then the same UID four times, each a while after the last left: a
+    // repeat is only looked at, so its arrival is measured alone.
+    m.queue.MifareUntilRead(card, 19, 500);
     for (int gap : {1100, 1230, 1370, 1490})
         m.queue.MifareUntilRead(card, 2, gap);
     emu::ReaderEmulator reader(m); // the wire timed

@@ -314,6 +314,7 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
     {"%1 is the same credential as %2: not enrolled.", "%1 与 %2 是相同的凭证: 未登记.",
      "%1 與 %2 是相同的憑證: 未登記."},
     {"List file:", "清单档案:", "清單檔案:"},
+    {"Choose a log file first.", "请先选择纪录档案.", "請先選擇紀錄檔案."},
 };
 
 inline constexpr size_t kMessageCatalogSize = std::size(kMessageCatalog);

@@ -20,7 +20,8 @@ QString SizeName(mifare::CardSize size);
 // Each --keys file's keys, then the built-in ones unless --no-default-keys.
 QStringList Keys(const Context& c);
 mifare::CardImage Load(const QString& path, std::optional<mifare::DumpFormat> format);
-// The folder of a file the run will write must take it.
+// The folder of a file the run will write must take it, and a folder, a
+// device or a pipe there is no file to replace.
 void CheckFolderFor(const QString& option, const QString& path);
 
 } // namespace cli

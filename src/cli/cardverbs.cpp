@@ -7,7 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "cardoptions.h"
@@ -43,10 +45,13 @@ QString SizeName(mifare::CardSize size)
     return size == mifare::CardSize::k4K ? QStringLiteral("4K") : QStringLiteral("1K");
 }
 
-// A file the run will write: its folder must take it, and that is known
-// before the card is read, not after.
-void CheckFolderFor(const QString& option, const QString& path)
+// A file the run will write: its folder (where links lead) must take it, and
+// it may not be a folder, a device or a pipe; known before the card is read.
+void CheckFolderFor(const QString& option, const QString& given)
 {
+    const QString path = ThroughLinks(given);
+    if (const QString why = NotAFileToReplace(path); !why.isEmpty())
+        throw UsageError{QStringLiteral("--%1: %2: %3").arg(option, ControlsEscaped(path), why)};
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.isDir())
         throw UsageError{QStringLiteral("--%1: no folder %2").arg(option, folder.filePath())};
@@ -419,8 +424,14 @@ int MifareDump(Context& c)
                                         .object());
         else if (reached) {
             const QByteArray dump = mifare::WriteDump(result.image, format);
-            std::fwrite(dump.constData(), 1, size_t(dump.size()), stdout);
-            std::fflush(stdout);
+            // A full disk or a closed reader of stdout loses the image: said, exit 1.
+            if (std::fwrite(dump.constData(), 1, size_t(dump.size()), stdout) !=
+                    size_t(dump.size()) ||
+                std::fflush(stdout) != 0) {
+                c.out.Failure(c.Name(), QStringLiteral("cannot write the image to stdout"),
+                              QString::fromLocal8Bit(std::strerror(errno)).toLower());
+                return kExitReader;
+            }
         }
     } else if (reached) {
         // A card that went away before its last sector gave part of an image:

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cardoptions.h"
 #include "cli.h"
 #include "profile/profile.h"
 #include "reader/readertypes.h"
@@ -302,6 +303,8 @@ int ConfigRead(Context& c)
 {
     const int type = ResolveType(c);
     const QString output = c.p.value(QStringLiteral("output"));
+    if (c.Flag("output"))
+        CheckFolderFor(QStringLiteral("output"), output);
     return Single(c, nullptr, Action::Diff, [&](ReaderRun& r) {
         if (!r.scan.complete) {
             c.out.Failure(c.Name(), QStringLiteral("reader data error on COM%1").arg(r.port),

@@ -25,14 +25,6 @@ std::optional<int> WiegandOption(const Context& c)
     return bits;
 }
 
-// A facility or number as JSON: a number, or its digits where a double would
-// not hold it exactly.
-QJsonValue JsonNumber(const QString& digits)
-{
-    const qulonglong v = digits.toULongLong();
-    return v <= (qulonglong(1) << 53) ? QJsonValue(qint64(v)) : QJsonValue(digits);
-}
-
 } // namespace
 
 int Enroll(Context& c)
@@ -77,14 +69,20 @@ int Enroll(Context& c)
     reader::CardPresence presence;
     QString failed;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
-        if (!bits)
+        // The reader answered where it was identified, or told its format.
+        bool heard = !c.Flag("id");
+        if (!bits) {
             bits = reader::ReadWiegandBits(l, to);
+            heard = heard || bits.has_value();
+        }
         if (!bits) {
             c.refusal = QStringLiteral("the reader did not tell its Wiegand format: give "
                                        "--wiegand 26, 34 or 42");
             return false;
         }
         // A new list is made only now that the reader answered.
+        if (!list.Exists() && !heard && !ReaderAnswered(c, l, to))
+            return false;
         if (!list.Exists() && !list.Create(&error))
             throw UsageError{error};
         return reader::ReadCards(
@@ -106,8 +104,8 @@ int Enroll(Context& c)
                         // An access controller could not tell the two cards apart.
                         o.insert("sameCredential", true);
                         if (!row[5].isEmpty())
-                            o.insert("facility", JsonNumber(row[5]));
-                        o.insert("number", JsonNumber(row[6]));
+                            o.insert("facility", row[5].toLongLong());
+                        o.insert("number", row[6].toLongLong());
                         plain = QStringLiteral("%1 is the same credential as %2 (facility %3, "
                                                "number %4): not enrolled")
                                     .arg(s.hex)
@@ -125,12 +123,13 @@ int Enroll(Context& c)
                 const int n = enrolled.last + 1;
                 enrolled.Add(n, s.hex, *bits);
                 ++added;
-                QJsonObject o{{"kind", "card"}, {"n", n},           {"time", row[1]},
-                              {"card", row[2]}, {"wiegand", *bits}, {"number", JsonNumber(row[6])}};
+                QJsonObject o{{"kind", "card"},   {"n", n},
+                              {"time", row[1]},   {"card", row[2]},
+                              {"wiegand", *bits}, {"number", row[6].toLongLong()}};
                 if (!row[3].isEmpty())
                     o.insert("decimal", row[3]);
                 if (!row[5].isEmpty())
-                    o.insert("facility", JsonNumber(row[5]));
+                    o.insert("facility", row[5].toLongLong());
                 c.out.Result(QStringLiteral("%1 %2 %3 facility %4 number %5")
                                  .arg(n)
                                  .arg(row[2], row[3].isEmpty() ? QStringLiteral("-") : row[3],

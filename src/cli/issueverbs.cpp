@@ -164,6 +164,8 @@ int MifareIssue(Context& c)
     IssueProgress progress(c);
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
         // A new log is made only now that the reader answered.
+        if (!log.Exists() && !ReaderAnswered(c, l, to))
+            return false;
         if (!log.Exists() && !log.Create(&error))
             throw UsageError{error};
         end = mifare::RunIssueBatch(l, to, batch, hooks, progress);

@@ -6,6 +6,7 @@
 #include "link/payload.h"
 #include "link/serialport.h"
 #include "link/transport.h"
+#include "reader/configuration.h"
 #include "reader/readertypes.h"
 #include "reader/scan.h"
 
@@ -157,6 +158,17 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
         return kExitReader;
     }
     return kExitOk;
+}
+
+bool ReaderAnswered(Context& c, link::Link& link, const Addressee& to)
+{
+    if (!c.Flag("id"))
+        return true;
+    link.Pause(reader::kCommandPauseMs);
+    if (reader::Identify(link, to))
+        return true;
+    c.refusal = QStringLiteral("the reader did not answer");
+    return false;
 }
 
 int Interrupted(Context& c)

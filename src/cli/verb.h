@@ -148,6 +148,10 @@ void RefuseFixedLineSetting(const Context& c, int port, int wantedIndex, const Q
 // sequence and closes the port again. `command` false: the reader refused.
 // A stop requested by a signal ends it with a line that says so.
 int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
+// Whether the reader has answered in this run: asked with an identify where
+// --id spared the one WithReader sends. False, with the refusal set, where it
+// did not: a run that makes a file makes it only once the reader answered.
+bool ReaderAnswered(Context& c, link::Link& link, const Addressee& to);
 // A set operation that prints only its success.
 int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
 // The failure line of a run that a signal stopped.

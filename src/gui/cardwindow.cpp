@@ -558,6 +558,8 @@ void TfrmCard::btnIssueClick()
 void TfrmCard::IssueRun(const TdlgIssue::Settings& settings)
 {
     TdlgIssue& dialog = *issueDialog_;
+    if (settings.log.trimmed().isEmpty())
+        return dialog.ShowMessage(Msg("Choose a log file first."));
     if (!Ready())
         return dialog.ShowMessage(ui->lblMessage->text());
     const std::optional<QStringList> keys = CandidateKeys();

@@ -1,5 +1,7 @@
 #include "history.h"
 
+#include "store/safefile.h"
+
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -129,11 +131,8 @@ void TfrmHistory::Refresh()
 
 bool TfrmHistory::SaveTo(const QString& path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const QByteArray bytes = history_.Text().toUtf8();
-    return file.write(bytes) == bytes.size() && file.flush();
+    // A log the user keeps: whole or not at all, never over a device.
+    return SaveFileAtomically(path, history_.Text().toUtf8());
 }
 
 void TfrmHistory::btnSaveClick()

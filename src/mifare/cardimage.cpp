@@ -292,9 +292,12 @@ Block0Layout LayoutOfBlock0(const PartialBytes& b)
 {
     const auto at = [&](int i) { return b[size_t(i)].value_or(0); };
     const bool known = std::all_of(b.begin(), b.begin() + 10, [](auto v) { return v.has_value(); });
-    // A 4-byte UID's check byte, and the ATQA's UID size bits (00 single, 01 double).
-    const bool single = known && (at(0) ^ at(1) ^ at(2) ^ at(3)) == at(4) && (at(6) & 0xC0) == 0;
-    const bool doubled = known && (at(8) & 0xC0) == 0x40;
+    // A 4-byte UID's check byte, then the ATQA, its UID size bits (00 single,
+    // 01 double) and its high byte 00; a 7-byte UID whose fifth byte happens
+    // to be the check byte has its SAK where that high byte would be.
+    const bool single =
+        known && (at(0) ^ at(1) ^ at(2) ^ at(3)) == at(4) && (at(6) & 0xC0) == 0 && at(7) == 0;
+    const bool doubled = known && (at(8) & 0xC0) == 0x40 && at(9) == 0;
     if (!single && doubled)
         return {7, 7};
     return {4, 5};

@@ -140,9 +140,9 @@ struct ImageDiff
 ImageDiff Compare(const CardImage& first, const CardImage& second);
 
 // Where block 0 keeps the UID and the SAK. A 4-byte UID is followed by its
-// check byte (the XOR of the four), the SAK at byte 5 and the ATQA; a 7-byte
-// UID (bytes 0-6) by the SAK at byte 7 and the ATQA at bytes 8-9, whose UID
-// size bits (0x40 of byte 8) say "double".
+// check byte (the XOR of the four), the SAK at byte 5 and the ATQA (bytes 6-7,
+// the high byte 00); a 7-byte UID (bytes 0-6) by the SAK at byte 7 and the
+// ATQA at bytes 8-9, whose UID size bits (0x40 of byte 8) say "double".
 struct Block0Layout
 {
     int uidBytes = 4;

@@ -8,6 +8,7 @@
 #include "link/answers.h"
 #include "link/interrupt.h"
 #include "link/payload.h"
+#include "readback.h"
 #include "reader/configuration.h"
 #include "session.h"
 #include "valueblock.h"
@@ -123,11 +124,14 @@ QString Detail(const IssueResult& r, const QString& backup, const QString& backu
                const char* ending)
 {
     using K = WriteStep::Kind;
-    QList<int> written;
+    QList<int> written, unsure;
     QStringList notWritten;
-    for (const WriteStep& s : r.write.steps) {
+    for (qsizetype i = 0; i < r.write.steps.size(); ++i) {
+        const WriteStep& s = r.write.steps[i];
+        // Written after block 0 last showed this card, where another came:
+        // on this card or on that one.
         if (s.kind == K::Written)
-            written << s.block;
+            (i >= r.write.confirmed && !r.otherUid.isEmpty() ? unsure : written) << s.block;
         if (s.kind == K::Skipped || s.kind == K::Failed)
             notWritten << QStringLiteral("%1 (%2)").arg(s.block).arg(s.reason);
     }
@@ -137,7 +141,10 @@ QString Detail(const IssueResult& r, const QString& backup, const QString& backu
     if (!r.unverified.isEmpty())
         parts << QStringLiteral("not read back as written %1").arg(IssueBlockList(r.unverified));
     if (!r.otherUid.isEmpty())
-        parts << QStringLiteral("then %1 on the reader").arg(r.otherUid);
+        parts << QStringLiteral("then %1 on the reader").arg(r.otherUid) +
+                     (unsure.isEmpty() ? QString()
+                                       : QStringLiteral(", which may have taken %1 instead")
+                                             .arg(IssueBlockList(unsure)));
     if (!backup.isEmpty())
         parts << QStringLiteral("backup ") + backup;
     if (!backupError.isEmpty())
@@ -156,79 +163,6 @@ bool NumberUsed(const IssueResult& r, int block)
             (s.kind == K::Written || s.kind == K::Failed || s.kind == K::Unchanged))
             return true;
     return false;
-}
-
-// The trailer in force on a sector after the write: the template's where its
-// trailer went (or was there already), else the card's as read. The keys to
-// read with: that trailer's own, then the other one's, then the lists'.
-struct InForce
-{
-    std::optional<Conditions> conditions;
-    QStringList keys[2]; // by type: A, B
-};
-
-InForce TrailerInForce(int sector, const CardImage& source, const WriteResult& w,
-                       const QStringList& keys)
-{
-    using K = WriteStep::Kind;
-    bool templ = false;
-    for (const WriteStep& s : w.steps)
-        if (s.block == TrailerOf(sector) && (s.kind == K::Written || s.kind == K::Unchanged))
-            templ = true;
-    const CardImage& first = templ ? source : w.target.image;
-    const CardImage& second = templ ? w.target.image : source;
-    InForce f;
-    f.conditions = first.AccessConditions(sector);
-    for (const CardImage* image : {&first, &second}) {
-        for (const auto& [type, key] :
-             {std::pair{0, image->KeyA(sector)}, std::pair{1, image->KeyB(sector)}})
-            if (key && !f.keys[type].contains(*key))
-                f.keys[type] << *key;
-    }
-    for (QStringList& list : f.keys)
-        for (const QString& k : keys)
-            if (!list.contains(k))
-                list << k;
-    return f;
-}
-
-// The types of key that may read `block` under the trailer in force; both
-// where its conditions are not known.
-QList<KeyType> Readers(int block, const InForce& f)
-{
-    if (!f.conditions)
-        return {KeyType::A, KeyType::B};
-    const int sector = SectorOfBlock(block);
-    const Condition trailer = (*f.conditions)[3];
-    const bool isTrailer = block == TrailerOf(sector);
-    const Caption who =
-        isTrailer
-            ? RightOf(Group::AccessRead, trailer, trailer)
-            : RightOf(Group::Read,
-                      (*f.conditions)[size_t(AccessGroup(sector, block - FirstBlock(sector)))],
-                      trailer);
-    QList<KeyType> types;
-    for (KeyType t : {KeyType::A, KeyType::B})
-        if (Allows(who, t))
-            types << t;
-    return types;
-}
-
-// Reads a block with the keys that may; none when no key reads it (or the run ended).
-std::optional<QString> ReadBack(Session& s, int block, const InForce& f)
-{
-    for (KeyType type : Readers(block, f))
-        for (const QString& key : f.keys[int(type)]) {
-            Answer a = s.Load(key);
-            QString data;
-            if (a == Answer::Ok)
-                a = s.Read(block, type, &data);
-            if (a == Answer::Ok)
-                return data;
-            if (a == Answer::Gone)
-                return std::nullopt;
-        }
-    return std::nullopt;
 }
 
 // Forwards what a card's run shows, but never cancels it half way: a batch
@@ -316,8 +250,7 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
 {
     IssueResult r;
     r.write = WriteCard(link, to, source, options, backup, progress);
-    if (r.write.end == RunEnd::CardChanged)
-        r.otherUid = CardUid(r.write.target.image);
+    r.otherUid = r.write.otherUid;
     if (r.write.end != RunEnd::Done)
         return r;
     std::map<int, QList<int>> written; // by sector
@@ -330,7 +263,7 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
     // The card's UID, before and after: every block read between is this card's.
     const auto sameCard = [&] {
         const std::optional<QString> block0 =
-            ReadBack(s, 0, TrailerInForce(0, source, r.write, keys));
+            ReadInForce(s, 0, TrailerInForce(0, source, r.write.steps, r.write.target.image, keys));
         if (s.Over())
             return false;
         const QString uid = block0 ? UidOfBlock0(*block0) : QString();
@@ -343,10 +276,12 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
         return true;
     };
     if (s.Begin() && sameCard()) {
+        r.write.confirmed = r.write.steps.size();
         for (const auto& [sector, blocks] : written) {
-            const InForce f = TrailerInForce(sector, source, r.write, keys);
+            const InForce f =
+                TrailerInForce(sector, source, r.write.steps, r.write.target.image, keys);
             for (int block : blocks) {
-                const auto data = ReadBack(s, block, f);
+                const auto data = ReadInForce(s, block, f);
                 if (s.Over())
                     break;
                 if (!data || !SameKnownBytes(source, *data, block))

@@ -5,6 +5,7 @@
 #include "blocks.h"
 #include "link/answers.h"
 #include "link/interrupt.h"
+#include "readback.h"
 #include "reader/configuration.h"
 #include "session.h"
 
@@ -563,8 +564,10 @@ WriteResult Write(CommandLink& link, const Addressee& to, std::optional<CardSize
     }
     // The card written is the card the caller saw: another one laid on since
     // is no card of this run.
-    if (!s.Over() && options.uid && CardUid(result.target.image) != *options.uid)
+    if (!s.Over() && options.uid && CardUid(result.target.image) != *options.uid) {
         s.end = RunEnd::CardChanged;
+        result.otherUid = CardUid(result.target.image);
+    }
     CardImage image;
     if (!s.Over()) {
         image = source(*card);
@@ -576,8 +579,27 @@ WriteResult Write(CommandLink& link, const Addressee& to, std::optional<CardSize
     }
     WriteOptions all = options;
     all.keys = keys;
-    for (int sector = 0; sector < image.Sectors() && !s.Over(); ++sector)
+    qsizetype checked = 0; // the steps before the last look at block 0
+    for (int sector = 0; sector < image.Sectors() && !s.Over(); ++sector) {
+        // A card laid on in place of this one without a moment of empty field
+        // answers as it would: block 0 tells, before more goes onto it.
+        const auto wrote = [&](const WriteStep& w) {
+            return w.kind == WriteStep::Kind::Written || w.kind == WriteStep::Kind::Failed;
+        };
+        if (options.uid && std::any_of(result.steps.begin() + checked, result.steps.end(), wrote)) {
+            const QString uid = UidInField(s, image, result.steps, result.target.image, all.keys);
+            if (!s.Over() && uid != *options.uid) {
+                s.end = uid.isEmpty() ? RunEnd::CardGone : RunEnd::CardChanged;
+                result.otherUid = uid;
+            } else if (!s.Over()) {
+                result.confirmed = result.steps.size();
+            }
+            checked = result.steps.size();
+            if (s.Over())
+                break;
+        }
         SectorWriter(s, image, result.target, all, progress, result.steps).Run(sector);
+    }
     result.end = s.end;
     s.Finish();
     s.Ended();

@@ -128,7 +128,9 @@ struct WriteOptions
     bool allowPermanent = false;  // write trailers that would fix a sector for good
     std::optional<CardSize> size; // the card's, where the user gave it; else block 0's
     // The UID of the card the write is for: a card whose block 0 shows
-    // another is left unwritten (CardChanged).
+    // another is left unwritten, and block 0 is read again before each
+    // sector that follows writes: once it shows another card (CardChanged) or
+    // none (CardGone), nothing more is sent.
     std::optional<QString> uid = {};
 };
 
@@ -139,6 +141,10 @@ struct WriteResult
     RunEnd end = RunEnd::Done;
     bool backedUp = false; // the backup was saved
     int blocks = 0;        // the blocks the write meant to deal with, block 0 aside
+    QString otherUid;      // CardChanged: the UID block 0 showed instead
+    // Of `steps`, those before the last look at block 0 that showed the
+    // card's own UID: surely on that card.
+    qsizetype confirmed = 0;
     int Count(WriteStep::Kind kind) const;
     // Those of `blocks` nothing was sent for.
     int NotTried() const;

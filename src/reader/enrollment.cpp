@@ -16,9 +16,7 @@ struct WiegandLayout
 };
 
 constexpr std::array<WiegandLayout, 3> kWiegandLayouts = {{
-    {26, 24, 8},
-    {34, 32, 16},
-    {42, 64, 0},
+    {26, 24, 8}, {34, 32, 16}, {42, 40, 0}, // two parity bits around 40 of the card's
 }};
 
 uint64_t LowBits(uint64_t value, int bits)

@@ -31,7 +31,8 @@ struct WiegandFields
 
 // As an access controller decodes the card's value: 26 bits, facility bits
 // 16-23 and number bits 0-15 of the low 24 bits; 34 bits, facility 16-31 and
-// number 0-15 of the low 32; 42 bits, no facility and the whole value.
+// number 0-15 of the low 32; 42 bits, no facility and the low 40 bits, all a
+// 42-bit frame carries between its two parity bits.
 // nullopt for other bit counts.
 std::optional<WiegandFields> DecodeWiegand(int bits, uint64_t value);
 

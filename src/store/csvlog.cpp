@@ -86,8 +86,14 @@ QByteArray CsvLine(const QStringList& fields)
 {
     QStringList out;
     for (QString f : fields) {
-        if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
-            f.contains(QLatin1Char('\n')) || f.contains(QLatin1Char('\r')))
+        // A row is one line, read back a line at a time: a control character
+        // (a line break in a path) is written as the status bar shows it.
+        for (qsizetype i = f.size() - 1; i >= 0; --i)
+            if (f[i].unicode() < 0x20)
+                f.replace(
+                    i, 1,
+                    QStringLiteral("[%1]").arg(f[i].unicode(), 2, 16, QLatin1Char('0')).toUpper());
+        if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')))
             f = QLatin1Char('"') + f.replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
                 QLatin1Char('"');
         out << f;
@@ -240,8 +246,16 @@ bool CsvList::MendLastLine(const QByteArray& bytes, qint64 at, int number, const
     const QString aside = path_ + QStringLiteral(".partial");
     const int fd = ::open(QFile::encodeName(aside).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    bool kept = fd >= 0 && WriteWhole(fd, bytes + '\n') && Disk().sync(fd) == 0;
+    struct stat before
+    {
+    };
+    errno = 0;
+    const bool kept = fd >= 0 && ::fstat(fd, &before) == 0 && WriteWhole(fd, bytes + '\n') &&
+                      Disk().sync(fd) == 0;
     const int err = errno ? errno : EIO;
+    // Whole or not at all there too: no piece of it for the next to be glued to.
+    if (fd >= 0 && !kept && ::ftruncate(fd, before.st_size) == 0)
+        Disk().sync(fd);
     if (fd >= 0)
         ::close(fd);
     if (!kept)

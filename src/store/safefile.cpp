@@ -146,7 +146,23 @@ static bool Place(const QString& path, const QByteArray& data, bool exclusive, Q
 bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error)
 {
     // A link stays a link: the file it leads to is what is replaced.
-    return Place(ThroughLinks(path), data, false, error);
+    const QString target = ThroughLinks(path);
+    if (const QString why = NotAFileToReplace(target); !why.isEmpty())
+        return Fail(error, target, why);
+    return Place(target, data, false, error);
+}
+
+QString NotAFileToReplace(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? QString() : Reason(errno);
+    // A rename would put a plain file where a device, a pipe or a folder was.
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("a folder, not a file");
+    return S_ISREG(st.st_mode) ? QString() : QStringLiteral("not a regular file");
 }
 
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error)

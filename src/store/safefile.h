@@ -32,6 +32,10 @@ std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
 // Where `path` leads through symbolic links: the file that would be written.
 QString ThroughLinks(const QString& path);
 
+// Why `path` (links resolved) may not be replaced by a saved file: a folder,
+// a device or a pipe; "" for a regular file or none at all.
+QString NotAFileToReplace(const QString& path);
+
 // `stem` with everything but ASCII letters, digits and '-' made '_', and
 // "unknown" for nothing: safe as part of a file name.
 QString FileNamePart(const QString& stem);

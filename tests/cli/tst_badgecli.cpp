@@ -15,6 +15,9 @@
 namespace {
 
 const QStringList kReader{"--port", "3", "--type", "4", "--mode", "5", "--json"};
+// Block 0 of a card issued with Template() is read at its poll, for the backup,
+// before sectors 1, 2 and 3 (after writes) and twice in the read-back.
+constexpr int kReads = 7;
 const QByteArray kEnrollHeader = "n,time,card,decimal,wiegand,facility,number\n";
 
 QByteArray Contents(const QString& path)
@@ -240,8 +243,12 @@ private slots:
             << first + "\n"
             << QStringList{"--wiegand", "34"} << 2
             << QStringList{"1,00BC614E,0012345678,26,188,24910"} << "26-bit";
+        const QStringList none{"(no file)"};
         QTest::newRow("no port, no new list")
-            << QByteArray() << QStringList{"--port", "9"} << 3 << QStringList{} << "COM9";
+            << QByteArray() << QStringList{"--port", "9"} << 3 << none << "COM9";
+        QTest::newRow("no answer, no new list")
+            << QByteArray() << QStringList{"--id", "01", "--wiegand", "26", "--mode", "2"} << 1
+            << none << "the reader did not answer";
         QTest::newRow("held by another run")
             << QByteArray() << QStringList{"HELD"} << 2 << QStringList{} << "in use by another run";
         QTest::newRow("the disk full") << kEnrollHeader << QStringList{"FULL"} << 1
@@ -251,6 +258,7 @@ private slots:
     }
     void enrollListEdges()
     {
+        const QStringList none{"(no file)"};
         QFETCH(QByteArray, before);
         QFETCH(QStringList, options);
         QFETCH(int, exit);
@@ -285,9 +293,9 @@ private slots:
         }
         QCOMPARE(r.exit, exit);
         QVERIFY2((r.err + r.out).contains(said), qPrintable(r.err + r.out));
-        QCOMPARE(RowsWithoutTime(list), rows);
-        QCOMPARE(QFile::exists(list), exit != 3);
-        QVERIFY(!QFile::exists(list) || Contents(list).endsWith('\n'));
+        QCOMPARE(QFile::exists(list), rows != none);
+        if (rows != none)
+            QVERIFY(RowsWithoutTime(list) == rows && Contents(list).endsWith('\n'));
         if (said.endsWith(".partial"))
             QCOMPARE(Contents(list + ".partial"), before.mid(kEnrollHeader.size()) + "\n");
         else if (exit == 2 && !before.isEmpty())
@@ -302,13 +310,12 @@ private slots:
     {
         World w;
         emu::ReaderModel m;
-        // An issued card is read at its poll, the backup and the two checks of its UID.
-        m.queue.MifareUntilRead(Card(0x11), 5)
-            .MifareUntilRead(Card(0x22), 4, 0)
+        m.queue.MifareUntilRead(Card(0x11), kReads + 1)
+            .MifareUntilRead(Card(0x22), kReads, 0)
             .MifareUntilRead(Card(0x11), 4)
             // Gone after the backup's read and three of its writes, the next one there at once.
-            .Mifare(Card(0x33), 0, 100, 72)
-            .MifareUntilRead(Card(0x44), 6, 0);
+            .Mifare(Card(0x33), 0, 100, 73)
+            .MifareUntilRead(Card(0x44), kReads + 2, 0);
         emu::ReaderEmulator& reader = w.Add(3, m);
         const QString log = w.dir.filePath("issued.csv");
         const Run r = Issue(w, 3, log);
@@ -322,8 +329,9 @@ private slots:
                                        "3,33333333,102,writing", "3,33333333,102,incomplete",
                                        "4,44444444,103,writing", "4,44444444,103,issued"}));
         const QString swapped = RowsWithoutTime(log)[5];
-        QVERIFY2(swapped.contains("written 1 2 4 ") && swapped.contains("then 44444444 on the") &&
-                     swapped.endsWith("; another card came"),
+        QVERIFY2(swapped.contains("written 1 2; then 44444444 on the reader, which may have "
+                                  "taken 4 5 6 instead;") &&
+                     swapped.contains("; another card came"),
                  qPrintable(swapped));
         QVERIFY(r.out.contains("\"result\":\"repeat\""));
         const emu::ReaderModel after = reader.Model();
@@ -406,7 +414,7 @@ private slots:
         QFETCH(QString, end);
         World w;
         emu::ReaderModel m;
-        m.queue.MifareUntilRead(Card(uid), 4);
+        m.queue.MifareUntilRead(Card(uid), kReads);
         emu::ReaderEmulator& reader = w.Add(3, m);
         if (uid == "BADBAD00") {
             // The card keeps block 9 as written, the reader reads it back changed.

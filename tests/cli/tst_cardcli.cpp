@@ -3,6 +3,7 @@
 // and opened in every format and compared; a write onto a card with other
 // keys after its backup; a format; and the card taken away mid-read. The files
 // refused: tests/unit/tst_cardcore.
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -477,6 +478,12 @@ private slots:
             << QStringList{"format", "--backup", "/nonexistent/b.json"} << "no folder";
         QTest::newRow("--output folder missing")
             << QStringList{"dump", "--output", "/nonexistent/d.mct"} << "no folder";
+        QTest::newRow("--output a folder")
+            << QStringList{"dump", "--output", "DIR"} << "a folder, not a file";
+        QTest::newRow("--output a pipe")
+            << QStringList{"dump", "--output", "PIPE"} << "not a regular file";
+        QTest::newRow("--output a link into no folder")
+            << QStringList{"dump", "--output", "NOWHERE"} << "no folder";
         QTest::newRow("--size 2k") << QStringList{"dump", "--size", "2k"} << "1k, 4k or auto";
         QTest::newRow("--size 4kb") << QStringList{"format", "--size", "4kb"} << "1k, 4k or auto";
         QTest::newRow("--size against the image")
@@ -504,6 +511,12 @@ private slots:
         args.replaceInStrings("LINK", f.Path("link.mct"));
         QFile::link(f.Path("nothing.json"), f.Path("dangling.json"));
         args.replaceInStrings("DANGLING", f.Path("dangling.json"));
+        ::mkfifo(QFile::encodeName(f.Path("pipe.mct")).constData(), 0600);
+        QDir().mkdir(f.Path("dir.mct"));
+        args.replaceInStrings("DIR", f.Path("dir.mct"));
+        args.replaceInStrings("PIPE", f.Path("pipe.mct"));
+        QFile::link("/nonexistent/d.mct", f.Path("nowhere.mct"));
+        args.replaceInStrings("NOWHERE", f.Path("nowhere.mct"));
         const Run run = w.Cli(QStringList{"mifare"} + args + f.Keys() + kReader);
         QCOMPARE(run.exit, 2);
         QVERIFY2(QString::fromUtf8(run.out).contains(says), run.out.constData());
@@ -526,6 +539,13 @@ private slots:
         QVERIFY2(mifare::ReadDump(run.out, mifare::DumpFormat::Mct, &error), qPrintable(error));
         QVERIFY(run.err.contains("sector 0 read:"));
         QVERIFY(run.err.contains("of 16 sectors opened"));
+        // A full disk under stdout loses the image: said, exit 1.
+        QProcess full;
+        full.setStandardOutputFile("/dev/full");
+        w.Begin(full, args);
+        const Run lost = World::Finish(full);
+        QCOMPARE(lost.exit, 1);
+        QVERIFY2(lost.err.contains("cannot write the image to stdout"), qPrintable(lost.err));
     }
 
     // The card's keys from the lists before the image's own; the key that

@@ -373,7 +373,8 @@ private slots:
     {
         Fixture fx;
         emu::ReaderModel m;
-        m.queue.MifareUntilRead(emu::MifareCard({0x11, 0x11, 0x11, 0x11}, emu::MifareSize::k1K), 4)
+        // Block 0 read at its poll, the backup, before sector 1 and twice in the read-back.
+        m.queue.MifareUntilRead(emu::MifareCard({0x11, 0x11, 0x11, 0x11}, emu::MifareSize::k1K), 5)
             .MifareUntilRead(emu::MifareCard({0x22, 0x22, 0x22, 0x22}, emu::MifareSize::k1K), 4);
         emu::ReaderEmulator& r = fx.FoundReader(2, m);
         TfrmCard& card = OpenCard(fx);

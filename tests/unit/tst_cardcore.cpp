@@ -417,6 +417,9 @@ private slots:
         // Its fifth byte happens to be the XOR of the first four.
         QTest::newRow("7 bytes, a check byte by chance") << "04112233045566184200"
                                                          << "04112233045566" << 4;
+        QTest::newRow("7 bytes, a check byte and single size bits by chance")
+            << "04112233040804184200"
+            << "04112233040804" << 4;
     }
     void block0Layout()
     {

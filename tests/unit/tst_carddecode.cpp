@@ -110,8 +110,8 @@ private slots:
             << 34 << quint64(0xAB12BC614E) << qint64(0x12BC) << quint64(0x614E);
         QTest::newRow("42: the whole value")
             << 42 << quint64(0xAB12BC614E) << qint64(-1) << quint64(0xAB12BC614E);
-        QTest::newRow("42: 16 digits")
-            << 42 << quint64(0x0123456789ABCDEF) << qint64(-1) << quint64(0x0123456789ABCDEF);
+        QTest::newRow("42: 16 digits, the 40 bits a frame carries")
+            << 42 << quint64(0x0123456789ABCDEF) << qint64(-1) << quint64(0x6789ABCDEF);
     }
     void wiegand()
     {

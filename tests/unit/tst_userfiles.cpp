@@ -96,16 +96,42 @@ private slots:
         QFile file(dir.filePath("box.csv"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("n,card\n") == 7);
         file.close();
-        CsvList list;
         QString error;
-        QVERIFY(list.Open(file.fileName(), {"n,card"}, {}, &error));
-        Watch();
-        for (const char* card : {"00BC614E", "0012D687"}) {
-            const qsizetype before = calls_.size();
-            QVERIFY(list.Append({QString::number(before), card}, &error));
-            QCOMPARE(calls_, QStringList(before + 1, "sync box.csv"));
+        {
+            CsvList list;
+            QVERIFY(list.Open(file.fileName(), {"n,card"}, {}, &error));
+            Watch();
+            for (const char* card : {"00BC614E", "0012D687\n"}) {
+                const qsizetype before = calls_.size();
+                QVERIFY(list.Append({QString::number(before), card}, &error));
+                QCOMPARE(calls_, QStringList(before + 1, "sync box.csv"));
+            }
         }
-        QCOMPARE(Contents(file.fileName()), QByteArray("n,card\n0,00BC614E\n1,0012D687\n"));
+        // A line break in a field stays out of the line, which is read back whole.
+        QCOMPARE(Contents(file.fileName()), QByteArray("n,card\n0,00BC614E\n1,0012D687[0A]\n"));
+        QVERIFY(CsvList().Open(
+            file.fileName(), {"n,card"}, [](auto&, int, auto*) { return true; }, &error));
+    }
+
+    // A last line cut short goes beside the list whole or not at all.
+    void cutLineSetAsideWhole()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("box.csv");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("n,card\n1,00BC") == 13);
+        file.close();
+        const CsvFormat format{"n,card", [](const QStringList& row) { return row[1].size() == 8; }};
+        Disk().sync = [this](int fd) {
+            const QString at = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd));
+            return at.endsWith(".partial") ? (errno = ENOSPC, -1) : system_.sync(fd);
+        };
+        QString error;
+        QVERIFY(!CsvList().Open(path, format, {}, &error));
+        QCOMPARE(Contents(path + ".partial") + Contents(path), QByteArray("n,card\n1,00BC"));
+        Disk() = system_;
+        QVERIFY(CsvList().Open(path, format, {}, &error));
+        QCOMPARE(Contents(path + ".partial") + Contents(path), QByteArray("1,00BC\nn,card\n"));
     }
 };
 

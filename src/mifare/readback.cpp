@@ -1,0 +1,76 @@
+#include "readback.h"
+
+#include "issue.h"
+
+namespace mifare {
+
+InForce TrailerInForce(int sector, const CardImage& source, const QList<WriteStep>& steps,
+                       const CardImage& target, const QStringList& keys)
+{
+    using K = WriteStep::Kind;
+    bool templ = false;
+    for (const WriteStep& s : steps)
+        if (s.block == FirstBlock(sector) + BlocksInSector(sector) - 1 &&
+            (s.kind == K::Written || s.kind == K::Unchanged))
+            templ = true;
+    const CardImage& first = templ ? source : target;
+    const CardImage& second = templ ? target : source;
+    InForce f;
+    f.conditions = first.AccessConditions(sector);
+    for (const CardImage* image : {&first, &second}) {
+        for (const auto& [type, key] :
+             {std::pair{0, image->KeyA(sector)}, std::pair{1, image->KeyB(sector)}})
+            if (key && !f.keys[type].contains(*key))
+                f.keys[type] << *key;
+    }
+    for (QStringList& list : f.keys)
+        for (const QString& k : keys)
+            if (!list.contains(k))
+                list << k;
+    return f;
+}
+
+QList<KeyType> Readers(int block, const InForce& f)
+{
+    if (!f.conditions)
+        return {KeyType::A, KeyType::B};
+    const int sector = SectorOfBlock(block);
+    const Condition trailer = (*f.conditions)[3];
+    const bool isTrailer = block == FirstBlock(sector) + BlocksInSector(sector) - 1;
+    const Caption who =
+        isTrailer
+            ? RightOf(Group::AccessRead, trailer, trailer)
+            : RightOf(Group::Read,
+                      (*f.conditions)[size_t(AccessGroup(sector, block - FirstBlock(sector)))],
+                      trailer);
+    QList<KeyType> types;
+    for (KeyType t : {KeyType::A, KeyType::B})
+        if (Allows(who, t))
+            types << t;
+    return types;
+}
+
+std::optional<QString> ReadInForce(Session& s, int block, const InForce& f)
+{
+    for (KeyType type : Readers(block, f))
+        for (const QString& key : f.keys[int(type)]) {
+            Answer a = s.Load(key);
+            QString data;
+            if (a == Answer::Ok)
+                a = s.Read(block, type, &data);
+            if (a == Answer::Ok)
+                return data;
+            if (a == Answer::Gone)
+                return std::nullopt;
+        }
+    return std::nullopt;
+}
+
+QString UidInField(Session& s, const CardImage& source, const QList<WriteStep>& steps,
+                   const CardImage& target, const QStringList& keys)
+{
+    const auto block0 = ReadInForce(s, 0, TrailerInForce(0, source, steps, target, keys));
+    return block0 ? UidOfBlock0(*block0) : QString();
+}
+
+} // namespace mifare
