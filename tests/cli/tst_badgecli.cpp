@@ -352,10 +352,8 @@ private slots:
         QCOMPARE(q.cards[2].mifare->RawHex(1), std::string(32, '0'));
         QCOMPARE(q.cards[3].mifare->RawHex(9), std::string(32, '0'));
         // A backup each, and no temporary file (it would hold keys) beside them.
-        QCOMPARE(QDir(w.dir.filePath("state/tesmora/backups"))
-                     .entryList(QDir::Files | QDir::Hidden)
-                     .size(),
-                 4);
+        const QDir backups(w.dir.filePath("state/tesmora/backups"));
+        QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden).size(), 4);
     }
 
     // One card each: a template whose data only key B reads; a card whose
