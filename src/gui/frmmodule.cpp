@@ -93,6 +93,7 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
 
     ConnectHandlers();
     FormCreate();
+    WatchPorts(true);
 }
 
 TfrmModule::~TfrmModule() = default;
