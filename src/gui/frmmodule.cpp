@@ -96,7 +96,11 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     WatchPorts(true);
 }
 
-TfrmModule::~TfrmModule() = default;
+TfrmModule::~TfrmModule()
+{
+    // The notifier goes before the descriptor it watches.
+    WatchPorts(false);
+}
 
 HistoryOperation::HistoryOperation(link::TrafficHistory& history, MsgKey title)
     : history_(history), before_(history.Operation())
