@@ -956,25 +956,32 @@ private slots:
     }
 
     // scan --wait: a reader plugged in 2 s after the scan began is found on
-    // the port given as "com5"; none plugged in within the time is exit 1.
+    // the port given as "com5", as read-card --wait reads one on COM6; none
+    // plugged in within the time is exit 1.
     void scanWaits()
     {
         World world;
-        QProcess scan;
+        QProcess scan, read;
         QElapsedTimer clock;
         clock.start();
         world.Start(scan, TESMORA_CLI_EXE,
                     {"scan", "--wait", "10", "--port", "com5", "--type", "4", "--lock", "--json"});
+        world.Start(read, TESMORA_CLI_EXE,
+                    {"read-card", "--wait", "10", "--port", "6", "--type", "4", "--count", "1"});
         QTest::qWait(2000);
         world.Add(5, Type4());
+        emu::ReaderModel card = Type4();
+        card.cards.Card("00BC614E");
+        world.Add(6, card);
         const Run found = World::Finish(scan, 20000);
+        QCOMPARE(World::Finish(read, 20000).out, QStringLiteral("card 00BC614E 0012345678\n"));
         QCOMPARE(found.exit, 0);
         QCOMPARE(found.lines[0]["port"].toInt(), 5);
         QVERIFY2(clock.elapsed() >= 2000 && clock.elapsed() < 5000,
                  qPrintable(QString::number(clock.elapsed())));
-        const Run none = world.Cli({"scan", "--wait", "1", "--port", "COM6", "--type", "4"});
+        const Run none = world.Cli({"scan", "--wait", "1", "--port", "COM7", "--type", "4"});
         QCOMPARE(none.exit, 1);
-        QVERIFY2(none.err.contains("plugged in on COM6 within 1 s"), qPrintable(none.err));
+        QVERIFY2(none.err.contains("plugged in on COM7 within 1 s"), qPrintable(none.err));
     }
 
     // A shell script sets up three readers in a row, then lists them.
