@@ -69,6 +69,7 @@ PortWatcher::PortWatcher()
     else
         Arm();
     Rescan(false);
+    started_ = true;
 }
 
 PortWatcher::~PortWatcher()
@@ -115,9 +116,14 @@ void PortWatcher::Arm()
                 break;
             folder = slash == 0 ? (folder == "/" ? "" : "/") : folder.substr(0, slash);
         }
+        const bool now = std::any_of(watches_.begin(), watches_.end(),
+                                     [&](const auto& w) { return w.second == want; });
+        // A device folder watched only now (made after the start) may hold
+        // devices already.
+        if (want == devices_ && now && started_)
+            Rescan(true);
         // A by-id folder watched only now may hold links made meanwhile.
-        if (want == byId_ && std::any_of(watches_.begin(), watches_.end(),
-                                         [&](const auto& w) { return w.second == byId_; })) {
+        if (want == byId_ && now) {
             for (Entry& e : present_) {
                 if (!e.info.byId.empty())
                     continue;

@@ -84,6 +84,7 @@ private:
     std::string byId_;
     std::vector<std::pair<int, std::string>> watches_; // descriptor, folder
     bool rearm_ = false;
+    bool started_ = false; // from now on what is found is reported
     std::vector<Entry> present_;
     std::vector<PortObserver*> observers_;
 };
