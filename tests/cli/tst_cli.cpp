@@ -982,6 +982,20 @@ private slots:
         const Run none = world.Cli({"scan", "--wait", "1", "--port", "COM7", "--type", "4"});
         QCOMPARE(none.exit, 1);
         QVERIFY2(none.err.contains("plugged in on COM7 within 1 s"), qPrintable(none.err));
+        // Ctrl-C ends a wait at once: watch with 0, the scan as the signal ends it.
+        QProcess watch, waiting;
+        world.Start(watch, TESMORA_CLI_EXE, {"watch"});
+        world.Start(waiting, TESMORA_CLI_EXE,
+                    {"scan", "--wait", "60", "--port", "8", "--type", "4"});
+        QByteArray watchSaid, waitSaid;
+        QTRY_VERIFY((watchSaid += watch.readAllStandardError()).contains("watching"));
+        QTRY_VERIFY((waitSaid += waiting.readAllStandardError()).contains("waiting up to 60 s"));
+        clock.restart();
+        ::kill(pid_t(watch.processId()), SIGINT);
+        ::kill(pid_t(waiting.processId()), SIGINT);
+        QCOMPARE(World::Finish(watch, 2000).exit, 0);
+        QCOMPARE(World::Finish(waiting, 2000).exit, -2);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // A shell script sets up three readers in a row, then lists them.
