@@ -983,13 +983,23 @@ private slots:
         QCOMPARE(none.exit, 1);
         QVERIFY2(none.err.contains("plugged in on COM7 within 1 s"), qPrintable(none.err));
         // Ctrl-C ends a wait at once: watch with 0, the scan as the signal ends it.
+        // Watch's port folder is made after it started, with a device in it.
+        QTemporaryDir later;
+        const QString folder = later.filePath("made/later");
+        QProcessEnvironment env = world.Environment();
+        env.insert("TESMORA_PORT_DIR", folder);
         QProcess watch, waiting;
-        world.Start(watch, TESMORA_CLI_EXE, {"watch"});
+        watch.setProcessEnvironment(env);
+        watch.start(TESMORA_CLI_EXE, {"watch"});
         world.Start(waiting, TESMORA_CLI_EXE,
                     {"scan", "--wait", "60", "--port", "8", "--type", "4"});
         QByteArray watchSaid, waitSaid;
         QTRY_VERIFY((watchSaid += watch.readAllStandardError()).contains("watching"));
         QTRY_VERIFY((waitSaid += waiting.readAllStandardError()).contains("waiting up to 60 s"));
+        QVERIFY(QDir().mkpath(folder) &&
+                QFile::link(QFile::symLinkTarget(QString::fromStdString(world.PortPath(5))),
+                            folder + "/COM2"));
+        QTRY_VERIFY(watch.peek(4096).contains(" added COM2 " + folder.toUtf8() + "/COM2"));
         clock.restart();
         ::kill(pid_t(watch.processId()), SIGINT);
         ::kill(pid_t(waiting.processId()), SIGINT);
