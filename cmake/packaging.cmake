@@ -70,6 +70,10 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog.Debian.in
                ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
 tesmora_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian
              ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.Debian.gz)
+# The README, for what the man pages leave to it (ser2net, the badge desk).
+tesmora_gzip(${CMAKE_CURRENT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_BINARY_DIR}/packaging/README.md.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/README.md.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesmora COMPONENT tesmora)
 foreach(component_package IN ITEMS "tesmora;tesmora" "emulator;${TESMORA_EMULATOR_PACKAGE}")
   list(GET component_package 0 component)
   list(GET component_package 1 package)

@@ -79,9 +79,18 @@ done
 for f in share/icons/hicolor/scalable/apps/org.tesmora.tesmora.svg share/man/man1/tesmora.1.gz \
          share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/org.tesmora.tesmora.png \
          bin/tesmora-reader-emulator share/man/man1/tesmora-reader-emulator.1.gz \
-         share/tesmora-reader-emulator/demo-keys.txt; do
+         share/tesmora-reader-emulator/demo-keys.txt share/doc/tesmora/README.md.gz; do
     [ -s "$root/$f" ] || fail "$f is not in the packages"
 done
+# The window's and the tool's pages lead to the emulator's; the README is on
+# the machine; the copyright file gives no Source, the project having no
+# public location yet.
+for page in tesmora tesmora-cli; do
+    zcat "$root/share/man/man1/$page.1.gz" | sed -n '/^\.SH SEE ALSO/,$p' |
+        grep -q 'tesmora\\-reader\\-emulator (1)' || fail "$page(1): SEE ALSO has no tesmora-reader-emulator(1)"
+done
+zcat "$root/share/doc/tesmora/README.md.gz" | grep -q '^## The badge desk' || fail "README.md.gz is not the README"
+! grep -q '^Source:' "$root/share/doc/tesmora/copyright" || fail "copyright: Source is not the project's location"
 # Every man page renders without a warning, from groff and from man where
 # man-db is installed.
 for page in "$root"/share/man/man*/*; do

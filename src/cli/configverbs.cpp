@@ -188,7 +188,7 @@ int Single(Context& c, const profile::Profile* wanted, Action action,
     if (!r.scan.identified) {
         if (port && link.LastOpenError() != link::OpenError::None) {
             c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(*port)),
-                          OpenReason(link.LastOpenError()));
+                          OpenReason(link.LastOpenError(), *port));
             return kExitPort;
         }
         c.out.Failure(c.Name(), QStringLiteral("no reader found"));

@@ -91,6 +91,12 @@ constexpr OwnMeaning kOwnMeanings[] = {
     {"mifare issue", "log",
      "the list of cards issued, a CSV row each, appended and synced (an existing list is "
      "resumed); not the traffic"},
+    {"mifare issue", "count", "stop after N cards issued"},
+    {"enroll", "output",
+     "required: the list, a CSV row per new card, appended and synced (an existing list is "
+     "resumed)"},
+    {"enroll", "count", "stop after N new cards"},
+    {"watch", "count", "stop after N devices plugged in or out"},
 };
 
 const char* OwnHelp(const Verb& v, const OptionDef& d)

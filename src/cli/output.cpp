@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "link/devices.h"
+
 namespace cli {
 
 namespace {
@@ -49,6 +51,11 @@ void Output::Warning(const QString& text)
     Write(stderr, QStringLiteral("tesmora-cli: warning: ") + text);
 }
 
+void Output::Info(const QString& text)
+{
+    Write(stderr, QStringLiteral("tesmora-cli: ") + text);
+}
+
 void Output::Traffic(const QString& line)
 {
     Write(stderr, ControlsEscaped(line));
@@ -90,6 +97,11 @@ QString OpenHint(link::OpenError error, int port)
     case link::OpenError::Busy:
         return QStringLiteral("held by another program");
     case link::OpenError::PermissionDenied: {
+        // The group dialout opens a device of its own only: another is named
+        // by whose it is, and one that cannot be looked at gets no advice.
+        const link::Ownership o = link::OwnershipOf(link::PortDevicePath(port));
+        if (!link::DialoutDevice(o))
+            return o.known ? QString::fromStdString(link::OwnershipText(o)) : QString();
         // Said once in a run's output, however many ports refuse.
         static std::atomic<bool> said{false};
         if (said.exchange(true))

@@ -36,6 +36,8 @@ public:
     // On stderr as "tesmora-cli: warning: ...", with --json too: stdout
     // carries the results alone.
     void Warning(const QString& text);
+    // On stderr as "tesmora-cli: ...", with --json too: what a run is waiting for.
+    void Info(const QString& text);
     // One line of progress on the terminal, replaced by the next and cleared
     // before anything else is written.
     void Progress(const QString& text);
@@ -51,7 +53,8 @@ using link::ControlsEscaped;
 using link::ReaderText;
 
 // What to do about a port that did not open, where there is something; "" else.
-// The dialout advice comes once a run: the first call for a refusal gets it.
+// The dialout advice, for a device of the group dialout, comes once a run: the
+// first call for a refusal gets it; another device is named by whose it is.
 QString OpenHint(link::OpenError error, int port);
 // Why COMn did not open, with what to do about it where there is something.
 QString OpenReason(link::OpenError error, int port = 0);

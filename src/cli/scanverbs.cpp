@@ -12,8 +12,10 @@
 #include <sys/stat.h>
 
 #include "cli.h"
+#include "link/devices.h"
 #include "link/interrupt.h"
 #include "link/modelist.h"
+#include "link/portwatch.h"
 #include "link/serialport.h"
 #include "link/transport.h"
 #include "reader/readertypes.h"
@@ -356,6 +358,9 @@ bool ReportNotOpened(Context& c, const std::vector<int>& ports, link::OpenError 
 int Scan(Context& c)
 {
     const int type = ResolveType(c);
+    if (c.Flag("all") && c.Flag("wait"))
+        throw UsageError{QStringLiteral("--wait and --all do not go together: --wait scans the "
+                                        "one device plugged in")};
     if (c.Flag("all"))
         return ScanAll(c, type);
     reader::ScanRequest r = Request(c, type);
@@ -365,13 +370,35 @@ int Scan(Context& c)
     } else if (c.stored.scanCommNo >= 1 && c.stored.scanCommNo <= 16) {
         r.storedPort = c.stored.scanCommNo;
     }
+    // Watching from before the scan: a device plugged in during it is not missed.
+    Waiting waiting(c, port);
     link::TrafficRecorder traffic(c.history);
     link::Link link;
     link.SetObserver(&traffic);
     TerminalProgress progress(c.out);
-    const reader::ScanResult result = reader::Scan(link, r, progress);
+    reader::ScanResult result = reader::Scan(link, r, progress);
+    // --wait: each device plugged in meanwhile is scanned, until one has a
+    // reader or the time is up.
+    bool waited = false;
+    while (!result.identified && !link::StopRequested()) {
+        const int came = waiting.Next(c);
+        waited = c.Flag("wait");
+        if (came == 0)
+            break;
+        reader::ScanRequest plugged = r;
+        plugged.storedPort = 0;
+        plugged.firstPort = plugged.lastPort = came;
+        result = reader::Scan(link, plugged, progress);
+    }
     if (link::StopRequested())
         return Interrupted(c);
+    if (!result.identified && waited) {
+        c.out.Failure(c.Name(), QStringLiteral("no reader found"),
+                      QStringLiteral("no device with a reader was plugged in%1 within %2 s")
+                          .arg(port ? QStringLiteral(" on ") + PortLabel(*port) : QString())
+                          .arg(c.p.value(QStringLiteral("wait"))));
+        return kExitReader;
+    }
     if (!result.identified) {
         // One port searched: its last open failing means it never opened.
         if (port && link.LastOpenError() != link::OpenError::None) {
@@ -393,8 +420,82 @@ int Scan(Context& c)
     return kExitOk;
 }
 
+namespace {
+
+QJsonObject UsbJson(const link::UsbIdentity& usb)
+{
+    QJsonObject o;
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"vendor", &usb.vendor}, {"product", &usb.product},
+        {"serial", &usb.serial}, {"manufacturer", &usb.manufacturer},
+        {"name", &usb.name},
+    };
+    for (const auto& [key, value] : fields)
+        if (!value->empty())
+            o.insert(QLatin1String(key), QString::fromStdString(*value));
+    return o;
+}
+
+// [Ports] lines that pin each USB adapter there now to its COM number by its
+// by-id name, which stays when adapters come up in another order. One on no
+// COM number gets the first number that has neither a device nor an entry.
+int SuggestPorts(Context& c)
+{
+    std::vector<std::pair<int, link::DeviceInfo>> pinned;
+    std::vector<link::DeviceInfo> unnumbered;
+    for (link::DeviceInfo& d : link::PresentDevices()) {
+        if (d.byId.empty())
+            continue;
+        const bool seen = std::any_of(pinned.begin(), pinned.end(),
+                                      [&](const auto& p) { return p.second.rdev == d.rdev; });
+        if (seen)
+            continue;
+        if (d.port != 0)
+            pinned.emplace_back(d.port, d);
+        else
+            unnumbered.push_back(d);
+    }
+    const StoredPortMap entries = LoadStoredPortMap();
+    for (const link::DeviceInfo& d : unnumbered) {
+        for (int n = 1; n <= 16; ++n) {
+            struct stat st
+            {
+            };
+            const std::string path = link::PortDevicePath(n);
+            const bool taken = std::any_of(pinned.begin(), pinned.end(),
+                                           [n](const auto& p) { return p.first == n; });
+            const bool entry = entries.paths.count(n) != 0 || entries.refused.count(n) != 0;
+            if (!taken && !entry && ::stat(path.c_str(), &st) != 0) {
+                pinned.emplace_back(n, d);
+                c.out.Info(QStringLiteral("%1 has no COM number: given COM%2, free")
+                               .arg(ReaderText(QString::fromStdString(d.device)))
+                               .arg(n));
+                break;
+            }
+        }
+    }
+    if (pinned.empty()) {
+        c.out.Info(QStringLiteral("no USB serial adapter with a by-id name is plugged in"));
+        return kExitOk;
+    }
+    std::sort(pinned.begin(), pinned.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!c.out.json)
+        c.out.Result(QStringLiteral("[Ports]"), {});
+    for (const auto& [n, d] : pinned) {
+        const QString byId = QString::fromStdString(d.byId);
+        c.out.Result(QStringLiteral("COM%1=%2").arg(n).arg(byId),
+                     {{"port", n}, {"byId", byId}, {"device", QString::fromStdString(d.device)}});
+    }
+    return kExitOk;
+}
+
+} // namespace
+
 int Ports(Context& c)
 {
+    if (c.Flag("suggest"))
+        return SuggestPorts(c);
     for (int n = 1; n <= 16; ++n) {
         const std::string path = link::PortDevicePath(n);
         QString status = QStringLiteral("missing");
@@ -426,6 +527,16 @@ int Ports(Context& c)
         if (!hint.isEmpty()) {
             o.insert("hint", hint);
             plain += QStringLiteral(" (%1)").arg(hint);
+        }
+        // What a USB adapter is, so that two of a kind are told apart.
+        if (!path.empty() && !link::LooksLikePortUrl(path)) {
+            const link::DeviceInfo d = link::DescribeDevice(path);
+            if (d.usb.Known())
+                o.insert("usb", UsbJson(d.usb));
+            if (!d.byId.empty())
+                o.insert("byId", QString::fromStdString(d.byId));
+            if (const std::string what = link::DeviceText(d); !what.empty())
+                plain += QStringLiteral(": ") + ReaderText(QString::fromStdString(what));
         }
         c.out.Result(plain, o);
     }

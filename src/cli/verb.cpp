@@ -1,9 +1,16 @@
 #include "verb.h"
 
+#include <QDeadlineTimer>
+
+#include <climits>
+#include <cstring>
+#include <thread>
+
 #include "cli.h"
 #include "link/interrupt.h"
 #include "link/modelist.h"
 #include "link/payload.h"
+#include "link/portwatch.h"
 #include "link/serialport.h"
 #include "link/transport.h"
 #include "reader/configuration.h"
@@ -28,13 +35,104 @@ int RefusedIfPlain(int port)
     return port;
 }
 
+// Told on stdout (JSON) or stderr what became of a reading run's reader.
+class RunNotes final : public link::LinkObserver
+{
+public:
+    explicit RunNotes(Context& c) : c_(c) {}
+    void ReaderUnplugged(int port) override
+    {
+        c_.out.Note(QStringLiteral("%1: reader unplugged, waiting for it").arg(PortLabel(port)),
+                    {{"kind", "unplugged"}, {"port", PortJson(port)}});
+    }
+    void ReaderBack(int port, const std::string& path) override
+    {
+        const QString device = QString::fromStdString(path);
+        c_.out.Note(QStringLiteral("%1: reader back at %2, reading on")
+                        .arg(PortLabel(port), ReaderText(device)),
+                    {{"kind", "back"}, {"port", PortJson(port)}, {"device", device}});
+    }
+
+private:
+    Context& c_;
+};
+
+struct Arrivals final : link::PortObserver
+{
+    int port = 0;
+    int came = 0;
+    void DeviceAdded(const link::DeviceInfo& d) override
+    {
+        if (came == 0 && d.port >= 1 && d.port <= 16 && (port == 0 || d.port == port))
+            came = d.port;
+    }
+};
+
+// A device just plugged in may not open at once: udev gives it its group a
+// moment later. It is tried for a second before anything is sent to it.
+void SettlePlugged(int port, const QDeadlineTimer& deadline)
+{
+    QDeadlineTimer settle(1000);
+    link::SerialPort probe;
+    while (!probe.Open(port, "19200,n,8,1") && !settle.hasExpired() && !deadline.hasExpired() &&
+           !link::StopRequested())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    probe.Close();
+}
+
 } // namespace
+
+int AwaitDevice(link::PortWatcher& watcher, int port, const QDeadlineTimer& deadline)
+{
+    Arrivals arrivals;
+    arrivals.port = port;
+    watcher.AddObserver(&arrivals);
+    while (arrivals.came == 0 && !deadline.hasExpired() && !link::StopRequested())
+        watcher.Wait(int(std::min<qint64>(deadline.remainingTime(), INT_MAX)));
+    watcher.RemoveObserver(&arrivals);
+    if (arrivals.came != 0)
+        SettlePlugged(arrivals.came, deadline);
+    return arrivals.came;
+}
+
+Waiting::Waiting(const Context& c, std::optional<int> port)
+    : port_(port.value_or(0)), seconds_(c.Int("wait", 1, 86400).value_or(0)),
+      deadline_(qint64(seconds_) * 1000)
+{
+    if (seconds_ == 0)
+        return;
+    if (port_ != 0 && link::LooksLikePortUrl(link::PortDevicePath(port_)))
+        throw UsageError{QStringLiteral("--wait watches the local devices: %1 is a network port")
+                             .arg(PortLabel(port_))};
+    watcher_ = std::make_unique<link::PortWatcher>();
+    if (!watcher_->Active())
+        throw UsageError{QStringLiteral("--wait: the devices cannot be watched (inotify: %1)")
+                             .arg(QString::fromLocal8Bit(std::strerror(watcher_->Error())))};
+}
+
+Waiting::~Waiting() = default;
+
+int Waiting::Next(Context& c)
+{
+    if (!watcher_ || link::StopRequested())
+        return 0;
+    if (!told_)
+        c.out.Info(QStringLiteral("waiting up to %1 s for a device to be plugged in%2")
+                       .arg(seconds_)
+                       .arg(port_ != 0 ? QStringLiteral(" on ") + PortLabel(port_) : QString()));
+    told_ = true;
+    return AwaitDevice(*watcher_, port_, deadline_);
+}
 
 std::optional<int> Context::Port() const
 {
     if (!Flag("port"))
         return std::nullopt;
-    const QString text = p.value(QStringLiteral("port"));
+    QString text = p.value(QStringLiteral("port"));
+    // "COM5", as the window and the settings name it, in any case.
+    if (text.size() > 3 && text.left(3).compare(QLatin1String("com"), Qt::CaseInsensitive) == 0 &&
+        text[3].isDigit())
+        text = text.mid(3);
     if (!link::LooksLikePortUrl(text.toStdString()))
         return RefusedIfPlain(Number(text, QStringLiteral("--port"), 1, 16));
     if (!link::ParsePortUrl(text.toStdString()))
@@ -117,24 +215,37 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
     const Target t = ResolveTarget(c);
     const std::optional<QString> givenId =
         c.Flag("id") ? std::optional<QString>(ReaderIdOption(c)) : std::nullopt;
-    // The recorder outlives the link it observes: the link reports its close.
+    Waiting waiting(c, t.port);
+    // The observers outlive the link they observe: the link reports its close.
     link::TrafficRecorder traffic(c.history);
+    RunNotes notes(c);
+    link::ObserverFanOut observers({&traffic, &notes});
     link::Link link;
-    link.SetObserver(&traffic);
-    if (!link.OpenPort(t.port, t.mode)) {
-        if (link.LastOpenError() == link::OpenError::Interrupted)
-            return Interrupted(c);
-        c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(t.port)),
-                      OpenReason(link.LastOpenError(), t.port));
-        return kExitPort;
-    }
+    link.SetObserver(&observers);
     QString id;
-    if (givenId) {
-        id = *givenId;
-    } else if (const auto identity = reader::IdentifyAnyId(link, t.prefix, 2)) {
-        id = identity->id;
-    } else {
+    // With --wait, a port that is missing or has no reader is waited for: a
+    // device plugged in there is tried. Any other refusal ends it at once.
+    for (;;) {
+        if (!link.OpenPort(t.port, t.mode)) {
+            if (link.LastOpenError() == link::OpenError::Missing && waiting.Next(c) != 0)
+                continue;
+            if (link.LastOpenError() == link::OpenError::Interrupted || link::StopRequested())
+                return Interrupted(c);
+            c.out.Failure(c.Name(), QStringLiteral("cannot open %1").arg(PortLabel(t.port)),
+                          OpenReason(link.LastOpenError(), t.port));
+            return kExitPort;
+        }
+        if (givenId) {
+            id = *givenId;
+            break;
+        }
+        if (const auto identity = reader::IdentifyAnyId(link, t.prefix, 2)) {
+            id = identity->id;
+            break;
+        }
         link.ClosePort();
+        if (!link::StopRequested() && waiting.Next(c) != 0)
+            continue;
         if (link::StopRequested())
             return Interrupted(c);
         c.out.Failure(

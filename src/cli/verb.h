@@ -4,17 +4,20 @@
 // on, and the port, line setting and type it addresses.
 
 #include <QCommandLineParser>
+#include <QDeadlineTimer>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "link/link.h"
+#include "link/portwatch.h"
 #include "link/traffichistory.h"
 #include "mifare/blocks.h"
 #include "output.h"
@@ -157,6 +160,32 @@ int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>
 // The failure line of a run that a signal stopped.
 int Interrupted(Context& c);
 
+// Waits for a device to be plugged in on COM `port` (any COM number for 0)
+// until `deadline`, and a moment more for it to open: its COM number, or 0
+// when none came or a stop was asked for.
+int AwaitDevice(link::PortWatcher& watcher, int port, const QDeadlineTimer& deadline);
+
+// --wait SECONDS: the devices watched from the start of the run, so that one
+// plugged in meanwhile is not missed. Without the option it waits for nothing.
+class Waiting
+{
+public:
+    // `port`: the one port waited for; any COM number without it. A network
+    // port cannot be waited for: a usage error.
+    Waiting(const Context& c, std::optional<int> port);
+    ~Waiting();
+    // Waits for the next device plugged in, telling once on stderr what it
+    // waits for: its COM number, 0 when none came in time.
+    int Next(Context& c);
+
+private:
+    int port_;
+    int seconds_;
+    QDeadlineTimer deadline_;
+    std::unique_ptr<link::PortWatcher> watcher_;
+    bool told_ = false;
+};
+
 // COM numbers grouped by the device each leads to, each group ascending: two
 // numbers of one device must not be probed at once, as each would take the
 // other's answers, nor one reader set twice. The first of a group is used.
@@ -170,6 +199,7 @@ bool ReportNotOpened(Context& c, const std::vector<int>& ports, link::OpenError 
 // The verbs, by group.
 int Scan(Context& c);
 int Ports(Context& c);
+int Watch(Context& c);
 int SetId(Context& c);
 int SetBaud(Context& c);
 int SetInterface(Context& c);

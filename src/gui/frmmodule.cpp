@@ -93,9 +93,14 @@ TfrmModule::TfrmModule(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
 
     ConnectHandlers();
     FormCreate();
+    WatchPorts(true);
 }
 
-TfrmModule::~TfrmModule() = default;
+TfrmModule::~TfrmModule()
+{
+    // The notifier goes before the descriptor it watches.
+    WatchPorts(false);
+}
 
 HistoryOperation::HistoryOperation(link::TrafficHistory& history, MsgKey title)
     : history_(history), before_(history.Operation())

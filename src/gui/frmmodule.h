@@ -17,6 +17,7 @@
 #include "catalog/catalog.h"
 #include "link/commandlink.h"
 #include "link/link.h"
+#include "link/portwatch.h"
 #include "link/traffichistory.h"
 #include "mifare/accessbits.h"
 #include "mifare/blocks.h"
@@ -30,6 +31,7 @@ class QCloseEvent;
 class QPushButton;
 class QRadioButton;
 class QShowEvent;
+class QSocketNotifier;
 class QKeyEvent;
 class TfrmHistory;
 class TfrmCard;
@@ -146,6 +148,16 @@ public:
     void SetCommPanel(int index, const QString& text);
     QString CommPanel(int index) const;
 
+    // --- devices plugged in and out (src/link) ---------------------------------
+    // The status bar tells a device plugged in on a COM number, and unplugged,
+    // within a second, in the current language; a reading run's reader that
+    // was unplugged stands there until it is back. Watching is on from the
+    // start; off, nothing is watched (the benchmark compares the two).
+    void WatchPorts(bool on);
+    bool WatchingPorts() const { return watcher_ != nullptr; }
+    // The status bar's message, "" while it shows the traffic.
+    QString PortMessage() const;
+
     // --- reader (src/reader) ------------------------------------------------
     void pcReaderChange();
     void SetBusy(bool on);
@@ -261,10 +273,25 @@ private:
         explicit CommPanels(TfrmModule& w) : w_(w) {}
         void FrameSent(const std::string& display) override;
         void BytesReceived(const std::string& display, link::Outcome outcome, int count) override;
+        void ReaderUnplugged(int port) override;
+        void ReaderBack(int port, const std::string& path) override;
+        void ReaderGivenUp(int port) override;
 
     private:
         TfrmModule& w_;
     };
+    // Tells devices plugged in and out in the status bar.
+    class PortMessages final : public link::PortObserver
+    {
+    public:
+        explicit PortMessages(TfrmModule& w) : w_(w) {}
+        void DeviceAdded(const link::DeviceInfo& info) override;
+        void DeviceRemoved(const link::DeviceInfo& info) override;
+
+    private:
+        TfrmModule& w_;
+    };
+    void ProcessPortEvents();
 
     std::unique_ptr<Ui::frmModule> ui;
     // Outlives the windows whose runs it holds.
@@ -275,6 +302,10 @@ private:
     CommPanels commPanels_{*this};
     link::ObserverFanOut traffic_{{&commPanels_, &recorder_}};
     link::Link link_;
+    PortMessages portMessages_{*this};
+    std::unique_ptr<link::PortWatcher> watcher_;
+    QSocketNotifier* watchNotifier_ = nullptr;
+    QTimer* watchDue_ = nullptr; // a USB device held back for its by-id link
     // No parent: it stays usable while an operation disables the main window.
     std::unique_ptr<TfrmHistory> historyWindow_;
     std::unique_ptr<TfrmCard> cardWindow_;

@@ -23,7 +23,8 @@ const char kUsage[] =
     "\n"
     "Without these the window opens; other arguments go to Qt (-platform, -style).\n"
     "COMn is given a device by the [Ports] group of the settings file\n"
-    "(COM5=/dev/serial/by-id/...), else by TESMORA_PORT_DIR, else the usual table.\n"
+    "(COM5=/dev/serial/by-id/..., as 'tesmora-cli ports --suggest' prints them),\n"
+    "else by TESMORA_PORT_DIR, else the usual table.\n"
     "TESMORA_SETTINGS_DIR keeps the settings in another folder. See tesmora(1).\n";
 
 const char kVersion[] = "tesmora " TESMORA_VERSION "\n";

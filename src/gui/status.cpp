@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QThread>
 
+#include <algorithm>
+
 #include "frmmodule.h"
+#include "link/devices.h"
 #include "reader/readertypes.h"
 #include "ui_frmmodule.h"
 
@@ -80,25 +83,38 @@ uint32_t TfrmModule::CommColor() const
 QString
 TfrmModule::RefusedPortsLine(const std::vector<std::pair<int, link::OpenError>>& refused) const
 {
-    struct Kind
-    {
-        link::OpenError error;
-        MsgKey text;
-    };
-    static constexpr Kind kKinds[] = {
-        {link::OpenError::PermissionDenied,
-         "Permission denied: add your account to the dialout group."},
-        {link::OpenError::Busy, "Busy: held by another program."},
-    };
-    QStringList parts;
-    for (const auto& [error, text] : kKinds) {
-        QStringList ports;
-        for (const auto& [port, e] : refused)
-            if (e == error)
-                ports << QStringLiteral("#%1").arg(port);
-        if (!ports.isEmpty())
-            parts << Msg(text) + QStringLiteral(" (COM : ") + ports.join(QStringLiteral(", ")) +
-                         QLatin1Char(')');
+    // Each cause once, with its ports: a device this account may not open
+    // gets the dialout advice where its group is dialout, else it is named by
+    // whose it is.
+    std::vector<std::pair<QString, QStringList>> causes;
+    for (const auto& [port, error] : refused) {
+        QString cause;
+        if (error == link::OpenError::Busy) {
+            cause = Msg("Busy: held by another program.");
+        } else if (error == link::OpenError::PermissionDenied) {
+            const link::Ownership o = link::OwnershipOf(link::PortDevicePath(port));
+            cause =
+                !o.known || link::DialoutDevice(o)
+                    ? Msg("Permission denied: add your account to the dialout group.")
+                    : Msg("Permission denied: the device belongs to %1, group %2.")
+                          .arg(QString::fromStdString(o.owner), QString::fromStdString(o.group));
+        } else {
+            continue;
+        }
+        auto it = std::find_if(causes.begin(), causes.end(),
+                               [&](const auto& c) { return c.first == cause; });
+        if (it == causes.end())
+            it = causes.insert(causes.end(), {cause, {}});
+        it->second << QStringLiteral("#%1").arg(port);
     }
+    // Permission first, as before: the cause the user can mend.
+    std::stable_sort(causes.begin(), causes.end(), [this](const auto& a, const auto& b) {
+        const QString busy = Msg("Busy: held by another program.");
+        return a.first != busy && b.first == busy;
+    });
+    QStringList parts;
+    for (const auto& [cause, ports] : causes)
+        parts << cause + QStringLiteral(" (COM : ") + ports.join(QStringLiteral(", ")) +
+                     QLatin1Char(')');
     return parts.join(QStringLiteral("  "));
 }

@@ -1,6 +1,7 @@
 #include "statusbar.h"
 
 #include <QLabel>
+#include <QTimer>
 
 namespace {
 constexpr int kPanelWidths[TStatusBar::PanelCount] = {300, 500};
@@ -20,7 +21,52 @@ TStatusBar::TStatusBar(QWidget* parent) : QFrame(parent)
         panel->setIndent(3);
         panels[i] = panel;
     }
+    message_ = new QLabel(this);
+    message_->setObjectName(QStringLiteral("sbCommMessage"));
+    message_->setFrameShape(QFrame::Panel);
+    message_->setFrameShadow(QFrame::Sunken);
+    message_->setTextFormat(Qt::PlainText);
+    message_->setIndent(3);
+    message_->hide();
+    messageTime_ = new QTimer(this);
+    messageTime_->setSingleShot(true);
+    connect(messageTime_, &QTimer::timeout, this, [this] {
+        timed_.clear();
+        showCurrent();
+    });
     placePanels();
+}
+
+void TStatusBar::showMessage(const QString& text, int ms)
+{
+    if (ms > 0) {
+        timed_ = text;
+        messageTime_->start(ms);
+    } else {
+        // A run's own word goes before what came just before it.
+        standing_ = text;
+        messageTime_->stop();
+    }
+    showCurrent();
+}
+
+void TStatusBar::clearMessage()
+{
+    standing_.clear();
+    showCurrent();
+}
+
+QString TStatusBar::message() const
+{
+    return message_->isHidden() ? QString() : message_->text();
+}
+
+void TStatusBar::showCurrent()
+{
+    const QString text = messageTime_->isActive() ? timed_ : standing_;
+    message_->setText(text);
+    message_->setVisible(!text.isEmpty());
+    message_->raise();
 }
 
 void TStatusBar::setPanelText(int index, const QString& text)
@@ -58,4 +104,6 @@ void TStatusBar::placePanels()
         panels[i]->setGeometry(x, area.top(), kPanelWidths[i], area.height());
         x += kPanelWidths[i];
     }
+    message_->setGeometry(area.left(), area.top(), qMin(x - area.left(), area.width()),
+                          area.height());
 }

@@ -45,9 +45,18 @@ void Link::ProcessEvents() const
 
 bool Link::OpenPort(int n, const QString& mode)
 {
+    return OpenAt(n, PortDevicePath(n), mode);
+}
+
+bool Link::Reopen(const std::string& path)
+{
+    return OpenAt(portNumber_, path, mode_);
+}
+
+bool Link::OpenAt(int n, const std::string& path, const QString& mode)
+{
     ClosePort();
     const std::string m = mode.toStdString();
-    const std::string path = PortDevicePath(n);
     // After a stop request no port is opened: what runs is to end, not go on.
     if (StopRequested()) {
         lastOpenError_ = OpenError::Interrupted;
@@ -66,6 +75,8 @@ bool Link::OpenPort(int n, const QString& mode)
         return false;
     }
     portNumber_ = n;
+    path_ = path;
+    mode_ = mode;
     keysWarned_ = false;
     if (observer_)
         observer_->PortOpened(n, m, path);
@@ -79,6 +90,24 @@ void Link::ClosePort()
     port_->Close();
     if (observer_)
         observer_->PortClosed(portNumber_);
+}
+
+void Link::TellUnplugged()
+{
+    if (observer_)
+        observer_->ReaderUnplugged(portNumber_);
+}
+
+void Link::TellBack()
+{
+    if (observer_)
+        observer_->ReaderBack(portNumber_, path_);
+}
+
+void Link::TellGivenUp()
+{
+    if (observer_)
+        observer_->ReaderGivenUp(portNumber_);
 }
 
 void Link::KeysFollow()

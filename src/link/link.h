@@ -52,6 +52,12 @@ public:
     // A MIFARE key is about to cross the network unencrypted, to `path`
     // (a plain port URL): once an open.
     virtual void KeysInClear(int port, const std::string& path) { (void)port, (void)path; }
+    // A reading run lost its reader, unplugged, and waits for the same device.
+    virtual void ReaderUnplugged(int port) { (void)port; }
+    // The device came back, at `path`: the port is open again and the run goes on.
+    virtual void ReaderBack(int port, const std::string& path) { (void)port, (void)path; }
+    // The wait was given up (a stop) without it.
+    virtual void ReaderGivenUp(int port) { (void)port; }
 };
 
 // The port, the response collector and the framed exchange with its 300 ms
@@ -75,12 +81,24 @@ public:
     }
     // One pass of the front end's events.
     void ProcessEvents() const;
+    // A front end's events run in the waits (the window): they are to be short.
+    bool HasEventHook() const { return bool(hook_); }
 
     // Opens "COMn" exclusively with a line setting; false when it cannot be opened.
     // COMn is a local device or, where the port map says so, a network port:
     // the transport behind it is chosen here, and nothing above tells them apart.
     bool OpenPort(int n, const QString& mode);
+    // Opens the number of the last open again with its line setting, at `path`:
+    // its device come back after an unplug, perhaps under another name.
+    bool Reopen(const std::string& path);
     void ClosePort();
+    // The device path or URL of the last open.
+    const std::string& PortPath() const { return path_; }
+    // The observer is told that the run's reader was unplugged and is waited
+    // for, and then that it is back or that the wait was given up.
+    void TellUnplugged();
+    void TellBack();
+    void TellGivenUp();
     bool PortIsOpen() const { return port_->IsOpen(); }
     // True when the port was lost while open (hung up, the connection closed):
     // what a run read then is not to be taken as complete.
@@ -100,6 +118,8 @@ public:
     void KeysFollow() override;
 
 private:
+    bool OpenAt(int n, const std::string& path, const QString& mode);
+
     // Never null: a closed one until the first open, then the last one opened.
     std::unique_ptr<Transport> port_ = std::make_unique<SerialPort>();
     ResponseCollector receive_;
@@ -109,6 +129,8 @@ private:
     bool frameSent_ = false; // the last Exchange wrote its frame
     OpenError lastOpenError_ = OpenError::None;
     int portNumber_ = 0;
+    std::string path_;
+    QString mode_;
     bool keysWarned_ = false;
     LinkObserver* observer_ = nullptr;
     std::function<void()> hook_;

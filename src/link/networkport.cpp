@@ -15,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "link/decimal.h"
@@ -231,6 +232,13 @@ std::optional<PortUrl> ParsePortUrl(std::string_view text)
 std::string LostText(const std::string& where)
 {
     const auto url = ParsePortUrl(where);
+    // A device whose node went with it was unplugged, not just hung up.
+    struct stat st
+    {
+    };
+    if (!url && !where.empty() && ::stat(where.c_str(), &st) != 0 &&
+        (errno == ENOENT || errno == ENOTDIR))
+        return "the reader was unplugged (" + where + " is gone)";
     if (!url)
         return "the port was lost (hang-up)";
     const bool v6 = url->host.find(':') != std::string::npos;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "link/devices.h"
 #include "link/payload.h"
 
 inline namespace tesmora {
@@ -14,9 +15,14 @@ QString OpenFailureText(OpenError error, int port)
     QString text = QString::fromStdString(OpenErrorLine(error, OpenDetail(port)));
     if (error == OpenError::Busy)
         text += QStringLiteral(": held by another program");
-    if (error == OpenError::PermissionDenied)
-        text += QStringLiteral(": add the account to the dialout group (adduser $USER dialout),"
-                               " then log in again");
+    if (error == OpenError::PermissionDenied) {
+        const Ownership o = OwnershipOf(PortDevicePath(port));
+        if (DialoutDevice(o))
+            text += QStringLiteral(": add the account to the dialout group (adduser $USER "
+                                   "dialout), then log in again");
+        else if (o.known)
+            text += QStringLiteral(": ") + QString::fromStdString(OwnershipText(o));
+    }
     return text;
 }
 
@@ -65,6 +71,7 @@ QString Event(const TrafficEntry& e)
     case TrafficEntry::Kind::Closed:
         return QStringLiteral("closed");
     case TrafficEntry::Kind::Warning:
+    case TrafficEntry::Kind::Note:
         return e.text;
     }
     return {};
@@ -256,7 +263,12 @@ void TrafficRecorder::PortOpened(int port, const std::string& mode, const std::s
 {
     port_ = port;
     mode_ = QString::fromStdString(mode);
-    Add(TrafficEntry::Kind::Opened, QString::fromStdString(path));
+    // A USB adapter is named by what it is, so that two of a kind are told apart.
+    QString text = QString::fromStdString(path);
+    if (!LooksLikePortUrl(path))
+        if (const std::string what = DeviceText(DescribeDevice(path)); !what.empty())
+            text += QStringLiteral(" (") + QString::fromStdString(what) + ')';
+    Add(TrafficEntry::Kind::Opened, text);
 }
 
 void TrafficRecorder::PortFailed(int port, const std::string& mode, const std::string& path,
@@ -283,6 +295,24 @@ void TrafficRecorder::KeysInClear(int port, const std::string& path)
 {
     port_ = port;
     Add(TrafficEntry::Kind::Warning, KeysInClearText(path));
+}
+
+void TrafficRecorder::ReaderUnplugged(int port)
+{
+    port_ = port;
+    Add(TrafficEntry::Kind::Note, QStringLiteral("reader unplugged, waiting for it"));
+}
+
+void TrafficRecorder::ReaderBack(int port, const std::string& path)
+{
+    port_ = port;
+    Add(TrafficEntry::Kind::Note, QStringLiteral("reader back at ") + QString::fromStdString(path));
+}
+
+void TrafficRecorder::ReaderGivenUp(int port)
+{
+    port_ = port;
+    Add(TrafficEntry::Kind::Note, QStringLiteral("stopped waiting for the reader"));
 }
 
 // --- the fan-out -------------------------------------------------------------------
@@ -322,6 +352,24 @@ void ObserverFanOut::KeysInClear(int port, const std::string& path)
 {
     for (LinkObserver* o : observers_)
         o->KeysInClear(port, path);
+}
+
+void ObserverFanOut::ReaderUnplugged(int port)
+{
+    for (LinkObserver* o : observers_)
+        o->ReaderUnplugged(port);
+}
+
+void ObserverFanOut::ReaderBack(int port, const std::string& path)
+{
+    for (LinkObserver* o : observers_)
+        o->ReaderBack(port, path);
+}
+
+void ObserverFanOut::ReaderGivenUp(int port)
+{
+    for (LinkObserver* o : observers_)
+        o->ReaderGivenUp(port);
 }
 
 } // namespace link

@@ -17,7 +17,8 @@ namespace link {
 struct TrafficEntry
 {
     // Warning: what the link says about the port in use (keys in clear).
-    enum class Kind { Sent, Received, Opened, Failed, Closed, Warning };
+    // Note: what became of a run's reader (unplugged, back).
+    enum class Kind { Sent, Received, Opened, Failed, Closed, Warning, Note };
     int64_t msecs = 0; // since the epoch, local time when rendered
     Kind kind = Kind::Sent;
     int port = 0;
@@ -30,7 +31,8 @@ struct TrafficEntry
 };
 
 // Why a port did not open, with what to do about it where there is something.
-// `port`'s detail (OpenDetail) is part of it.
+// `port`'s detail (OpenDetail) is part of it; a device this account may not
+// open is named by whose it is unless its group is dialout.
 QString OpenFailureText(OpenError error, int port = 0);
 
 // That MIFARE keys cross the network unencrypted to a plain port URL, naming
@@ -108,6 +110,9 @@ public:
                     OpenError error) override;
     void PortClosed(int port) override;
     void KeysInClear(int port, const std::string& path) override;
+    void ReaderUnplugged(int port) override;
+    void ReaderBack(int port, const std::string& path) override;
+    void ReaderGivenUp(int port) override;
 
 private:
     void Add(TrafficEntry::Kind kind, QString text);
@@ -130,6 +135,9 @@ public:
                     OpenError error) override;
     void PortClosed(int port) override;
     void KeysInClear(int port, const std::string& path) override;
+    void ReaderUnplugged(int port) override;
+    void ReaderBack(int port, const std::string& path) override;
+    void ReaderGivenUp(int port) override;
 
 private:
     std::vector<LinkObserver*> observers_;

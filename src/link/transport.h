@@ -125,7 +125,7 @@ struct PortUrl
 // nullopt when `text` is not such a URL.
 std::optional<PortUrl> ParsePortUrl(std::string_view text);
 // "the connection to HOST:PORT was lost" for a port URL; for a device, that
-// the port was lost.
+// it was unplugged where its path is gone, else that the port was lost.
 std::string LostText(const std::string& where);
 // The store's [Tls] values, taken where a URL's query does not give its
 // own, and its [Network] RequireTls: a plain network port is then refused.

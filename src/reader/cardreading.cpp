@@ -3,7 +3,9 @@
 #include <chrono>
 #include <thread>
 
+#include "link/devices.h"
 #include "link/interrupt.h"
+#include "link/portwatch.h"
 
 namespace reader {
 
@@ -11,6 +13,59 @@ namespace {
 
 constexpr int kPacingPasses = 80; // events, then wait for the next millisecond
 constexpr int kTwoWayPauseMs = 30;
+// A device back that does not open yet (udev still setting its permissions, a
+// modem manager probing it) is tried again after this, then twice as long, up
+// to a second.
+constexpr auto kFirstRetry = std::chrono::milliseconds(100);
+constexpr auto kLastRetry = std::chrono::seconds(1);
+// The waits between looks: short where a window's events run in them.
+constexpr int kWindowWaitMs = 10;
+constexpr int kWaitMs = 100;
+
+enum class Return { NotAwaited, Back, Stopped };
+
+// The reader's port was lost: unplugged, as far as a run can tell. A device
+// that can be known again is waited for, through inotify, until it is there
+// and opens; one that cannot ends the run as before, since another device
+// plugged in there could not be told from it.
+Return AwaitReturn(link::Link& link, const link::DeviceInfo& reader,
+                   const std::function<bool()>& stop)
+{
+    if (!link.PortLost() || !reader.Recognisable() || link::StopRequested())
+        return Return::NotAwaited;
+    link::PortWatcher watcher;
+    if (!watcher.Active())
+        return Return::NotAwaited;
+    link.ClosePort();
+    link.TellUnplugged();
+    using Clock = std::chrono::steady_clock;
+    std::chrono::milliseconds retry = kFirstRetry;
+    bool tried = false;
+    Clock::time_point triedAt{};
+    for (;;) {
+        if (stop() || link::StopRequested()) {
+            link.TellGivenUp();
+            return Return::Stopped;
+        }
+        if (const auto back = watcher.Find(reader)) {
+            if (!tried || Clock::now() - triedAt >= retry) {
+                if (link.Reopen(back->device)) {
+                    link.TellBack();
+                    return Return::Back;
+                }
+                if (tried)
+                    retry = std::min<std::chrono::milliseconds>(retry * 2, kLastRetry);
+                tried = true;
+                triedAt = Clock::now();
+            }
+        } else {
+            tried = false;
+            retry = kFirstRetry;
+        }
+        link.ProcessEvents();
+        watcher.Wait(link.HasEventHook() ? kWindowWaitMs : kWaitMs);
+    }
+}
 
 } // namespace
 
@@ -41,11 +96,17 @@ bool ReadCards(link::Link& link, const link::Addressee& to, bool twoWay,
                const std::function<QString()>& cardId, const std::function<bool()>& stop,
                const CardSink& decoded, const CardSink& done)
 {
+    // Known now, while it is there: the device to wait for should it go.
+    const link::DeviceInfo reader = link::DescribeDevice(link.PortPath());
     // A stop requested by a signal ends the run as the user's stop does.
     while (!stop() && !link::StopRequested()) {
         const auto cycle = CardCycle(link, to, twoWay, cardId(), decoded);
-        if (!cycle)
-            return link::StopRequested();
+        if (!cycle) {
+            const Return back = AwaitReturn(link, reader, stop);
+            if (back == Return::Back)
+                continue;
+            return back == Return::Stopped || link::StopRequested();
+        }
         if (done)
             done(*cycle);
     }

@@ -25,7 +25,10 @@ std::optional<CardShown> CardCycle(link::Link& link, const link::Addressee& to, 
 // Cycles until `stop` holds at the start of one, or a poll goes unanswered;
 // each answer goes to `decoded` as it is decoded and to `done` once its cycle
 // has ended. True when stopped, false when the reader stopped answering. The
-// port is left as it was.
+// port is left as it was. A reader whose port is lost and that can be known
+// again (by its by-id name or USB serial number) is waited for instead, the
+// link's observer told: the run goes on when the same device is back, and a
+// stop ends the wait (the port then closed).
 bool ReadCards(link::Link& link, const link::Addressee& to, bool twoWay,
                const std::function<QString()>& cardId, const std::function<bool()>& stop,
                const CardSink& decoded, const CardSink& done);

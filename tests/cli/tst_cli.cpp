@@ -1,5 +1,6 @@
 // tesmora-cli as a shell runs it, against emulated readers: every verb, its
 // exit code and its JSON, the ports probed at once, and no display needed.
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,12 +17,14 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <memory>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "readeremulator.h"
+#include "usbreader.h"
 
 using Payloads = std::vector<std::string>;
 Q_DECLARE_METATYPE(Payloads)
@@ -322,7 +325,10 @@ private slots:
                               << QStringList{"--two-way", "--port N", "-v, --verbose"};
         QTest::newRow("ports") << QStringList{"ports", "--help"} << QStringList{"--json"};
         QTest::newRow("an option's own meaning")
-            << QStringList{"mifare", "issue", "--help"} << QStringList{"the list of cards issued"};
+            << QStringList{"mifare", "issue", "--help"}
+            << QStringList{"the list of cards issued", "stop after N cards issued"};
+        QTest::newRow("enroll") << QStringList{"enroll", "--help"}
+                                << QStringList{"required: the list", "stop after N new cards"};
     }
 
     void help()
@@ -469,6 +475,13 @@ private slots:
         QCOMPARE(run.exit, 1);
         QCOMPARE(run.lines.last()["reason"].toString(),
                  QStringLiteral("COM4 did not open again for its settings: missing"));
+        // Unplugged in the middle of an operation, it says so.
+        world.Add(6, Type4()).ArmFaultFor('A', emu::Fault::HangUp);
+        run = world.Cli({"set-card-type", "1", "--port", "6", "--type", "4", "--id", "01"});
+        QCOMPARE(run.exit, 1);
+        QVERIFY2(run.err.contains("the reader was unplugged (" +
+                                  QString::fromStdString(world.PortPath(6)) + " is gone)"),
+                 qPrintable(run.err));
         // No reader: the port that was refused, and why, where the user looks.
         run = world.Cli({"scan", "--lock", "--json"});
         QCOMPARE(run.exit, 1);
@@ -752,29 +765,42 @@ private slots:
     // advice said once, in the same words by scan and ports.
     void noReaderSaysWhy_data()
     {
-        QTest::addColumn<int>("refused"); // readers on COM1 to COM<refused>, closed to us
+        QTest::addColumn<int>("refused");   // readers on COM1 to COM<refused>, closed to us
+        QTest::addColumn<QString>("group"); // theirs
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("said");
         const QString none = "no reader found: no COM port exists on this machine; 'tesmora-cli "
                              "ports' lists",
                       denied = " permission denied (add the account to the dialout group";
-        QTest::newRow("no port") << 0 << QStringList{"scan", "--type", "4"} << none;
-        QTest::newRow("no port, --all") << 0 << QStringList{"scan", "--all", "--type", "4"} << none;
-        QTest::newRow("refused") << 4 << QStringList{"scan", "--type", "4"}
+        const QString d = "dialout";
+        QTest::newRow("no port") << 0 << d << QStringList{"scan", "--type", "4"} << none;
+        QTest::newRow("no port, --all")
+            << 0 << d << QStringList{"scan", "--all", "--type", "4"} << none;
+        QTest::newRow("refused") << 4 << d << QStringList{"scan", "--type", "4"}
                                  << "no reader found: COM1, COM2, COM3, COM4" + denied;
-        QTest::newRow("refused, --all")
-            << 4 << QStringList{"scan", "--all", "--type", "4"} << "cannot open COM1:" + denied;
-        QTest::newRow("ports") << 4 << QStringList{"ports"} << "/COM1" + denied;
+        QTest::newRow("refused, --all") << 4 << d << QStringList{"scan", "--all", "--type", "4"}
+                                        << "cannot open COM1:" + denied;
+        QTest::newRow("ports") << 4 << d << QStringList{"ports"} << "/COM1" + denied;
+        // The dialout advice would not help: whose the device is, instead.
+        QTest::newRow("not dialout's")
+            << 1 << "tty" << QStringList{"scan", "--port", "1", "--type", "4"}
+            << "permission denied (the device belongs to root, group tty, mode 0000)";
     }
 
     void noReaderSaysWhy()
     {
         QFETCH(int, refused);
+        QFETCH(QString, group);
         QFETCH(QStringList, args);
         QFETCH(QString, said);
         World world;
-        for (int com = 1; com <= refused; ++com)
-            QCOMPARE(::chmod(world.Add(com).SlavePath().c_str(), 0), 0);
+        const ::group* g = ::getgrnam(group.toLatin1().constData());
+        QVERIFY(g);
+        for (int com = 1; com <= refused; ++com) {
+            const std::string slave = world.Add(com).SlavePath();
+            QCOMPARE(::chown(slave.c_str(), 0, g->gr_gid), 0);
+            QCOMPARE(::chmod(slave.c_str(), 0), 0);
+        }
         // Root opens any device: without the capabilities that allow it, as anyone else.
         QStringList command{TESMORA_CLI_EXE};
         if (refused > 0 && ::geteuid() == 0)
@@ -783,10 +809,10 @@ private slots:
         QProcess p;
         world.Start(p, command[0], command.mid(1) + args);
         const Run run = World::Finish(p, 30000);
-        QCOMPARE(run.exit, args[0] == "ports" ? 0 : 1);
+        QCOMPARE(run.exit, args[0] == "ports" ? 0 : args.contains("--port") ? 3 : 1);
         const QString all = run.out + run.err;
         QVERIFY2(all.contains(said), qPrintable(all));
-        QCOMPARE(all.count("dialout group"), refused > 0 ? 1 : 0);
+        QCOMPARE(all.count("dialout group"), refused > 0 && group == "dialout" ? 1 : 0);
     }
 
     // The demo keeps to itself: the commands it prints and the one it runs leave the real
@@ -820,10 +846,14 @@ private slots:
             QTRY_VERIFY(demo.peek(4096).contains("removed then."));
             const QStringList commands =
                 QString::fromUtf8(demo.readAll()).split('\n').filter(" tesmora-cli ");
-            QCOMPARE(commands.size(), 2); // the scan, saving where it found the reader; the dump
-            sh.start("sh", {"-c", commands.join(" --save && ")});
+            // The scan, saving where it found the reader; three cards; the dump.
+            QCOMPARE(commands.size(), 3);
+            sh.start("sh",
+                     {"-c", commands[0] + " --save && " + commands[1] + " && " + commands[2]});
             const Run run = World::Finish(sh, 60000);
             QVERIFY2(run.exit == 0, qPrintable(commands.join('\n') + run.out + run.err));
+            QVERIFY2(QRegularExpression("(^|\n)card [0-9A-F]{8} ").match(run.out).hasMatch(),
+                     qPrintable(run.out));
             ::kill(pid_t(demo.processId()), SIGINT);
         } else {
             // What a killed demo left: its settings and a backup.
@@ -879,6 +909,103 @@ private slots:
         ::close(master);
         ::close(slave);
         QCOMPARE(seen.contains("scan: COM3 at 19200,e,8,1"), shown);
+    }
+
+    // Two FTDI adapters told apart: watch reports each plugged in and out, in
+    // order, with what it is; ports lists both, and --suggest pins each to its
+    // COM number by its by-id name.
+    void twoAdapters()
+    {
+        World world;
+        QTemporaryDir sys;
+        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        const QString ports = QFileInfo(QString::fromStdString(world.PortPath(5))).path();
+        UsbReader a(ports, sys.path(), 5, "A1B2C3"), b(ports, sys.path(), 6, "D4E5F6");
+        QProcess watch;
+        world.Start(watch, TESMORA_CLI_EXE, {"watch", "--json", "--count", "3"});
+        QByteArray said;
+        QTRY_VERIFY((said += watch.readAllStandardError()).contains("watching " + ports.toUtf8()));
+        QVERIFY(a.Plug() && b.Plug());
+        const Run listed = world.Cli({"ports", "--json"});
+        const Run suggested = world.Cli({"ports", "--suggest"});
+        a.Unplug();
+        const Run events = World::Finish(watch, 10000);
+        qunsetenv("TESMORA_SYSFS_ROOT");
+
+        QCOMPARE(events.exit, 0);
+        QStringList seen;
+        for (const QJsonObject& e : events.lines) {
+            seen << QStringLiteral("%1 COM%2 %3 %4")
+                        .arg(e["event"].toString())
+                        .arg(e["port"].toInt())
+                        .arg(e["usb"]["serial"].toString(), e["byId"].toString());
+            QVERIFY(QDateTime::fromString(e["time"].toString(), Qt::ISODateWithMs).isValid());
+            QCOMPARE(e["device"].toString(),
+                     QStringLiteral("%1/COM%2").arg(ports).arg(e["port"].toInt()));
+        }
+        QCOMPARE(seen,
+                 (QStringList{"added COM5 A1B2C3 " + a.ById(), "added COM6 D4E5F6 " + b.ById(),
+                              "removed COM5 A1B2C3 " + a.ById()}));
+        QCOMPARE(listed.lines[4]["usb"].toObject(), (QJsonObject{{"vendor", "0403"},
+                                                                 {"product", "6001"},
+                                                                 {"serial", "A1B2C3"},
+                                                                 {"manufacturer", "FTDI"},
+                                                                 {"name", "FT232R USB UART"}}));
+        QCOMPARE(listed.lines[5]["byId"].toString(), b.ById());
+        QCOMPARE(suggested.out, "[Ports]\nCOM5=" + a.ById() + "\nCOM6=" + b.ById() + "\n");
+    }
+
+    // scan --wait: a reader plugged in 2 s after the scan began is found on
+    // the port given as "com5", as read-card --wait reads one on COM6; none
+    // plugged in within the time is exit 1.
+    void scanWaits()
+    {
+        World world;
+        QProcess scan, read;
+        QElapsedTimer clock;
+        clock.start();
+        world.Start(scan, TESMORA_CLI_EXE,
+                    {"scan", "--wait", "10", "--port", "com5", "--type", "4", "--lock", "--json"});
+        world.Start(read, TESMORA_CLI_EXE,
+                    {"read-card", "--wait", "10", "--port", "6", "--type", "4", "--count", "1"});
+        QTest::qWait(2000);
+        world.Add(5, Type4());
+        emu::ReaderModel card = Type4();
+        card.cards.Card("00BC614E");
+        world.Add(6, card);
+        const Run found = World::Finish(scan, 20000);
+        QCOMPARE(World::Finish(read, 20000).out, QStringLiteral("card 00BC614E 0012345678\n"));
+        QCOMPARE(found.exit, 0);
+        QCOMPARE(found.lines[0]["port"].toInt(), 5);
+        QVERIFY2(clock.elapsed() >= 2000 && clock.elapsed() < 5000,
+                 qPrintable(QString::number(clock.elapsed())));
+        const Run none = world.Cli({"scan", "--wait", "1", "--port", "COM7", "--type", "4"});
+        QCOMPARE(none.exit, 1);
+        QVERIFY2(none.err.contains("plugged in on COM7 within 1 s"), qPrintable(none.err));
+        // Ctrl-C ends a wait at once: watch with 0, the scan as the signal ends it.
+        // Watch's port folder is made after it started, with a device in it.
+        QTemporaryDir later;
+        const QString folder = later.filePath("made/later");
+        QProcessEnvironment env = world.Environment();
+        env.insert("TESMORA_PORT_DIR", folder);
+        QProcess watch, waiting;
+        watch.setProcessEnvironment(env);
+        watch.start(TESMORA_CLI_EXE, {"watch"});
+        world.Start(waiting, TESMORA_CLI_EXE,
+                    {"scan", "--wait", "60", "--port", "8", "--type", "4"});
+        QByteArray watchSaid, waitSaid;
+        QTRY_VERIFY((watchSaid += watch.readAllStandardError()).contains("watching"));
+        QTRY_VERIFY((waitSaid += waiting.readAllStandardError()).contains("waiting up to 60 s"));
+        QVERIFY(QDir().mkpath(folder) &&
+                QFile::link(QFile::symLinkTarget(QString::fromStdString(world.PortPath(5))),
+                            folder + "/COM2"));
+        QTRY_VERIFY(watch.peek(4096).contains(" added COM2 " + folder.toUtf8() + "/COM2"));
+        clock.restart();
+        ::kill(pid_t(watch.processId()), SIGINT);
+        ::kill(pid_t(waiting.processId()), SIGINT);
+        QCOMPARE(World::Finish(watch, 2000).exit, 0);
+        QCOMPARE(World::Finish(waiting, 2000).exit, -2);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
     // A shell script sets up three readers in a row, then lists them.

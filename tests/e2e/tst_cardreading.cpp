@@ -10,6 +10,7 @@
 
 #include "fixture.h"
 #include "link/serialport.h"
+#include "usbreader.h"
 
 using emu::Fault;
 
@@ -352,6 +353,79 @@ private slots:
         QCOMPARE(fx.ui()->btnReadCard->text(), QStringLiteral("Read card"));
         QVERIFY(fx.ui()->btnScan->isEnabled());
         VerifyReleased(fx, r);
+    }
+
+    // A reader unplugged in the middle of a run is waited for, the status bar
+    // saying so: another device plugged in on its port is left alone, and the
+    // same one (its serial number, its by-id name) is read on within 2 s of
+    // its return; or Stop ends the wait.
+    void readingAcrossUnplug_data()
+    {
+        QTest::addColumn<bool>("back");
+        QTest::newRow("back") << true;
+        QTest::newRow("stopped while waiting") << false;
+    }
+
+    void readingAcrossUnplug()
+    {
+        QFETCH(bool, back);
+        Fixture fx;
+        QTemporaryDir sys;
+        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        emu::ReaderModel card;
+        card.cards.Card("00BC614E");
+        UsbReader first(fx.portDir(), sys.path(), 1, "R1"),
+            other(fx.portDir(), sys.path(), 1, "R2"),
+            again(fx.portDir(), sys.path(), 1, "R1", card);
+        QVERIFY(first.Plug());
+        fx.StoreSystem("ScanCommNo", "1");
+        TfrmModule& w = fx.OpenWindow();
+        fx.Click(fx.ui()->btnScan);
+        QVERIFY(w.ReaderFound);
+        fx.beeps.clear();
+        const QString waiting = QStringLiteral("reader unplugged, waiting for it");
+        int step = 0, otherPolls = -1;
+        qint64 resumedAfter = -1;
+        QElapsedTimer clock;
+        QTimer steps;
+        connect(&steps, &QTimer::timeout, [&] {
+            if (step == 0 && Polls(first.Reader(), 'F') >= 2) {
+                first.Unplug();
+                ++step;
+            } else if (step == 1 && w.PortMessage() == waiting) {
+                if (!back) {
+                    fx.ui()->btnReadCard->click();
+                    steps.stop();
+                    return;
+                }
+                QVERIFY(other.Plug());
+                clock.start();
+                ++step;
+            } else if (step == 2 && clock.elapsed() > 500) {
+                otherPolls = Polls(other.Reader(), 'F');
+                other.Unplug();
+                QVERIFY(again.Plug());
+                clock.start();
+                ++step;
+            } else if (step == 3 && fx.ui()->pnMsg->text().startsWith("Card ID : ")) {
+                resumedAfter = clock.elapsed();
+                fx.ui()->btnReadCard->click();
+                steps.stop();
+            }
+        });
+        steps.start(5);
+        fx.Click(fx.ui()->btnReadCard);
+        qunsetenv("TESMORA_SYSFS_ROOT");
+        QVERIFY(!w.CardReadRunning);
+        QVERIFY(w.PortMessage() != waiting);
+        QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{1000, 300}}));
+        if (!back)
+            return;
+        QCOMPARE(otherPolls, 0);
+        QVERIFY2(resumedAfter >= 0 && resumedAfter < 2000,
+                 qPrintable(QString::number(resumedAfter)));
+        QCOMPARE(fx.ui()->pnMsg->text(), QStringLiteral("Card ID : 0012345678(D)  00BC614E(H)"));
+        VerifyReleased(fx, again.Reader());
     }
 
     // The port held elsewhere: the run does not start; the next press starts

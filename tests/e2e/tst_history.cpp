@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include <grp.h>
 #include <sys/stat.h>
 
 #include "filemodes.h"
@@ -82,6 +83,7 @@ private slots:
         emu::ReaderModel dead = Reader();
         dead.dead = true;
         emu::ReaderEmulator& locked = fx.AddReader(5, dead);
+        QCOMPARE(::chown(locked.SlavePath().c_str(), 0, ::getgrnam("dialout")->gr_gid), 0);
         QCOMPARE(::chmod(locked.SlavePath().c_str(), 0), 0);
         fx.AddReader(6, Reader('A', 19200, "07"));
         TfrmModule& w = fx.OpenWindow();

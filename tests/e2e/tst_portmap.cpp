@@ -13,6 +13,7 @@
 #include "fixture.h"
 #include "link/traffichistory.h"
 #include "ser2net.h"
+#include "usbreader.h"
 
 namespace {
 
@@ -142,6 +143,56 @@ private slots:
         for (const link::TrafficEntry& e : w.History().Entries())
             told = told || (e.port == 5 && link::EntryLine(e).contains("no answer"));
         QVERIFY(told);
+    }
+
+    // A device plugged in on a COM number, and unplugged, is told in the
+    // status bar within a second, in the window's language, the message panel
+    // left alone; the history names the adapter when it is opened.
+    void plugMessages_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("plugged");
+        QTest::addColumn<QString>("unplugged");
+        QTest::newRow("English") << 0 << "COM5 plugged in: FT232R USB UART, S/N A1B2C3"
+                                 << "COM5 unplugged";
+        QTest::newRow("Simplified Chinese") << 1 << "串口 5 已插入: FT232R USB UART, 序号 A1B2C3"
+                                            << "串口 5 已拔除";
+        QTest::newRow("Traditional Chinese") << 2 << "串口 5 已插入: FT232R USB UART, 序號 A1B2C3"
+                                             << "串口 5 已拔除";
+    }
+
+    void plugMessages()
+    {
+        QFETCH(int, language);
+        QFETCH(QString, plugged);
+        QFETCH(QString, unplugged);
+        Fixture fx;
+        QTemporaryDir sys;
+        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        fx.StoreSystem("ScanCommNo", "5");
+        TfrmModule& w = fx.OpenWindow();
+        w.SetLanguage(language);
+        UsbReader usb(fx.portDir(), sys.path(), 5, "A1B2C3");
+        const QString panel = fx.ui()->pnMsg->text();
+        QVERIFY(usb.Plug());
+        QTRY_COMPARE_WITH_TIMEOUT(w.PortMessage(), plugged, 1000);
+        QCOMPARE(fx.ui()->pnMsg->text(), panel);
+        if (language == 0) {
+            fx.Click(fx.ui()->btnScan);
+            QVERIFY(w.ReaderFound);
+            bool named = false;
+            for (const link::TrafficEntry& e : w.History().Entries())
+                named = named || link::EntryLine(e).endsWith(
+                                     " opened " + usb.Com() +
+                                     " (FT232R USB UART (FTDI, 0403:6001, serial A1B2C3), " +
+                                     usb.ById() + ")");
+            QVERIFY(named);
+        }
+        const QString before = fx.ui()->pnMsg->text();
+        usb.Unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(w.PortMessage(), unplugged, 1000);
+        QCOMPARE(fx.ui()->pnMsg->text(), before);
+        qunsetenv("TESMORA_SYSFS_ROOT");
     }
 };
 

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <stdexcept>
 
+#include <grp.h>
 #include <sys/stat.h>
 
 #include "filemodes.h"
@@ -693,15 +694,19 @@ private slots:
     }
 
     // No reader, and ports that this account may not open or that another
-    // program holds: the message says which, and what to do.
+    // program holds: the message says which, and what to do; the dialout
+    // advice only for a device of that group, another named by whose it is.
     void noReaderSaysWhichPortsWereRefused()
     {
         Fixture fx;
         fx.HoldPort(3);
         emu::ReaderModel dead;
         dead.dead = true;
-        emu::ReaderEmulator& locked = fx.AddReader(5, dead);
-        QCOMPARE(::chmod(locked.SlavePath().c_str(), 0), 0);
+        for (const auto& [com, group] : {std::pair{5, "dialout"}, {6, "root"}}) {
+            const std::string slave = fx.AddReader(com, dead).SlavePath();
+            QCOMPARE(::chown(slave.c_str(), 0, ::getgrnam(group)->gr_gid), 0);
+            QCOMPARE(::chmod(slave.c_str(), 0), 0);
+        }
         fx.OpenWindow();
         {
             FileModesHonoured modes;
@@ -709,8 +714,9 @@ private slots:
         }
         QCOMPARE(fx.ui()->pnMsg->text(),
                  QStringLiteral("Reader not find\nPermission denied: add your account to the "
-                                "dialout group. (COM : #5)  Busy: held by another program. (COM : "
-                                "#3)"));
+                                "dialout group. (COM : #5)  Permission denied: the device belongs "
+                                "to root, group root. (COM : #6)  Busy: held by another program. "
+                                "(COM : #3)"));
     }
 
     // The icon, PNGs compiled in at the hicolor sizes: Qt needs no SVG plugin for it.

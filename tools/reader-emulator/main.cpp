@@ -204,7 +204,8 @@ void PrintDemo(const std::string& portDir, int com, const emu::ReaderModel& m,
     std::cout << ".\nIts port folder: " << portDir
               << "\n\nPoint the command-line tool or the window at it (settings and backups stay"
                  "\nin the demo's folder):\n"
-              << "  " << assign << "tesmora-cli scan" << port << "\n";
+              << "  " << assign << "tesmora-cli scan" << port << "\n"
+              << "  " << assign << "tesmora-cli read-card" << port << " --count 3\n";
     if (card)
         std::cout << "  " << assign << "tesmora-cli mifare dump" << port << " --keys "
                   << emu::ShellQuote(keyFile) << " --output demo-card.mct\n";
