@@ -1,6 +1,6 @@
 // Files a user keeps, as the disk sees them: data synced before a file takes
 // its name, a link saved through, a file system without hard links, a list's
-// rows synced one by one.
+// rows synced one by one and a cut last line set aside whole.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +21,11 @@ QByteArray Contents(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
 }
 
+QString FdName(int fd)
+{
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName();
+}
+
 } // namespace
 
 class TestUserFiles : public QObject
@@ -30,17 +35,16 @@ class TestUserFiles : public QObject
     DiskCalls system_ = Disk();
     QStringList calls_; // "sync NAME", "rename FROM TO", in order
 
-    // The calls recorded; link() failing as on vfat.
-    void Watch()
+    // The calls recorded; link() failing as on vfat; a sync of `failing` failing.
+    void Watch(const QString& failing = "-")
     {
-        const auto name = [](const QString& path) { return QFileInfo(path).fileName(); };
         Disk().sync = [=, this](int fd) {
-            calls_ << "sync " +
-                          name(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd)));
-            return system_.sync(fd);
+            calls_ << "sync " + FdName(fd);
+            return FdName(fd).endsWith(failing) ? (errno = ENOSPC, -1) : system_.sync(fd);
         };
-        Disk().rename = [=, this](const char* from, const char* to) {
-            calls_ << QStringLiteral("rename %1 %2").arg(name(from), name(to));
+        Disk().rename = [this](const char* from, const char* to) {
+            calls_ << QStringLiteral("rename %1 %2")
+                          .arg(QFileInfo(from).fileName(), QFileInfo(to).fileName());
             return system_.rename(from, to);
         };
         Disk().link = [](const char*, const char*) { return errno = EPERM, -1; };
@@ -54,8 +58,9 @@ private slots:
     }
 
     // Replaced whole: the data synced under its temporary name before that is
-    // renamed over the old file; through a link, which stays, also to nothing yet.
-    void savedWholeThroughALink()
+    // renamed over the old file; through a link, which stays. Without hard
+    // links a file is placed only where none is, and no temporary file stays.
+    void savedWhole()
     {
         QTemporaryDir dir;
         QVERIFY(QFile::link("door.mct", dir.filePath("link.mct")));
@@ -67,52 +72,19 @@ private slots:
         const QString temp = calls_.value(0).mid(5);
         QVERIFY2(temp.startsWith(".door.mct."), qPrintable(calls_.join(" | ")));
         QCOMPARE(calls_.mid(1, 1), QStringList{"rename " + temp + " door.mct"});
-        QVERIFY(QFile::link("later.mct", dir.filePath("dangling.mct")));
-        QVERIFY(SaveFileAtomically(dir.filePath("dangling.mct"), "first"));
-        QCOMPARE(Contents(dir.filePath("later.mct")), QByteArray("first"));
-    }
-
-    // Without hard links a file is still placed only where none is, whole,
-    // and no temporary file stays behind.
-    void placedWithoutHardLinks()
-    {
-        QTemporaryDir dir;
-        Watch();
         QVERIFY(SaveFileExclusively(dir.filePath("backup.json"), "card"));
         QString error;
         QVERIFY(!SaveFileExclusively(dir.filePath("backup.json"), "other", &error));
         QVERIFY(error.endsWith("exists"));
         const auto fresh = SaveNewFile(dir.path(), "card-01020304", "json", "b");
         QCOMPARE(Contents(dir.filePath("backup.json")) + Contents(fresh.value_or("")), "cardb");
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
     }
 
-    // Each row of a list is on the disk before the next is written.
-    void rowsSyncedOneByOne()
-    {
-        QTemporaryDir dir;
-        QFile file(dir.filePath("box.csv"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("n,card\n") == 7);
-        file.close();
-        QString error;
-        {
-            CsvList list;
-            QVERIFY(list.Open(file.fileName(), {"n,card"}, {}, &error));
-            Watch();
-            for (const char* card : {"00BC614E", "0012D687\n"}) {
-                const qsizetype before = calls_.size();
-                QVERIFY(list.Append({QString::number(before), card}, &error));
-                QCOMPARE(calls_, QStringList(before + 1, "sync box.csv"));
-            }
-        }
-        // A line break in a field stays out of the line, which is read back whole.
-        QCOMPARE(Contents(file.fileName()), QByteArray("n,card\n0,00BC614E\n1,0012D687[0A]\n"));
-        QVERIFY(CsvList().Open(
-            file.fileName(), {"n,card"}, [](auto&, int, auto*) { return true; }, &error));
-    }
-
-    // A last line cut short goes beside the list whole or not at all.
-    void cutLineSetAsideWhole()
+    // Each row of a list is on the disk before the next is written, one line
+    // whatever it holds; a last line cut short goes beside the list whole or
+    // not at all.
+    void listRows()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("box.csv");
@@ -120,16 +92,20 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("n,card\n1,00BC") == 13);
         file.close();
         const CsvFormat format{"n,card", [](const QStringList& row) { return row[1].size() == 8; }};
-        Disk().sync = [this](int fd) {
-            const QString at = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd));
-            return at.endsWith(".partial") ? (errno = ENOSPC, -1) : system_.sync(fd);
-        };
         QString error;
+        Watch(".partial");
         QVERIFY(!CsvList().Open(path, format, {}, &error));
         QCOMPARE(Contents(path + ".partial") + Contents(path), QByteArray("n,card\n1,00BC"));
-        Disk() = system_;
-        QVERIFY(CsvList().Open(path, format, {}, &error));
+        Watch();
+        CsvList list;
+        QVERIFY(list.Open(path, format, {}, &error));
         QCOMPARE(Contents(path + ".partial") + Contents(path), QByteArray("1,00BC\nn,card\n"));
+        for (const char* card : {"00BC614E", "0012D687\n"}) {
+            calls_.clear();
+            QVERIFY(list.Append({"2", card}, &error));
+            QCOMPARE(calls_, QStringList{"sync box.csv"});
+        }
+        QCOMPARE(Contents(path), QByteArray("n,card\n2,00BC614E\n2,0012D687[0A]\n"));
     }
 };
 
