@@ -315,6 +315,7 @@ inline constexpr CatalogEntry kMessageCatalog[] = {
      "%1 與 %2 是相同的憑證: 未登記."},
     {"List file:", "清单档案:", "清單檔案:"},
     {"Choose a log file first.", "请先选择纪录档案.", "請先選擇紀錄檔案."},
+    {"The port was lost: %1", "串口已中断: %1", "串口已中斷: %1"},
     {"COM%1 plugged in", "串口 %1 已插入", "串口 %1 已插入"},
     {"COM%1 unplugged", "串口 %1 已拔除", "串口 %1 已拔除"},
     {"reader unplugged, waiting for it", "读卡机已拔除, 等待重新插入",

@@ -13,6 +13,7 @@
 #include "fonts.h"
 #include "frmmodule.h"
 #include "issuedialog.h"
+#include "link/transport.h"
 #include "mifare/dumpfile.h"
 #include "mifare/issue.h"
 #include "mifare/keylist.h"
@@ -411,6 +412,10 @@ void TfrmCard::btnRemoveKeysClick()
 
 QString TfrmCard::EndText(RunEnd end, int sector) const
 {
+    // A port lost under the run (unplugged, the server gone) is no card taken away.
+    if (end == RunEnd::CardGone && main_.Link().PortLost())
+        return Msg("The port was lost: %1")
+            .arg(QString::fromStdString(link::LostText(link::PortDevicePath(main_.ScanCommNo))));
     for (const auto& [e, text] : kEndTexts)
         if (e == end)
             return end == RunEnd::CardGone ? Msg(text).arg(sector) : Msg(text);

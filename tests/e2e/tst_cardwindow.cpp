@@ -367,6 +367,18 @@ private slots:
     // Typed access bytes set the buttons as clicks on their conditions would,
     // and leave the captions and the text alone; bad ones are refused with the
     // trailer refusal's reason. The next click writes the whole text again.
+    // The reader's line lost under a read: said so, not that the card went away.
+    void portLostDuringRead()
+    {
+        Fixture fx;
+        emu::ReaderEmulator& r = CardReader(fx, emu::MifareCard(emu::MifareSize::k1K));
+        TfrmCard& card = OpenCard(fx);
+        r.ArmFaultFor('h', emu::Fault::HangUp);
+        fx.Click(card.form()->btnRead);
+        QVERIFY2(card.form()->lblMessage->text().contains("The port was lost: "),
+                 qPrintable(card.form()->lblMessage->text()));
+    }
+
     // Cancel during a batch stops it as Stop does: the card on the reader is
     // issued whole, and no later card is tried or logged.
     void cancelDuringBatch()
