@@ -369,11 +369,14 @@ private slots:
         }
     }
 
-    void cells()
+private:
+    // One run of a cell. A late answer is timed by the emulator's thread; where a busy
+    // machine wakes it tens of milliseconds late, the answer lands in the next attempt
+    // instead of between the two, and the cell is run again (repeat): a fault in the
+    // tool repeats, a late wake-up does not.
+    void RunCell(int op, int point, int fault, bool mayRepeat, bool& repeat)
     {
-        QFETCH(int, op);
-        QFETCH(int, point);
-        QFETCH(int, fault);
+        repeat = false;
         const Operation& o = Operations()[size_t(op)];
         const Point& p = point ? *o.set : o.first;
         const FaultRow& fr = kFaults[fault];
@@ -458,6 +461,13 @@ private slots:
                             : errorShown ? Cell(false, attempts)
                                          : QStringLiteral("?/%1").arg(attempts);
         const QString row = QStringLiteral("%1 (%2)").arg(o.name).arg(point ? "set" : "first");
+
+        if (mayRepeat && fr.fault == Fault::Late && got != Cell(want.ok, want.attempts)) {
+            qInfo().noquote() << "late answer: got" << got << "- the cell runs again";
+            QTest::qWait(500);
+            repeat = true;
+            return;
+        }
         if (!matrix.count(row))
             rowOrder.push_back(row);
         matrix[row][fault] = got;
@@ -485,6 +495,17 @@ private slots:
         // A late answer still on its way belongs to this cell, not to the next.
         if (fr.fault == Fault::Late)
             QTest::qWait(80);
+    }
+
+private slots:
+    void cells()
+    {
+        QFETCH(int, op);
+        QFETCH(int, point);
+        QFETCH(int, fault);
+        bool repeat = true;
+        for (int run = 1; repeat && !QTest::currentTestFailed(); ++run)
+            RunCell(op, point, fault, run < 3, repeat);
     }
 
     void cleanupTestCase()
