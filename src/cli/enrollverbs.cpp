@@ -94,13 +94,15 @@ int Enroll(Context& c)
             [&](const reader::CardShown& s) {
                 if (!presence.NewlyLaid(s.kind, s.hex))
                     return;
-                const QStringList row =
-                    reader::EnrollRow(enrolled.last + 1, CsvTime(), s.hex, s.value, *bits);
-                const auto repeat = [&](int n, bool credential) {
+                const auto check = enrolled.CheckCard(s.hex, *bits);
+                const int n = check.n;
+                const QStringList row = reader::EnrollRow(n, CsvTime(), s.hex, s.value, *bits);
+                using Kind = reader::Enrolled::Check::Kind;
+                if (check.kind != Kind::New) {
                     ++repeats;
                     QJsonObject o{{"kind", "repeat"}, {"card", s.hex}, {"n", n}};
                     QString plain = QStringLiteral("%1 already enrolled as %2").arg(s.hex).arg(n);
-                    if (credential) {
+                    if (check.kind == Kind::SameCredential) {
                         // An access controller could not tell the two cards apart.
                         o.insert("sameCredential", true);
                         if (!row[5].isEmpty())
@@ -112,15 +114,10 @@ int Enroll(Context& c)
                                     .arg(n)
                                     .arg(row[5].isEmpty() ? QStringLiteral("-") : row[5], row[6]);
                     }
-                    c.out.Result(plain, o);
-                };
-                if (const auto n = enrolled.Find(s.hex))
-                    return repeat(*n, false);
-                if (const auto n = enrolled.SameCredential(s.hex, *bits))
-                    return repeat(*n, true);
+                    return c.out.Result(plain, o);
+                }
                 if (!list.Append(row, &failed))
                     return;
-                const int n = enrolled.last + 1;
                 enrolled.Add(n, s.hex, *bits);
                 ++added;
                 QJsonObject o{{"kind", "card"},   {"n", n},

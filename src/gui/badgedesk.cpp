@@ -109,13 +109,17 @@ void TfrmBadgeDesk::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void TfrmBadgeDesk::AddRow(const QStringList& row)
+void TfrmBadgeDesk::AddRows(const QList<QStringList>& rows)
 {
-    rows_.append(row);
-    const int at = ui->twCards->rowCount();
-    ui->twCards->insertRow(at);
-    for (int column = 0; column < int(std::size(kShownFields)); ++column)
-        ui->twCards->setItem(at, column, new QTableWidgetItem(row[kShownFields[column]]));
+    // A resumed list may hold tens of thousands: the table is filled first,
+    // then scrolled and counted once.
+    ui->twCards->setRowCount(int(rows_.size() + rows.size()));
+    for (const QStringList& row : rows) {
+        for (int column = 0; column < int(std::size(kShownFields)); ++column)
+            ui->twCards->setItem(int(rows_.size()), column,
+                                 new QTableWidgetItem(row[kShownFields[column]]));
+        rows_.append(row);
+    }
     ui->twCards->scrollToBottom();
     ShowCount();
 }
@@ -123,18 +127,19 @@ void TfrmBadgeDesk::AddRow(const QStringList& row)
 void TfrmBadgeDesk::Card(const QString& hex, const std::optional<uint64_t>& value, int bits,
                          QString* failed)
 {
-    const auto repeat = [&](const QString& text) {
-        ui->lblMessage->setText(text);
+    using Kind = reader::Enrolled::Check::Kind;
+    const auto check = enrolled_.CheckCard(hex, bits);
+    const int n = check.n;
+    if (check.kind != Kind::New) {
+        ui->lblMessage->setText(
+            check.kind == Kind::SameCard
+                ? hex + QStringLiteral(" ") + Msg("already enrolled as") + QStringLiteral(" ") +
+                      QString::number(n)
+                : Msg("%1 is the same credential as %2: not enrolled.").arg(hex).arg(n));
         Beep(kRepeatHz, kBadgeBeepMs);
         Beep(kRepeatHz, kBadgeBeepMs);
-    };
-    if (const auto n = enrolled_.Find(hex))
-        return repeat(hex + QStringLiteral(" ") + Msg("already enrolled as") + QStringLiteral(" ") +
-                      QString::number(*n));
-    // An access controller could not tell it from the card of that row.
-    if (const auto n = enrolled_.SameCredential(hex, bits))
-        return repeat(Msg("%1 is the same credential as %2: not enrolled.").arg(hex).arg(*n));
-    const int n = enrolled_.last + 1;
+        return;
+    }
     const QStringList row = reader::EnrollRow(n, CsvTime(), hex, value, bits);
     QString error;
     if (!file_->Append(row, &error)) {
@@ -143,7 +148,7 @@ void TfrmBadgeDesk::Card(const QString& hex, const std::optional<uint64_t>& valu
         return;
     }
     enrolled_.Add(n, hex, bits);
-    AddRow(row);
+    AddRows({row});
     ui->lblMessage->clear();
     Beep(kNewCardHz, kBadgeBeepMs);
 }
@@ -230,10 +235,7 @@ bool TfrmBadgeDesk::OpenList(const QString& path)
     enrolled_ = enrolled;
     rows_.clear();
     ui->twCards->setRowCount(0);
-    ui->twCards->setUpdatesEnabled(false);
-    for (const QStringList& row : rows)
-        AddRow(row);
-    ui->twCards->setUpdatesEnabled(true);
+    AddRows(rows);
     ui->lblMessage->setText(file_->Repair().isEmpty() ? file_->Path() : file_->Repair());
     return true;
 }

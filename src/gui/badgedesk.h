@@ -58,7 +58,7 @@ private:
     QString Msg(MsgKey key) const;
     QString AskFile(bool save, MsgKey title);
     void Card(const QString& hex, const std::optional<uint64_t>& value, int bits, QString* failed);
-    void AddRow(const QStringList& row);
+    void AddRows(const QList<QStringList>& rows);
     void ShowCount();
     void ShowRunning();
 

@@ -39,8 +39,8 @@ uint8_t ParityCode(char p)
 
 std::string Telnet::Start()
 {
-    usAsked_[kBinary] = themAsked_[kBinary] = usAsked_[kSga] = themAsked_[kSga] = true;
-    usAsked_[kComPort] = true;
+    us_.asked[kBinary] = them_.asked[kBinary] = us_.asked[kSga] = them_.asked[kSga] = true;
+    us_.asked[kComPort] = true;
     const uint8_t offer[] = {kIac, kWill, kBinary, kIac, kDo,  kBinary, kIac,    kWill,
                              kSga, kIac,  kDo,     kSga, kIac, kWill,   kComPort};
     return std::string(std::begin(offer), std::end(offer));
@@ -151,50 +151,46 @@ void Telnet::Command(uint8_t verb, uint8_t option)
     case kDo:
         if (option == kComPort)
             comPort_ = true;
-        if (us_[option])
-            break;
-        if (OursWanted(option)) {
-            us_[option] = true;
-            if (!usAsked_[option])
-                Answer(kWill, option);
-            usAsked_[option] = false;
-        } else if (!refusedDo_[option]) {
-            refusedDo_[option] = true;
-            Answer(kWont, option);
-        }
+        Offered(us_, OursWanted(option), kWill, kWont, option);
         break;
     case kDont:
         if (option == kComPort && !comPort_)
             comPortRefused_ = true;
-        if (us_[option]) {
-            us_[option] = false;
-            Answer(kWont, option);
-        }
-        usAsked_[option] = false;
+        Withdrawn(us_, kWont, option);
         break;
     case kWill:
-        if (them_[option])
-            break;
-        if (TheirsWanted(option)) {
-            them_[option] = true;
-            if (!themAsked_[option])
-                Answer(kDo, option);
-            themAsked_[option] = false;
-        } else if (!refusedWill_[option]) {
-            refusedWill_[option] = true;
-            Answer(kDont, option);
-        }
+        Offered(them_, TheirsWanted(option), kDo, kDont, option);
         break;
     case kWont:
-        if (them_[option]) {
-            them_[option] = false;
-            Answer(kDont, option);
-        }
-        themAsked_[option] = false;
+        Withdrawn(them_, kDont, option);
         break;
     default:
         break;
     }
+}
+
+void Telnet::Offered(Side& side, bool wanted, uint8_t yes, uint8_t no, uint8_t option)
+{
+    if (side.on[option])
+        return;
+    if (wanted) {
+        side.on[option] = true;
+        if (!side.asked[option])
+            Answer(yes, option);
+        side.asked[option] = false;
+    } else if (!side.refused[option]) {
+        side.refused[option] = true;
+        Answer(no, option);
+    }
+}
+
+void Telnet::Withdrawn(Side& side, uint8_t no, uint8_t option)
+{
+    if (side.on[option]) {
+        side.on[option] = false;
+        Answer(no, option);
+    }
+    side.asked[option] = false;
 }
 
 std::string Telnet::ComPortCommand(uint8_t command, std::string_view value)

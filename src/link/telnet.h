@@ -38,8 +38,8 @@ public:
     bool ComPortAgreed() const { return comPort_; }
     bool ComPortRefused() const { return comPortRefused_; }
     // Each direction agreed by the server: ours (it said DO) and its own (WILL).
-    bool BinaryOut() const { return us_[kBinary]; }
-    bool BinaryIn() const { return them_[kBinary]; }
+    bool BinaryOut() const { return us_.on[kBinary]; }
+    bool BinaryIn() const { return them_.on[kBinary]; }
     // The server said something (data or a command) since the start.
     bool Spoke() const { return spoke_; }
 
@@ -57,7 +57,19 @@ public:
     static constexpr uint8_t kBinary = 0;
 
 private:
+    // One side's options: ours (the server says DO, DONT) or the server's own
+    // (WILL, WONT); what we asked and have not been answered yet; the
+    // refusals said, once per option and side.
+    struct Side
+    {
+        bool on[256] = {};
+        bool asked[256] = {};
+        bool refused[256] = {};
+    };
     void Command(uint8_t verb, uint8_t option);
+    // DO or WILL: agreed where wanted, else refused; DONT or WONT.
+    void Offered(Side& side, bool wanted, uint8_t yes, uint8_t no, uint8_t option);
+    void Withdrawn(Side& side, uint8_t no, uint8_t option);
     void Subnegotiation();
     void Answer(uint8_t verb, uint8_t option);
     static std::string ComPortCommand(uint8_t command, std::string_view value);
@@ -68,14 +80,7 @@ private:
     std::string answers_;
     bool broken_ = false;
     bool spoke_ = false;
-    // The state of each option on each side, and what we asked and have not
-    // been answered yet; refusals are said once per option and side.
-    bool us_[256] = {};
-    bool them_[256] = {};
-    bool usAsked_[256] = {};
-    bool themAsked_[256] = {};
-    bool refusedDo_[256] = {};
-    bool refusedWill_[256] = {};
+    Side us_, them_;
     bool comPort_ = false;
     bool comPortRefused_ = false;
     // Line requests sent and replies seen, by kind.

@@ -127,6 +127,14 @@ bool CardImage::AnyKnown(int block) const
     return blocks_.at(size_t(block)).known != 0;
 }
 
+PartialBytes CardImage::Partial(int block) const
+{
+    PartialBytes bytes;
+    for (int i = 0; i < 16; ++i)
+        bytes[size_t(i)] = Byte(block, i);
+    return bytes;
+}
+
 std::optional<BlockBytes> CardImage::Bytes(int block) const
 {
     if (!Known(block))
@@ -316,10 +324,7 @@ QString UidOfBlock0(const PartialBytes& bytes)
 
 QString CardUid(const CardImage& image)
 {
-    PartialBytes block0;
-    for (int i = 0; i < 16; ++i)
-        block0[size_t(i)] = image.Byte(0, i);
-    return UidOfBlock0(block0);
+    return UidOfBlock0(image.Partial(0));
 }
 
 QString BackupStem(const CardImage& image)

@@ -68,6 +68,8 @@ public:
     bool AnyKnown(int block) const;
     // The 16 bytes when every one is known.
     std::optional<BlockBytes> Bytes(int block) const;
+    // The 16 bytes, each where it is known.
+    PartialBytes Partial(int block) const;
     void SetBlock(int block, const BlockBytes& bytes);
     void SetBlock(int block, const PartialBytes& bytes);
     // 32 upper-case hexadecimal digits, "--" for each unknown byte.

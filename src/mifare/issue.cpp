@@ -43,18 +43,13 @@ QString ReadCommand(bool keyB, int block)
     return QStringLiteral("h") + (keyB ? QStringLiteral("61") : QStringLiteral("60")) + Hex2(block);
 }
 
-int TrailerOf(int sector)
-{
-    return FirstBlock(sector) + BlocksInSector(sector) - 1;
-}
-
 // Whether a block read back holds what was written: every byte both know.
 bool SameKnownBytes(const CardImage& written, const QString& readHex, int block)
 {
     const auto read = ParseBlockHex(readHex);
     if (!read)
         return false;
-    const bool trailer = block == TrailerOf(SectorOfBlock(block));
+    const bool trailer = block == TrailerBlock(SectorOfBlock(block));
     for (int i = 0; i < 16; ++i) {
         // Key A never reads back; key B only where the conditions let it.
         if (trailer && (i < 6 || i >= 10))
@@ -259,21 +254,11 @@ IssueResult IssueCard(CommandLink& link, const Addressee& to, const CardImage& s
             written[SectorOfBlock(s.block)].append(s.block);
 
     Session s(link, to, progress, false);
-    QStringList keys = options.keys;
+    const QStringList& keys = options.keys;
     // The card's UID, before and after: every block read between is this card's.
     const auto sameCard = [&] {
-        const std::optional<QString> block0 =
-            ReadInForce(s, 0, TrailerInForce(0, source, r.write.steps, r.write.target.image, keys));
-        if (s.Over())
-            return false;
-        const QString uid = block0 ? UidOfBlock0(*block0) : QString();
-        if (options.uid && uid != *options.uid) {
-            // Unread, it is no longer known to be there.
-            s.end = uid.isEmpty() ? RunEnd::CardGone : RunEnd::CardChanged;
-            r.otherUid = uid;
-            return false;
-        }
-        return true;
+        return !options.uid || SameCard(s, *options.uid, source, r.write.steps,
+                                        r.write.target.image, keys, &r.otherUid);
     };
     if (s.Begin() && sameCard()) {
         r.write.confirmed = r.write.steps.size();

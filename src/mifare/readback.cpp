@@ -10,8 +10,7 @@ InForce TrailerInForce(int sector, const CardImage& source, const QList<WriteSte
     using K = WriteStep::Kind;
     bool templ = false;
     for (const WriteStep& s : steps)
-        if (s.block == FirstBlock(sector) + BlocksInSector(sector) - 1 &&
-            (s.kind == K::Written || s.kind == K::Unchanged))
+        if (s.block == TrailerBlock(sector) && (s.kind == K::Written || s.kind == K::Unchanged))
             templ = true;
     const CardImage& first = templ ? source : target;
     const CardImage& second = templ ? target : source;
@@ -30,13 +29,17 @@ InForce TrailerInForce(int sector, const CardImage& source, const QList<WriteSte
     return f;
 }
 
+namespace {
+
+// The types of key that may read `block` under the trailer in force; both
+// where its conditions are not known.
 QList<KeyType> Readers(int block, const InForce& f)
 {
     if (!f.conditions)
         return {KeyType::A, KeyType::B};
     const int sector = SectorOfBlock(block);
     const Condition trailer = (*f.conditions)[3];
-    const bool isTrailer = block == FirstBlock(sector) + BlocksInSector(sector) - 1;
+    const bool isTrailer = block == TrailerBlock(sector);
     const Caption who =
         isTrailer
             ? RightOf(Group::AccessRead, trailer, trailer)
@@ -49,6 +52,8 @@ QList<KeyType> Readers(int block, const InForce& f)
             types << t;
     return types;
 }
+
+} // namespace
 
 std::optional<QString> ReadInForce(Session& s, int block, const InForce& f)
 {
@@ -66,11 +71,20 @@ std::optional<QString> ReadInForce(Session& s, int block, const InForce& f)
     return std::nullopt;
 }
 
-QString UidInField(Session& s, const CardImage& source, const QList<WriteStep>& steps,
-                   const CardImage& target, const QStringList& keys)
+bool SameCard(Session& s, const QString& uid, const CardImage& source,
+              const QList<WriteStep>& steps, const CardImage& target, const QStringList& keys,
+              QString* other)
 {
     const auto block0 = ReadInForce(s, 0, TrailerInForce(0, source, steps, target, keys));
-    return block0 ? UidOfBlock0(*block0) : QString();
+    if (s.Over())
+        return false;
+    const QString seen = block0 ? UidOfBlock0(*block0) : QString();
+    if (seen == uid)
+        return true;
+    // Unread, it is no longer known to be there.
+    s.end = seen.isEmpty() ? RunEnd::CardGone : RunEnd::CardChanged;
+    *other = seen;
+    return false;
 }
 
 } // namespace mifare

@@ -26,15 +26,14 @@ struct InForce
 InForce TrailerInForce(int sector, const CardImage& source, const QList<WriteStep>& steps,
                        const CardImage& target, const QStringList& keys);
 
-// The types of key that may read `block` under the trailer in force; both
-// where its conditions are not known.
-QList<KeyType> Readers(int block, const InForce& f);
-
 // Reads a block with the keys that may; none when no key reads it (or the run ended).
 std::optional<QString> ReadInForce(Session& s, int block, const InForce& f);
 
-// The UID in block 0 of the card in the field; "" where no key reads it.
-QString UidInField(Session& s, const CardImage& source, const QList<WriteStep>& steps,
-                   const CardImage& target, const QStringList& keys);
+// Whether block 0 of the card in the field shows `uid`. Where it shows
+// another (CardChanged) or none (CardGone), the run ends there and `other`
+// holds what it showed.
+bool SameCard(Session& s, const QString& uid, const CardImage& source,
+              const QList<WriteStep>& steps, const CardImage& target, const QStringList& keys,
+              QString* other);
 
 } // namespace mifare

@@ -474,10 +474,7 @@ std::optional<CardSize> SizeFromSak(uint8_t sak)
 
 std::optional<CardSize> SizeOfCard(const CardImage& image)
 {
-    PartialBytes block0;
-    for (int i = 0; i < 16; ++i)
-        block0[size_t(i)] = image.Byte(0, i);
-    const auto sak = image.Byte(0, LayoutOfBlock0(block0).sakByte);
+    const auto sak = image.Byte(0, LayoutOfBlock0(image.Partial(0)).sakByte);
     return sak ? SizeFromSak(*sak) : std::nullopt;
 }
 
@@ -587,13 +584,9 @@ WriteResult Write(CommandLink& link, const Addressee& to, std::optional<CardSize
             return w.kind == WriteStep::Kind::Written || w.kind == WriteStep::Kind::Failed;
         };
         if (options.uid && std::any_of(result.steps.begin() + checked, result.steps.end(), wrote)) {
-            const QString uid = UidInField(s, image, result.steps, result.target.image, all.keys);
-            if (!s.Over() && uid != *options.uid) {
-                s.end = uid.isEmpty() ? RunEnd::CardGone : RunEnd::CardChanged;
-                result.otherUid = uid;
-            } else if (!s.Over()) {
+            if (SameCard(s, *options.uid, image, result.steps, result.target.image, all.keys,
+                         &result.otherUid))
                 result.confirmed = result.steps.size();
-            }
             checked = result.steps.size();
             if (s.Over())
                 break;

@@ -126,6 +126,16 @@ std::optional<int> Enrolled::SameCredential(const QString& hex, int format) cons
     return *it;
 }
 
+Enrolled::Check Enrolled::CheckCard(const QString& hex, int format) const
+{
+    if (const auto n = Find(hex))
+        return {Check::Kind::SameCard, *n};
+    // An access controller could not tell it from the card of that row.
+    if (const auto n = SameCredential(hex, format))
+        return {Check::Kind::SameCredential, *n};
+    return {Check::Kind::New, last + 1};
+}
+
 void Enrolled::Add(int n, const QString& hex, int format)
 {
     if (!cards.contains(hex))

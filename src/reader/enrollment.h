@@ -71,6 +71,14 @@ struct Enrolled
     // The n of another card that gives the same credential in `bits`.
     std::optional<int> SameCredential(const QString& hex, int bits) const;
     void Add(int n, const QString& hex, int bits);
+    // What a card laid on is to the list: a new row (n the next), or a repeat
+    // of an enrolled card, or of its credential, with that row's n.
+    struct Check
+    {
+        enum class Kind { New, SameCard, SameCredential } kind;
+        int n;
+    };
+    Check CheckCard(const QString& hex, int bits) const;
     // One row of a list; false with `error` where its n or format is no number.
     bool AddRow(const QStringList& row, QString* error);
 };

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -16,28 +15,6 @@
 #include "safefile.h"
 
 namespace {
-
-QString CsvReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err)).toLower();
-}
-
-bool WriteWhole(int fd, const QByteArray& data)
-{
-    qint64 done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
 
 int FieldCount(const QString& header)
 {
@@ -108,13 +85,6 @@ QString CsvTime()
     return now.toString(Qt::ISODate);
 }
 
-bool IsCsvTime(const QString& text)
-{
-    // A time cut short may still parse ("...T15:39" is a time): the zone must be there.
-    static const QRegularExpression zone(QStringLiteral("(Z|[+-]\\d\\d:\\d\\d)$"));
-    return zone.match(text).hasMatch() && QDateTime::fromString(text, Qt::ISODate).isValid();
-}
-
 CsvList::~CsvList()
 {
     if (fd_ >= 0)
@@ -137,7 +107,7 @@ bool CsvList::Open(const QString& path, const CsvFormat& format, const RowSink& 
     fd_ = ::open(name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         if (errno != ENOENT)
-            return Fail(error, CsvReason(errno));
+            return Fail(error, DiskReason(errno));
         // A new list: made once the run has its reader, in a folder that takes it.
         const QFileInfo folder(QFileInfo(path_).absolutePath());
         if (!folder.isDir())
@@ -151,7 +121,7 @@ bool CsvList::Open(const QString& path, const CsvFormat& format, const RowSink& 
     };
     bool ok = true;
     if (::fstat(fd_, &st) != 0)
-        ok = Fail(error, CsvReason(errno));
+        ok = Fail(error, DiskReason(errno));
     else if (!S_ISREG(st.st_mode))
         ok = Fail(error, QStringLiteral("not a regular file"));
     else if (!Lock(fd_))
@@ -177,7 +147,7 @@ bool CsvList::Read(const RowSink& row, QString* error)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Fail(error, CsvReason(errno));
+            return Fail(error, DiskReason(errno));
         if (n == 0)
             break;
         pending.append(chunk, n);
@@ -236,8 +206,8 @@ bool CsvList::MendLastLine(const QByteArray& bytes, qint64 at, int number, const
     if (whole) {
         // Saved without its newline (an editor does that): the next row must
         // not be glued to it.
-        if (!WriteWhole(fd_, "\n") || Disk().sync(fd_) != 0)
-            return Fail(error, CsvReason(errno ? errno : EIO));
+        if (!WriteSynced(fd_, "\n"))
+            return Fail(error, DiskReason(errno));
         ++size_;
         return true;
     }
@@ -249,10 +219,8 @@ bool CsvList::MendLastLine(const QByteArray& bytes, qint64 at, int number, const
     struct stat before
     {
     };
-    errno = 0;
-    const bool kept = fd >= 0 && ::fstat(fd, &before) == 0 && WriteWhole(fd, bytes + '\n') &&
-                      Disk().sync(fd) == 0;
-    const int err = errno ? errno : EIO;
+    const bool kept = fd >= 0 && ::fstat(fd, &before) == 0 && WriteSynced(fd, bytes + '\n');
+    const int err = errno;
     // Whole or not at all there too: no piece of it for the next to be glued to.
     if (fd >= 0 && !kept && ::ftruncate(fd, before.st_size) == 0)
         Disk().sync(fd);
@@ -260,9 +228,9 @@ bool CsvList::MendLastLine(const QByteArray& bytes, qint64 at, int number, const
         ::close(fd);
     if (!kept)
         return Fail(error, QStringLiteral("its last line is cut short, and %1 cannot take it: %2")
-                               .arg(aside, CsvReason(err)));
+                               .arg(aside, DiskReason(err)));
     if (::ftruncate(fd_, at) != 0 || Disk().sync(fd_) != 0)
-        return Fail(error, CsvReason(errno ? errno : EIO));
+        return Fail(error, DiskReason(errno ? errno : EIO));
     size_ = at;
     repair_ = QStringLiteral("%1: line %2 was cut short; it was moved to %3")
                   .arg(path_)
@@ -277,47 +245,15 @@ bool CsvList::Create(QString* error)
 {
     if (fd_ >= 0)
         return true;
-    const QByteArray name = QFile::encodeName(path_);
     const QByteArray header = CsvLine(format_.header.split(QLatin1Char(',')));
-    const QFileInfo info(path_);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                        info.fileName() + QStringLiteral(".XXXXXX"));
+    int err = 0;
     // Whole and locked before it has its name: no other run sees it half made.
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_APPEND);
+    const int fd = CreateWhole(
+        path_, header, [](int f) { return Lock(f) && ::fcntl(f, F_SETFL, O_APPEND) == 0; }, err);
     if (fd < 0)
-        return Fail(error, CsvReason(errno));
-    if (!Lock(fd) || !WriteWhole(fd, header) || Disk().sync(fd) != 0) {
-        const int err = errno ? errno : EIO;
-        ::close(fd);
-        ::unlink(temp.constData());
-        return Fail(error, CsvReason(err));
-    }
-    int err = Disk().link(temp.constData(), name.constData()) == 0 ? 0 : errno;
-    ::unlink(temp.constData());
-    if (NoHardLinks(err)) {
-        // No hard links here (vfat): made under its own name, with O_EXCL.
-        ::close(fd);
-        fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        err = fd < 0 ? errno : 0;
-        if (fd >= 0 && (!Lock(fd) || !WriteWhole(fd, header) || Disk().sync(fd) != 0)) {
-            err = errno ? errno : EIO;
-            ::close(fd);
-            ::unlink(name.constData());
-            fd = -1;
-        }
-    }
-    if (err != 0) {
-        if (fd >= 0)
-            ::close(fd);
         return Fail(error,
-                    err == EEXIST ? QStringLiteral("in use by another run") : CsvReason(err));
-    }
-    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        Disk().sync(folder);
-        ::close(folder);
-    }
+                    err == EEXIST ? QStringLiteral("in use by another run") : DiskReason(err));
+    SyncFolder(QFileInfo(path_).absolutePath());
     fd_ = fd;
     size_ = header.size();
     return true;
@@ -330,12 +266,11 @@ bool CsvList::Append(const QStringList& fields, QString* error)
     const QByteArray line = CsvLine(fields);
     // One write: a reader of the file never sees half a row; one that did not
     // go in whole (a full disk) is taken out, so that the next is not glued to it.
-    errno = 0;
-    if (!WriteWhole(fd_, line) || Disk().sync(fd_) != 0) {
-        const int err = errno ? errno : EIO;
+    if (!WriteSynced(fd_, line)) {
+        const int err = errno;
         if (::ftruncate(fd_, size_) == 0)
             Disk().sync(fd_);
-        return Fail(error, CsvReason(err));
+        return Fail(error, DiskReason(err));
     }
     size_ += line.size();
     return true;

@@ -23,8 +23,6 @@ std::optional<QStringList> CsvRow(const QString& line, int count);
 QByteArray CsvLine(const QStringList& fields);
 // Now, as ISO 8601 with the zone ("2026-12-09T15:39:18+01:00").
 QString CsvTime();
-// Whether `text` is such a time.
-bool IsCsvTime(const QString& text);
 
 // What a list is: its header, and what a whole row of it looks like, to tell a
 // last line cut short (a crash, a full disk) from one an editor saved without

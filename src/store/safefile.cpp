@@ -14,11 +14,6 @@
 
 namespace {
 
-QString Reason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err)).toLower();
-}
-
 bool Fail(QString* error, const QString& path, const QString& reason)
 {
     if (error)
@@ -26,24 +21,10 @@ bool Fail(QString* error, const QString& path, const QString& reason)
     return false;
 }
 
-bool WriteAll(int fd, const QByteArray& data)
-{
-    const char* p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// A synced private temporary file beside `path`; its name in `temp`.
-int WriteTemporary(const QString& path, const QByteArray& data, QByteArray& temp, int& err)
+// A synced private temporary file beside `path`, `ready` run on it first; its
+// name in `temp`. -1 with `err`.
+int WriteTemporary(const QString& path, const QByteArray& data,
+                   const std::function<bool(int fd)>& ready, QByteArray& temp, int& err)
 {
     const QFileInfo info(path);
     temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
@@ -54,7 +35,8 @@ int WriteTemporary(const QString& path, const QByteArray& data, QByteArray& temp
         err = errno;
         return -1;
     }
-    if (!WriteAll(fd, data) || Disk().sync(fd) != 0) {
+    errno = 0;
+    if ((ready && !ready(fd)) || !WriteSynced(fd, data)) {
         err = errno ? errno : EIO;
         ::close(fd);
         ::unlink(temp.constData());
@@ -63,44 +45,40 @@ int WriteTemporary(const QString& path, const QByteArray& data, QByteArray& temp
     return fd;
 }
 
-void SyncFolder(const QString& folder)
-{
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        Disk().sync(fd);
-        ::close(fd);
-    }
-}
-
-// The exclusive place without a link: created with O_EXCL under its name,
-// written and synced there; removed again where that fails, as it is ours.
-int CreateExclusively(const QByteArray& to, const QByteArray& data)
-{
-    const int fd = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno;
-    int err = 0;
-    if (!WriteAll(fd, data) || Disk().sync(fd) != 0)
-        err = errno ? errno : EIO;
-    ::close(fd);
-    if (err != 0)
-        ::unlink(to.constData());
-    return err;
-}
-
-// Puts the synced temporary file in place under `to` without replacing a
-// file: linked, or where links cannot be made, written anew under that name.
-// 0, or the reason (EEXIST where the name is taken).
-int PlaceExclusively(const QByteArray& temp, const QByteArray& to, const QByteArray& data)
-{
-    if (Disk().link(temp.constData(), to.constData()) == 0)
-        return 0;
-    const int err = errno;
-    return NoHardLinks(err) ? CreateExclusively(to, data) : err;
-}
-
 } // namespace
+
+int CreateWhole(const QString& path, const QByteArray& data,
+                const std::function<bool(int fd)>& ready, int& err)
+{
+    QByteArray temp;
+    int fd = WriteTemporary(path, data, ready, temp, err);
+    if (fd < 0)
+        return -1;
+    const QByteArray to = QFile::encodeName(path);
+    const bool linked = Disk().link(temp.constData(), to.constData()) == 0;
+    err = linked ? 0 : errno;
+    ::unlink(temp.constData());
+    if (linked)
+        return fd;
+    ::close(fd);
+    if (!NoHardLinks(err))
+        return -1;
+    // No hard links here (vfat): created under its own name with O_EXCL, and
+    // removed again where that fails, as it is ours.
+    fd = ::open(to.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        err = errno;
+        return -1;
+    }
+    errno = 0;
+    if ((ready && !ready(fd)) || !WriteSynced(fd, data)) {
+        err = errno ? errno : EIO;
+        ::close(fd);
+        ::unlink(to.constData());
+        return -1;
+    }
+    return fd;
+}
 
 QString ThroughLinks(const QString& path)
 {
@@ -118,38 +96,25 @@ QString ThroughLinks(const QString& path)
     return at;
 }
 
-// Writes `data` beside `path` and puts it there whole: renamed over an existing
-// file, or (exclusive) placed where no file is, which never replaces one.
-static bool Place(const QString& path, const QByteArray& data, bool exclusive, QString* error)
-{
-    QByteArray temp;
-    int err = 0;
-    const int fd = WriteTemporary(path, data, temp, err);
-    if (fd < 0)
-        return Fail(error, path, Reason(err));
-    ::close(fd);
-    const QByteArray to = QFile::encodeName(path);
-    if (exclusive) {
-        err = PlaceExclusively(temp, to, data);
-        ::unlink(temp.constData());
-    } else if (Disk().rename(temp.constData(), to.constData()) != 0) {
-        err = errno;
-        ::unlink(temp.constData());
-    }
-    if (err != 0)
-        return Fail(error, path,
-                    exclusive && err == EEXIST ? QStringLiteral("exists") : Reason(err));
-    SyncFolder(QFileInfo(path).absolutePath());
-    return true;
-}
-
 bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* error)
 {
     // A link stays a link: the file it leads to is what is replaced.
     const QString target = ThroughLinks(path);
     if (const QString why = NotAFileToReplace(target); !why.isEmpty())
         return Fail(error, target, why);
-    return Place(target, data, false, error);
+    QByteArray temp;
+    int err = 0;
+    const int fd = WriteTemporary(target, data, {}, temp, err);
+    if (fd < 0)
+        return Fail(error, target, DiskReason(err));
+    ::close(fd);
+    if (Disk().rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
+        err = errno;
+        ::unlink(temp.constData());
+        return Fail(error, target, DiskReason(err));
+    }
+    SyncFolder(QFileInfo(target).absolutePath());
+    return true;
 }
 
 QString NotAFileToReplace(const QString& path)
@@ -158,7 +123,7 @@ QString NotAFileToReplace(const QString& path)
     {
     };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : Reason(errno);
+        return errno == ENOENT ? QString() : DiskReason(errno);
     // A rename would put a plain file where a device, a pipe or a folder was.
     if (S_ISDIR(st.st_mode))
         return QStringLiteral("a folder, not a file");
@@ -167,7 +132,13 @@ QString NotAFileToReplace(const QString& path)
 
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error)
 {
-    return Place(path, data, true, error);
+    int err = 0;
+    const int fd = CreateWhole(path, data, {}, err);
+    if (fd < 0)
+        return Fail(error, path, err == EEXIST ? QStringLiteral("exists") : DiskReason(err));
+    ::close(fd);
+    SyncFolder(QFileInfo(path).absolutePath());
+    return true;
 }
 
 std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
@@ -176,32 +147,22 @@ std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
     const QString base =
         folder + QLatin1Char('/') + FileNamePart(stem) + QLatin1Char('-') +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
-    QByteArray temp;
-    int err = 0;
-    const int fd = WriteTemporary(base + QLatin1Char('.') + extension, data, temp, err);
-    if (fd < 0) {
-        Fail(error, folder, Reason(err));
-        return std::nullopt;
-    }
-    ::close(fd);
-    // Placed exclusively: the whole file appears under a name no other run
-    // holds, or not at all.
+    // Created whole under a name no other run holds, or not at all.
     for (int n = 1; n < 1000; ++n) {
         const QString path = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
                              QLatin1Char('.') + extension;
-        err = PlaceExclusively(temp, QFile::encodeName(path), data);
-        if (err == 0) {
-            ::unlink(temp.constData());
+        int err = 0;
+        const int fd = CreateWhole(path, data, {}, err);
+        if (fd >= 0) {
+            ::close(fd);
             SyncFolder(folder);
             return path;
         }
         if (err != EEXIST) {
-            ::unlink(temp.constData());
-            Fail(error, path, Reason(err));
+            Fail(error, path, DiskReason(err));
             return std::nullopt;
         }
     }
-    ::unlink(temp.constData());
     Fail(error, base, QStringLiteral("too many files of that name"));
     return std::nullopt;
 }
@@ -219,7 +180,7 @@ std::optional<QByteArray> ReadUserFile(const QString& path, qint64 limit, QStrin
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        Fail(error, path, Reason(errno));
+        Fail(error, path, DiskReason(errno));
         return std::nullopt;
     }
     struct stat st
@@ -227,7 +188,7 @@ std::optional<QByteArray> ReadUserFile(const QString& path, qint64 limit, QStrin
     };
     QString refused;
     if (::fstat(fd, &st) != 0)
-        refused = Reason(errno);
+        refused = DiskReason(errno);
     else if (S_ISDIR(st.st_mode))
         refused = QStringLiteral("a folder, not a file");
     else if (!S_ISREG(st.st_mode))
@@ -244,7 +205,7 @@ std::optional<QByteArray> ReadUserFile(const QString& path, qint64 limit, QStrin
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
-                refused = Reason(errno);
+                refused = DiskReason(errno);
                 break;
             }
             if (n == 0)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Replaces `path` with `data`: a private temporary file in the same folder,
@@ -20,6 +21,14 @@ bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* er
 // system has no hard links, the file is created with O_EXCL, written and synced
 // under its name instead (a failure removes it again).
 bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* error = nullptr);
+
+// Makes `path` with `data`, whole, where no file of that name is, and keeps
+// it open: written and synced under a private temporary name, `ready` run on
+// it first (a list locks itself), then linked into place, which never replaces
+// a file; where the file system has no hard links, created with O_EXCL under
+// its name instead. The descriptor, or -1 with `err` (EEXIST: the name is taken).
+int CreateWhole(const QString& path, const QByteArray& data,
+                const std::function<bool(int fd)>& ready, int& err);
 
 // A new file in `folder` named "STEM-TIME.EXT" (TIME in UTC to the
 // millisecond), "-2", "-3"... added where that name is taken: it is created
