@@ -21,6 +21,20 @@ bool Fail(QString* error, const QString& path, const QString& reason)
     return false;
 }
 
+// Readies and fills a new file of ours, synced; where that fails, the file
+// is closed and removed again (false with `err`).
+bool Fill(int fd, const QByteArray& data, const std::function<bool(int fd)>& ready,
+          const char* name, int& err)
+{
+    errno = 0;
+    if ((!ready || ready(fd)) && WriteSynced(fd, data))
+        return true;
+    err = errno ? errno : EIO;
+    ::close(fd);
+    ::unlink(name);
+    return false;
+}
+
 // A synced private temporary file beside `path`, `ready` run on it first; its
 // name in `temp`. -1 with `err`.
 int WriteTemporary(const QString& path, const QByteArray& data,
@@ -35,14 +49,7 @@ int WriteTemporary(const QString& path, const QByteArray& data,
         err = errno;
         return -1;
     }
-    errno = 0;
-    if ((ready && !ready(fd)) || !WriteSynced(fd, data)) {
-        err = errno ? errno : EIO;
-        ::close(fd);
-        ::unlink(temp.constData());
-        return -1;
-    }
-    return fd;
+    return Fill(fd, data, ready, temp.constData(), err) ? fd : -1;
 }
 
 } // namespace
@@ -70,14 +77,7 @@ int CreateWhole(const QString& path, const QByteArray& data,
         err = errno;
         return -1;
     }
-    errno = 0;
-    if ((ready && !ready(fd)) || !WriteSynced(fd, data)) {
-        err = errno ? errno : EIO;
-        ::close(fd);
-        ::unlink(to.constData());
-        return -1;
-    }
-    return fd;
+    return Fill(fd, data, ready, to.constData(), err) ? fd : -1;
 }
 
 QString ThroughLinks(const QString& path)
