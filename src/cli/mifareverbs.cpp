@@ -32,6 +32,8 @@ public:
     const std::string& LastResponse() const override { return l_.LastResponse(); }
     int ResponseLength() const override { return l_.ResponseLength(); }
     void Pause(int ms) override { l_.Pause(ms); }
+    bool FrameSent() const override { return l_.FrameSent(); }
+    void KeysFollow() override { l_.KeysFollow(); }
     std::string answer; // "" where none came
 
 private:

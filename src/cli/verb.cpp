@@ -140,7 +140,13 @@ std::optional<int> Context::Port() const
                                         "rfc2217s://HOST:PORT, tcp://HOST:PORT or "
                                         "tcps://HOST:PORT, not \"%1\"")
                              .arg(text)};
-    return RefusedIfPlain(link::NumberForPort(text.toStdString()));
+    const int n = link::NumberForPort(text.toStdString());
+    // The store remembers a COM number; a URL gets one in [Ports].
+    if (n == link::kDirectPort && Flag("save"))
+        throw UsageError{QStringLiteral("--save remembers a COM number, and %1 has none: add "
+                                        "COMn=%1 to [Ports], then give --port n (nothing was sent)")
+                             .arg(text)};
+    return RefusedIfPlain(n);
 }
 
 QString PortLabel(int port)

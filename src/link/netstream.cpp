@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +17,7 @@
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -257,6 +261,112 @@ TlsResult Failed(OpenError error, std::string detail = {})
     return r;
 }
 
+// Certificates and keys are read here, not by the library: a FIFO or a
+// device named as one would block the open or never end, so only a regular
+// file is read, and only so much of it.
+constexpr off_t kPemMax = 1 << 20;
+
+struct PemFile
+{
+    std::string data;
+    mode_t mode = 0;
+};
+
+std::optional<PemFile> ReadPem(const std::string& path, std::string& why)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat st
+    {
+    };
+    PemFile f;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if (st.st_size > kPemMax)
+        why = "larger than 1 MB";
+    else {
+        f.mode = st.st_mode;
+        f.data.resize(size_t(st.st_size));
+        size_t got = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, f.data.data() + got, f.data.size() - got);
+            if (n > 0 && (got += size_t(n)) < f.data.size())
+                continue;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                why = std::strerror(errno);
+            break;
+        }
+        f.data.resize(got);
+    }
+    ::close(fd);
+    if (!why.empty())
+        return std::nullopt;
+    return f;
+}
+
+struct BioFree
+{
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+
+std::unique_ptr<BIO, BioFree> Memory(const std::string& data)
+{
+    return std::unique_ptr<BIO, BioFree>(BIO_new_mem_buf(data.data(), int(data.size())));
+}
+
+// A key with a passphrase would have the library ask on the terminal, where
+// nobody may be: it is refused instead.
+int NoPassphrase(char*, int, int, void*)
+{
+    return 0;
+}
+
+bool UseCaFile(SSL_CTX* ctx, const std::string& data)
+{
+    const auto bio = Memory(data);
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    int added = 0;
+    while (X509* x = PEM_read_bio_X509_AUX(bio.get(), nullptr, NoPassphrase, nullptr)) {
+        added += X509_STORE_add_cert(store, x) == 1;
+        X509_free(x);
+    }
+    ERR_clear_error();
+    return added > 0;
+}
+
+// The client's certificate, then any chain after it, as the file has them.
+bool UseCertificateChain(SSL_CTX* ctx, const std::string& data)
+{
+    const auto bio = Memory(data);
+    X509* leaf = PEM_read_bio_X509_AUX(bio.get(), nullptr, NoPassphrase, nullptr);
+    const bool used = leaf && SSL_CTX_use_certificate(ctx, leaf) == 1;
+    X509_free(leaf);
+    if (!used)
+        return false;
+    while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, NoPassphrase, nullptr)) {
+        if (SSL_CTX_add0_chain_cert(ctx, x) != 1) {
+            X509_free(x);
+            return false;
+        }
+    }
+    ERR_clear_error();
+    return true;
+}
+
+bool UsePrivateKey(SSL_CTX* ctx, const std::string& data)
+{
+    const auto bio = Memory(data);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassphrase, nullptr);
+    const bool used = key && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    EVP_PKEY_free(key);
+    return used && SSL_CTX_check_private_key(ctx) == 1;
+}
+
 // The context: TLS 1.2 at least, the CAs or the pin, the client's own pair.
 // A key that others may read is refused before anything is sent, as ssh does.
 TlsResult Context(const TlsOptions& o, std::unique_ptr<SSL_CTX, CtxFree>& ctx)
@@ -272,8 +382,14 @@ TlsResult Context(const TlsOptions& o, std::unique_ptr<SSL_CTX, CtxFree>& ctx)
             return Failed(OpenError::TlsFailed,
                           "the fingerprint is not a SHA-256 (64 hexadecimal digits)");
     } else if (!o.caFile.empty()) {
-        if (SSL_CTX_load_verify_locations(ctx.get(), o.caFile.c_str(), nullptr) != 1)
-            return Failed(OpenError::TlsFailed, "cannot read the CA file " + o.caFile);
+        std::string why;
+        const auto ca = ReadPem(o.caFile, why);
+        if (!ca)
+            return Failed(OpenError::TlsFailed,
+                          "cannot read the CA file " + o.caFile + " (" + why + ")");
+        if (!UseCaFile(ctx.get(), ca->data))
+            return Failed(OpenError::TlsFailed,
+                          "cannot read the CA file " + o.caFile + " (no PEM certificate in it)");
     } else {
         SSL_CTX_set_default_verify_paths(ctx.get());
     }
@@ -281,16 +397,19 @@ TlsResult Context(const TlsOptions& o, std::unique_ptr<SSL_CTX, CtxFree>& ctx)
         return Failed(OpenError::TlsFailed, "a client certificate needs its key, and a key its "
                                             "certificate (cert= and key=)");
     if (!o.certFile.empty()) {
-        struct stat st
-        {
-        };
-        if (::stat(o.keyFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
+        std::string keyWhy, certWhy;
+        const auto key = ReadPem(o.keyFile, keyWhy);
+        if (key && (key->mode & 077) != 0)
             return Failed(OpenError::KeyFileOpen, o.keyFile);
-        if (SSL_CTX_use_certificate_chain_file(ctx.get(), o.certFile.c_str()) != 1)
-            return Failed(OpenError::TlsFailed, "cannot read the client certificate " + o.certFile);
-        if (SSL_CTX_use_PrivateKey_file(ctx.get(), o.keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_check_private_key(ctx.get()) != 1)
-            return Failed(OpenError::TlsFailed, "cannot use the private key " + o.keyFile);
+        const auto cert = ReadPem(o.certFile, certWhy);
+        if (!cert || !UseCertificateChain(ctx.get(), cert->data))
+            return Failed(OpenError::TlsFailed,
+                          "cannot read the client certificate " + o.certFile + " (" +
+                              (cert ? "no PEM certificate in it" : certWhy) + ")");
+        if (!key || !UsePrivateKey(ctx.get(), key->data))
+            return Failed(OpenError::TlsFailed,
+                          "cannot use the private key " + o.keyFile + " (" +
+                              (key ? "not a PEM key without a passphrase" : keyWhy) + ")");
     }
     SSL_CTX_set_cert_cb(ctx.get(), CertificateRequested, nullptr);
     return {};

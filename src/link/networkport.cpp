@@ -359,6 +359,8 @@ OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
                                      : OpenError::Other;
         if (error == OpenError::TlsFailed)
             lastDetail_ = failure;
+        else if (error == OpenError::Other)
+            lastDetail_ = "the server closed the connection";
     }
     if (error != OpenError::None) {
         haveSaved_ = false; // nothing was changed that needs restoring

@@ -64,6 +64,7 @@ std::string OpenErrorLine(OpenError e, const std::string& detail)
         return "the private key " + detail +
                " may be read by others: chmod 600 it (nothing was sent)";
     case OpenError::TlsFailed:
+    case OpenError::Other:
         return std::string(OpenErrorText(e)) + ": " + detail;
     default:
         return OpenErrorText(e);

@@ -17,6 +17,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include "cliworld.h"
@@ -32,13 +33,14 @@ using loopback::FreePort;
 // "wrongbaud" confirms 9600 whatever is asked; "busyonce" turns the first
 // connection away as ser2net does while it still closes the one before, then
 // acts as "noconfirm"; "flood" and "endless", once the line is set, send data
-// or a subnegotiation without end.
+// or a subnegotiation without end; "closes" closes every connection at once.
 const char kScript[] = R"(
 import re, socket, sys
 mode = sys.argv[1]
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("127.0.0.1", 0)); s.listen(1)
 print(s.getsockname()[1], flush=True)
+while mode == "closes": s.accept()[0].close()
 c, _ = s.accept()
 if mode == "busyonce":
     c.sendall(b"Port already in use\r\n"); c.close()
@@ -224,6 +226,11 @@ private slots:
         QCOMPARE(run.lines[0]["modeFixed"].toBool(), true);
         QCOMPARE(run.lines[0]["mode"].toString(), QStringLiteral("19200,e,8,1"));
         r.ClearTrace();
+        // The store remembers COM numbers: a URL outside [Ports] has none.
+        run = w.Cli(QStringList{"scan", "--port", url, "--mode", "5", "--save"} + kType);
+        QCOMPARE(run.exit, 2);
+        QVERIFY2(run.err.contains("COMn=" + url), qPrintable(run.err));
+        QCOMPARE(r.Trace().size(), size_t(0));
         run = w.Cli(QStringList{"set-baud", "7", "--port", url} + kType);
         QCOMPARE(run.exit, 2);
         QVERIFY(run.err.contains("rfc2217://"));
@@ -365,6 +372,13 @@ private slots:
         Ser2net server(d, e);
         const QString ca = "?ca=" + d + "/server.crt";
         const QString pair = "&cert=" + d + "/technician.crt&key=" + d + "/technician.key";
+        // A FIFO would block whoever opens it to read; a key with a passphrase
+        // would be asked for on a terminal.
+        QVERIFY(::mkfifo(QFile::encodeName(d + "/fifo.pem").constData(), 0600) == 0);
+        QCOMPARE(QProcess::execute("openssl", {"pkey", "-in", d + "/technician.key", "-aes256",
+                                               "-passout", "pass:x", "-out", d + "/locked.key"}),
+                 0);
+        QFile::setPermissions(d + "/locked.key", QFile::ReadOwner | QFile::WriteOwner);
         struct Case
         {
             QString url;
@@ -382,6 +396,14 @@ private slots:
             {Url("rfc2217s", e[0].port) + "?fingerprint=" + other, "", "fingerprint differs"},
             {Url("rfc2217s", e[2].port) + ca, "", "the server wants a client certificate"},
             {Url("rfc2217s", e[0].port), "", "certificate not trusted"}, // the system's CAs
+            {Url("rfc2217s", e[0].port) + "?ca=" + d + "/fifo.pem", "",
+             "TLS handshake failed: cannot read the CA file " + d +
+                 "/fifo.pem (not a regular file)"},
+            {Url("rfc2217s", e[2].port) + ca + "&cert=" + d + "/technician.crt&key=" + d +
+                 "/locked.key",
+             "",
+             "TLS handshake failed: cannot use the private key " + d +
+                 "/locked.key (not a PEM key without a passphrase)"},
         };
         for (const Case& c : cases) {
             WriteStore(w, "[Tls]\n" + c.store + '\n');
@@ -423,11 +445,19 @@ private slots:
             {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
         Ser2net server(w.dir.path(), e);
         const QString url = Url("rfc2217", e[0].port);
-        const QStringList dump = QStringList{"mifare", "dump", "--port", url, "--json"} + kType;
-        Run run = w.Cli(dump);
-        QCOMPARE(run.exit, 0);
-        QCOMPARE(run.err.count("unencrypted"), 1);
-        QVERIFY(run.err.contains("rfc2217s://127.0.0.1:" + QString::number(e[0].port)));
+        const QStringList reader = QStringList{"--port", url, "--json"} + kType;
+        const QStringList block{"--sector", "1", "--block", "0", "--key", "FFFFFFFFFFFF"};
+        const QStringList dump = QStringList{"mifare", "dump"} + reader;
+        Run run;
+        for (const QStringList& verb :
+             {dump, QStringList{"mifare", "read"} + block + reader,
+              QStringList{"mifare", "write", "--data", "00112233445566778899AABBCCDDEEFF"} + block +
+                  reader}) {
+            run = w.Cli(verb);
+            QVERIFY2(run.exit == 0, qPrintable(verb.join(' ') + run.out));
+            QVERIFY2(run.err.count("unencrypted") == 1, qPrintable(verb.join(' ') + run.err));
+            QVERIFY(run.err.contains("rfc2217s://127.0.0.1:" + QString::number(e[0].port)));
+        }
         WriteStore(w, "[Network]\nRequireTls=true\n");
         r.ClearTrace();
         run = w.Cli(dump);
@@ -491,6 +521,8 @@ private slots:
                                        << "line setting not confirmed" << 4000;
         QTest::newRow("host not found") << "nohost"
                                         << "host not found" << 2000;
+        QTest::newRow("closed at once") << "closes"
+                                        << "failed: the server closed the connection" << 2000;
     }
     void faults()
     {
