@@ -246,11 +246,19 @@ int Dispatch(Output& out, QString& verbName)
     LoadStoredSettings(c.stored);
     // The same COM numbers as the window: the store's Ports group first.
     ApplyStoredPortMap();
+    int code;
     try {
-        return verb->run(c);
+        code = verb->run(c);
     } catch (const UsageError& e) {
         return Usage(out, name, e.message);
     }
+    // Results that did not reach stdout are not a success.
+    if (out.StdoutError() != 0) {
+        out.StdoutLost(name);
+        if (code == kExitOk)
+            code = kExitReader;
+    }
+    return code;
 }
 
 } // namespace

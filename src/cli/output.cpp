@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include "link/devices.h"
 
@@ -87,8 +89,18 @@ void Output::Write(FILE* to, const QString& line)
     std::lock_guard<std::mutex> lock(mu_);
     ClearProgressLocked();
     const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
-    std::fflush(to);
+    errno = 0;
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to) == size_t(bytes.size()) &&
+        std::fflush(to) == 0;
+    if (!written && to == stdout && errno != EPIPE && stdoutError_.load() == 0)
+        stdoutError_.store(errno ? errno : EIO);
+}
+
+void Output::StdoutLost(const QString& verb)
+{
+    Write(stderr, QStringLiteral("tesmora-cli: %1: cannot write to stdout: %2 (results were lost)")
+                      .arg(verb, QString::fromLocal8Bit(std::strerror(stdoutError_.load()))));
 }
 
 QString OpenHint(link::OpenError error, int port)

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -41,12 +42,18 @@ public:
     // One line of progress on the terminal, replaced by the next and cleared
     // before anything else is written.
     void Progress(const QString& text);
+    // Why stdout stopped taking lines (a full disk, say; a closed pipe is a
+    // stop instead); 0 while it takes them.
+    int StdoutError() const { return stdoutError_.load(); }
+    // Says on stderr, whatever the format, that the results were not all written.
+    void StdoutLost(const QString& verb);
 
 private:
     void Write(FILE* to, const QString& line);
     void ClearProgressLocked();
     std::mutex mu_;
     bool progressShown_ = false;
+    std::atomic<int> stdoutError_{0};
 };
 
 using link::ControlsEscaped;

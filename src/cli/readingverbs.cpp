@@ -25,7 +25,8 @@ int ReadCard(Context& c)
                 // Ctrl-C, a closed pipe or the end of the session stops the
                 // run in the core, as the user's stop does.
                 return (count && seen >= *count) ||
-                       (seconds && clock.elapsed() >= qint64(*seconds) * 1000);
+                       (seconds && clock.elapsed() >= qint64(*seconds) * 1000) ||
+                       c.out.StdoutError() != 0;
             },
             [&](const reader::CardShown& s) {
                 using K = reader::CardShown::Kind;

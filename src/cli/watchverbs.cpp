@@ -92,7 +92,8 @@ int Watch(Context& c)
                    .arg(QString::fromStdString(folders[0]), QString::fromStdString(folders[1])));
     const QDeadlineTimer deadline =
         seconds ? QDeadlineTimer(qint64(*seconds) * 1000) : QDeadlineTimer(QDeadlineTimer::Forever);
-    while (!printer.Done() && !deadline.hasExpired() && !link::StopRequested())
+    while (!printer.Done() && !deadline.hasExpired() && !link::StopRequested() &&
+           c.out.StdoutError() == 0)
         watcher.Wait(
             deadline.isForever() ? -1 : int(std::min<qint64>(deadline.remainingTime(), INT_MAX)));
     watcher.RemoveObserver(&printer);

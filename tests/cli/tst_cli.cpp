@@ -921,16 +921,24 @@ private slots:
         qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
         const QString ports = QFileInfo(QString::fromStdString(world.PortPath(5))).path();
         UsbReader a(ports, sys.path(), 5, "A1B2C3"), b(ports, sys.path(), 6, "D4E5F6");
-        QProcess watch;
+        QProcess watch, full;
         world.Start(watch, TESMORA_CLI_EXE, {"watch", "--json", "--count", "3"});
-        QByteArray said;
+        // A stdout that takes no more (a full disk) ends a watch: said, exit 1.
+        full.setStandardOutputFile("/dev/full");
+        world.Start(full, TESMORA_CLI_EXE, {"watch", "--seconds", "30"});
+        QByteArray said, lost;
         QTRY_VERIFY((said += watch.readAllStandardError()).contains("watching " + ports.toUtf8()));
+        QTRY_VERIFY((lost += full.readAllStandardError()).contains("watching"));
         QVERIFY(a.Plug() && b.Plug());
         const Run listed = world.Cli({"ports", "--json"});
         const Run suggested = world.Cli({"ports", "--suggest"});
         a.Unplug();
         const Run events = World::Finish(watch, 10000);
+        const Run stopped = World::Finish(full, 10000);
         qunsetenv("TESMORA_SYSFS_ROOT");
+        QCOMPARE(stopped.exit, 1);
+        QVERIFY2((lost + stopped.err.toUtf8()).contains("cannot write to stdout"),
+                 stopped.err.toUtf8().constData());
 
         QCOMPARE(events.exit, 0);
         QStringList seen;
