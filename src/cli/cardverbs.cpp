@@ -52,11 +52,8 @@ void CheckFolderFor(const QString& option, const QString& given)
     const QString path = ThroughLinks(given);
     if (const QString why = NotAFileToReplace(path); !why.isEmpty())
         throw UsageError{QStringLiteral("--%1: %2: %3").arg(option, ControlsEscaped(path), why)};
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (!folder.isDir())
-        throw UsageError{QStringLiteral("--%1: no folder %2").arg(option, folder.filePath())};
-    if (!folder.isWritable())
-        throw UsageError{QStringLiteral("--%1: cannot write in %2").arg(option, folder.filePath())};
+    if (const QString why = FolderRefusal(path); !why.isEmpty())
+        throw UsageError{QStringLiteral("--%1: %2").arg(option, why)};
 }
 
 // Each key file's keys, then the built-in ones unless left out, each key once:

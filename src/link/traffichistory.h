@@ -128,18 +128,38 @@ public:
     explicit ObserverFanOut(std::vector<LinkObserver*> observers) : observers_(std::move(observers))
     {
     }
-    void FrameSent(const std::string& display) override;
-    void BytesReceived(const std::string& display, Outcome outcome, int count) override;
-    void PortOpened(int port, const std::string& mode, const std::string& path) override;
+    void FrameSent(const std::string& display) override { Each(&LinkObserver::FrameSent, display); }
+    void BytesReceived(const std::string& display, Outcome outcome, int count) override
+    {
+        Each(&LinkObserver::BytesReceived, display, outcome, count);
+    }
+    void PortOpened(int port, const std::string& mode, const std::string& path) override
+    {
+        Each(&LinkObserver::PortOpened, port, mode, path);
+    }
     void PortFailed(int port, const std::string& mode, const std::string& path,
-                    OpenError error) override;
-    void PortClosed(int port) override;
-    void KeysInClear(int port, const std::string& path) override;
-    void ReaderUnplugged(int port) override;
-    void ReaderBack(int port, const std::string& path) override;
-    void ReaderGivenUp(int port) override;
+                    OpenError error) override
+    {
+        Each(&LinkObserver::PortFailed, port, mode, path, error);
+    }
+    void PortClosed(int port) override { Each(&LinkObserver::PortClosed, port); }
+    void KeysInClear(int port, const std::string& path) override
+    {
+        Each(&LinkObserver::KeysInClear, port, path);
+    }
+    void ReaderUnplugged(int port) override { Each(&LinkObserver::ReaderUnplugged, port); }
+    void ReaderBack(int port, const std::string& path) override
+    {
+        Each(&LinkObserver::ReaderBack, port, path);
+    }
+    void ReaderGivenUp(int port) override { Each(&LinkObserver::ReaderGivenUp, port); }
 
 private:
+    template <class Method, class... Args> void Each(Method m, const Args&... args)
+    {
+        for (LinkObserver* o : observers_)
+            (o->*m)(args...);
+    }
     std::vector<LinkObserver*> observers_;
 };
 

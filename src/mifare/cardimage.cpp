@@ -239,13 +239,19 @@ std::optional<Conditions> CardImage::AccessConditions(int sector) const
     return DecodeAccessBytes(*b6, *b7, *b8);
 }
 
+Condition ConditionIn(const Conditions& conditions, int block)
+{
+    const int sector = SectorOfBlock(block);
+    return conditions[size_t(AccessGroup(sector, block - FirstBlock(sector)))];
+}
+
 std::optional<Condition> CardImage::ConditionOf(int block) const
 {
     const int sector = SectorOfBlock(block);
     const auto conditions = AccessConditions(sector);
     if (!conditions)
         return std::nullopt;
-    return (*conditions)[size_t(AccessGroup(sector, block - FirstBlock(sector)))];
+    return ConditionIn(*conditions, block);
 }
 
 bool CardImage::SetTrailerRead(int sector, const QString& hex, const KeyUse& by)
@@ -320,6 +326,12 @@ QString UidOfBlock0(const PartialBytes& bytes)
         uid += QStringLiteral("%1").arg(*bytes[size_t(i)], 2, 16, QLatin1Char('0')).toUpper();
     }
     return uid;
+}
+
+QString UidOfBlock0(const QString& block0)
+{
+    const auto bytes = ParseBlockHex(block0);
+    return bytes ? UidOfBlock0(*bytes) : QString();
 }
 
 QString CardUid(const CardImage& image)

@@ -49,6 +49,9 @@ struct KeyUse
     bool operator==(const KeyUse&) const = default;
 };
 
+// The access condition of `block` among its sector's four.
+Condition ConditionIn(const Conditions& conditions, int block);
+
 // Blocks are numbered as on the card; a block outside the image throws
 // std::out_of_range.
 class CardImage
@@ -153,6 +156,8 @@ struct Block0Layout
 Block0Layout LayoutOfBlock0(const PartialBytes& bytes);
 // The UID of a block 0, as hex; "" where unknown.
 QString UidOfBlock0(const PartialBytes& bytes);
+// The same from a block 0 read as 32 digits.
+QString UidOfBlock0(const QString& block0);
 // The card's UID from its block 0; "" where unknown.
 QString CardUid(const CardImage& image);
 // "card-UID" (or "card"): the name a backup of this card starts with.

@@ -10,6 +10,7 @@
 #include "link/payload.h"
 #include "readback.h"
 #include "reader/configuration.h"
+#include "reader/enrollment.h"
 #include "session.h"
 #include "valueblock.h"
 
@@ -69,28 +70,30 @@ QString IssueBlockList(const QList<int>& blocks)
     return numbers.isEmpty() ? QStringLiteral("none") : numbers.join(QLatin1Char(' '));
 }
 
-// A log row's result, and how its detail ends: the last words of a whole row.
+// A log row's result, and how its detail ends: the last words of a whole row,
+// and the run's end that writes them, where one does.
 struct Ending
 {
     const char* result;
     const char* words;
+    std::optional<RunEnd> end;
 };
 constexpr char kWriting[] = "writing";
 constexpr char kInterrupted[] = "the run ended while it was written";
 constexpr Ending kEndings[] = {
-    {"issued", "verified"},
-    {"incomplete", "the card went away"},
-    {"incomplete", "another card came"},
-    {"incomplete", kInterrupted},
-    {"stopped", "stopped"},
-    {"failed", "not read back as written"},
-    {"failed", "not all written"},
-    {"failed", "no reader"},
-    {"failed", "write failed"},
-    {"failed", "no backup"},
-    {"failed", "card size unknown"},
-    {"failed", "card size differs"},
-    {kWriting, kWriting},
+    {"issued", "verified", {}},
+    {"incomplete", "the card went away", RunEnd::CardGone},
+    {"incomplete", "another card came", RunEnd::CardChanged},
+    {"incomplete", kInterrupted, {}},
+    {"stopped", "stopped", RunEnd::Stopped},
+    {"failed", "not read back as written", {}},
+    {"failed", "not all written", {}},
+    {"failed", "no reader", RunEnd::NoReader},
+    {"failed", "write failed", RunEnd::WriteFailed},
+    {"failed", "no backup", RunEnd::NoBackup},
+    {"failed", "card size unknown", RunEnd::SizeUnknown},
+    {"failed", "card size differs", RunEnd::SizeMismatch},
+    {kWriting, kWriting, {}},
 };
 
 // The log's result and ending of a card: what was written, and how it ended.
@@ -98,20 +101,16 @@ std::pair<const char*, const char*> Outcome(const IssueResult& r)
 {
     if (r.Issued())
         return {"issued", "verified"};
-    const RunEnd end = r.write.end != RunEnd::Done ? r.write.end : r.readBack;
-    switch (end) {
-    case RunEnd::Stopped:
-    case RunEnd::Cancelled:
-        return {"stopped", "stopped"};
-    case RunEnd::CardGone:
-        return {"incomplete", "the card went away"};
-    case RunEnd::CardChanged:
-        return {"incomplete", "another card came"};
-    case RunEnd::Done:
+    RunEnd end = r.write.end != RunEnd::Done ? r.write.end : r.readBack;
+    if (end == RunEnd::Done)
         return {"failed", r.unverified.isEmpty() ? "not all written" : "not read back as written"};
-    default:
-        return {"failed", RunEndText(end)};
-    }
+    // Cancel and a signal are one stop to the log.
+    if (end == RunEnd::Cancelled)
+        end = RunEnd::Stopped;
+    for (const Ending& e : kEndings)
+        if (e.end == end)
+            return {e.result, e.words};
+    return {"failed", RunEndText(end)};
 }
 
 // The detail: the blocks written and not, the backup, and the ending last.
@@ -221,12 +220,6 @@ void CardWatch::Release(CommandLink& link, const Addressee& to)
     on_ = false;
 }
 
-QString UidOfBlock0(const QString& block0)
-{
-    const auto bytes = ParseBlockHex(block0);
-    return bytes ? UidOfBlock0(*bytes) : QString();
-}
-
 CardImage WithNumber(const CardImage& image, int block, int32_t number)
 {
     CardImage numbered = image;
@@ -298,12 +291,11 @@ bool WholeIssueRow(const QStringList& row)
 
 bool IssueBatch::AddRow(const QStringList& row, QString* error)
 {
-    bool ok = false;
-    const int n = row[0].toInt(&ok);
-    if (!ok || n < 1) {
-        *error = QStringLiteral("\"%1\" is no row number").arg(row[0]);
+    const auto rowNumber = reader::RowNumber(row[0], error);
+    if (!rowNumber)
         return false;
-    }
+    const int n = *rowNumber;
+    bool ok = false;
     qint64 number = -1;
     if (!row[3].isEmpty()) {
         number = row[3].toLongLong(&ok);

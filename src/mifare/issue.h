@@ -4,7 +4,6 @@
 // between cards, and each card's write followed by a read-back of every block
 // it wrote, with the card's UID checked before and after.
 
-#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -35,9 +34,6 @@ private:
     int loaded_ = -1; // index of the key loaded
     int key_ = 0;     // the key that worked last, tried first
 };
-
-// The card's UID from a block 0 read as 32 digits: 4 or 7 bytes, as its layout tells.
-QString UidOfBlock0(const QString& block0);
 
 // `image` with a running number in `block` as a value block (its own address).
 CardImage WithNumber(const CardImage& image, int block, int32_t number);

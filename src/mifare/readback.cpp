@@ -1,7 +1,5 @@
 #include "readback.h"
 
-#include "issue.h"
-
 namespace mifare {
 
 InForce TrailerInForce(int sector, const CardImage& source, const QList<WriteStep>& steps,
@@ -40,12 +38,9 @@ QList<KeyType> Readers(int block, const InForce& f)
     const int sector = SectorOfBlock(block);
     const Condition trailer = (*f.conditions)[3];
     const bool isTrailer = block == TrailerBlock(sector);
-    const Caption who =
-        isTrailer
-            ? RightOf(Group::AccessRead, trailer, trailer)
-            : RightOf(Group::Read,
-                      (*f.conditions)[size_t(AccessGroup(sector, block - FirstBlock(sector)))],
-                      trailer);
+    const Caption who = isTrailer
+                            ? RightOf(Group::AccessRead, trailer, trailer)
+                            : RightOf(Group::Read, ConditionIn(*f.conditions, block), trailer);
     QList<KeyType> types;
     for (KeyType t : {KeyType::A, KeyType::B})
         if (Allows(who, t))

@@ -40,26 +40,24 @@ Return AwaitReturn(link::Link& link, const link::DeviceInfo& reader,
     link.TellUnplugged();
     using Clock = std::chrono::steady_clock;
     std::chrono::milliseconds retry = kFirstRetry;
-    bool tried = false;
-    Clock::time_point triedAt{};
+    std::optional<Clock::time_point> triedAt;
     for (;;) {
         if (stop() || link::StopRequested()) {
             link.TellGivenUp();
             return Return::Stopped;
         }
         if (const auto back = watcher.Find(reader)) {
-            if (!tried || Clock::now() - triedAt >= retry) {
+            if (!triedAt || Clock::now() - *triedAt >= retry) {
                 if (link.Reopen(back->device)) {
                     link.TellBack();
                     return Return::Back;
                 }
-                if (tried)
+                if (triedAt)
                     retry = std::min<std::chrono::milliseconds>(retry * 2, kLastRetry);
-                tried = true;
                 triedAt = Clock::now();
             }
         } else {
-            tried = false;
+            triedAt.reset();
             retry = kFirstRetry;
         }
         link.ProcessEvents();

@@ -54,12 +54,22 @@ std::optional<WiegandFields> DecodeWiegand(int bits, uint64_t value)
     return std::nullopt;
 }
 
-QStringList EnrollRow(int n, const QString& time, const QString& hex,
-                      const std::optional<uint64_t>& decimal, int bits)
+namespace {
+
+// A card's facility and number in a Wiegand format, from its hex.
+std::optional<WiegandFields> FieldsOfHex(const QString& hex, int bits)
 {
     bool ok = false;
     const uint64_t value = hex.toULongLong(&ok, 16);
-    const auto fields = ok ? DecodeWiegand(bits, value) : std::nullopt;
+    return ok ? DecodeWiegand(bits, value) : std::nullopt;
+}
+
+} // namespace
+
+QStringList EnrollRow(int n, const QString& time, const QString& hex,
+                      const std::optional<uint64_t>& decimal, int bits)
+{
+    const auto fields = FieldsOfHex(hex, bits);
     return {QString::number(n),
             time,
             hex,
@@ -84,9 +94,7 @@ namespace {
 // The credential's key, where the format carries one.
 std::optional<QString> Credential(const QString& hex, int bits)
 {
-    bool ok = false;
-    const uint64_t value = hex.toULongLong(&ok, 16);
-    const auto fields = ok ? DecodeWiegand(bits, value) : std::nullopt;
+    const auto fields = FieldsOfHex(hex, bits);
     if (!fields)
         return std::nullopt;
     return QStringLiteral("%1:%2:%3")
@@ -145,14 +153,23 @@ void Enrolled::Add(int n, const QString& hex, int format)
     last = std::max(last, n);
 }
 
-bool Enrolled::AddRow(const QStringList& row, QString* error)
+std::optional<int> RowNumber(const QString& field, QString* error)
 {
     bool ok = false;
-    const int n = row[0].toInt(&ok);
-    if (!ok || n < 1) {
-        *error = QStringLiteral("\"%1\" is no row number").arg(row[0]);
+    const int n = field.toInt(&ok);
+    if (ok && n >= 1)
+        return n;
+    *error = QStringLiteral("\"%1\" is no row number").arg(field);
+    return std::nullopt;
+}
+
+bool Enrolled::AddRow(const QStringList& row, QString* error)
+{
+    const auto number = RowNumber(row[0], error);
+    if (!number)
         return false;
-    }
+    const int n = *number;
+    bool ok = false;
     const int format = row[4].toInt(&ok);
     if (!ok || !DecodeWiegand(format, 0)) {
         *error = QStringLiteral("\"%1\" is no Wiegand format (26, 34 or 42)").arg(row[4]);

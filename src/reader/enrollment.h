@@ -23,6 +23,10 @@ std::optional<int> WiegandBitsOfSetting(int setting);
 // The reader's Wiegand output as its interface setting ("A") tells it.
 std::optional<int> ReadWiegandBits(link::CommandLink& link, const link::Addressee& to);
 
+// A list's or log's row number from its first field: 1 or more; none, with
+// `error`, for anything else.
+std::optional<int> RowNumber(const QString& field, QString* error);
+
 struct WiegandFields
 {
     std::optional<uint64_t> facility; // none in a format without one

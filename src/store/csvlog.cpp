@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -109,12 +108,8 @@ bool CsvList::Open(const QString& path, const CsvFormat& format, const RowSink& 
         if (errno != ENOENT)
             return Fail(error, DiskReason(errno));
         // A new list: made once the run has its reader, in a folder that takes it.
-        const QFileInfo folder(QFileInfo(path_).absolutePath());
-        if (!folder.isDir())
-            return Fail(error, QStringLiteral("no folder %1").arg(folder.filePath()));
-        if (!folder.isWritable())
-            return Fail(error, QStringLiteral("cannot write in %1").arg(folder.filePath()));
-        return true;
+        const QString refusal = FolderRefusal(path_);
+        return refusal.isEmpty() || Fail(error, refusal);
     }
     struct stat st
     {
@@ -253,7 +248,6 @@ bool CsvList::Create(QString* error)
     if (fd < 0)
         return Fail(error,
                     err == EEXIST ? QStringLiteral("in use by another run") : DiskReason(err));
-    SyncFolder(QFileInfo(path_).absolutePath());
     fd_ = fd;
     size_ = header.size();
     return true;

@@ -65,19 +65,23 @@ int CreateWhole(const QString& path, const QByteArray& data,
     const bool linked = Disk().link(temp.constData(), to.constData()) == 0;
     err = linked ? 0 : errno;
     ::unlink(temp.constData());
-    if (linked)
-        return fd;
-    ::close(fd);
-    if (!NoHardLinks(err))
-        return -1;
-    // No hard links here (vfat): created under its own name with O_EXCL, and
-    // removed again where that fails, as it is ours.
-    fd = ::open(to.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        err = errno;
-        return -1;
+    if (!linked) {
+        ::close(fd);
+        if (!NoHardLinks(err))
+            return -1;
+        // No hard links here (vfat): created under its own name with O_EXCL,
+        // and removed again where that fails, as it is ours.
+        fd = ::open(to.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            err = errno;
+            return -1;
+        }
+        if (!Fill(fd, data, ready, to.constData(), err))
+            return -1;
     }
-    return Fill(fd, data, ready, to.constData(), err) ? fd : -1;
+    // The new name lasts a crash too.
+    SyncFolder(QFileInfo(path).absolutePath());
+    return fd;
 }
 
 QString ThroughLinks(const QString& path)
@@ -117,6 +121,16 @@ bool SaveFileAtomically(const QString& path, const QByteArray& data, QString* er
     return true;
 }
 
+QString FolderRefusal(const QString& path)
+{
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("no folder %1").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("cannot write in %1").arg(folder.filePath());
+    return {};
+}
+
 QString NotAFileToReplace(const QString& path)
 {
     struct stat st
@@ -137,7 +151,6 @@ bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* e
     if (fd < 0)
         return Fail(error, path, err == EEXIST ? QStringLiteral("exists") : DiskReason(err));
     ::close(fd);
-    SyncFolder(QFileInfo(path).absolutePath());
     return true;
 }
 
@@ -155,7 +168,6 @@ std::optional<QString> SaveNewFile(const QString& folder, const QString& stem,
         const int fd = CreateWhole(path, data, {}, err);
         if (fd >= 0) {
             ::close(fd);
-            SyncFolder(folder);
             return path;
         }
         if (err != EEXIST) {

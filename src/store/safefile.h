@@ -26,7 +26,8 @@ bool SaveFileExclusively(const QString& path, const QByteArray& data, QString* e
 // it open: written and synced under a private temporary name, `ready` run on
 // it first (a list locks itself), then linked into place, which never replaces
 // a file; where the file system has no hard links, created with O_EXCL under
-// its name instead. The descriptor, or -1 with `err` (EEXIST: the name is taken).
+// its name instead; its folder synced. The descriptor, or -1 with `err`
+// (EEXIST: the name is taken).
 int CreateWhole(const QString& path, const QByteArray& data,
                 const std::function<bool(int fd)>& ready, int& err);
 
@@ -44,6 +45,9 @@ QString ThroughLinks(const QString& path);
 // Why `path` (links resolved) may not be replaced by a saved file: a folder,
 // a device or a pipe; "" for a regular file or none at all.
 QString NotAFileToReplace(const QString& path);
+// Why a new file cannot be made at `path`: "no folder F" or "cannot write in
+// F"; "" where its folder takes it.
+QString FolderRefusal(const QString& path);
 
 // `stem` with everything but ASCII letters, digits and '-' made '_', and
 // "unknown" for nothing: safe as part of a file name.
