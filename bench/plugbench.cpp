@@ -80,8 +80,13 @@ int main(int argc, char** argv)
     if (!watch.waitForStarted())
         return 1;
     QByteArray said;
-    while (!(said += watch.readAllStandardError()).contains("watching"))
+    while (!(said += watch.readAllStandardError()).contains("watching")) {
+        if (watch.state() == QProcess::NotRunning) {
+            std::printf("watch did not start: %s\n", said.constData());
+            return 1;
+        }
         watch.waitForReadyRead(10);
+    }
 
     std::vector<double> toWindow, toWatch;
     for (int i = 0; i < kPlugs; ++i) {

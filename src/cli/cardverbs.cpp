@@ -19,6 +19,7 @@
 #include "mifare/keylist.h"
 #include "mifare/valueblock.h"
 #include "mifare/wholecard.h"
+#include "store/diskcalls.h"
 #include "store/safefile.h"
 #include "store/statefolder.h"
 #include "verb.h"
@@ -422,11 +423,12 @@ int MifareDump(Context& c)
         else if (reached) {
             const QByteArray dump = mifare::WriteDump(result.image, format);
             // A full disk or a closed reader of stdout loses the image: said, exit 1.
+            errno = 0;
             if (std::fwrite(dump.constData(), 1, size_t(dump.size()), stdout) !=
                     size_t(dump.size()) ||
                 std::fflush(stdout) != 0) {
                 c.out.Failure(c.Name(), QStringLiteral("cannot write the image to stdout"),
-                              QString::fromLocal8Bit(std::strerror(errno)).toLower());
+                              DiskReason(errno ? errno : EIO));
                 return kExitReader;
             }
         }

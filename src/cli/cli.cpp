@@ -29,7 +29,7 @@ using namespace cli;
 // to stop, so that what runs ends, its guards restore and close the port, and
 // the tool then ends as the signal would have ended it. SIGPIPE is caught too:
 // a write to a closed pipe then fails, and the run ends the same way.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+using link::kStopSignals;
 
 void OnStopSignal(int signal)
 {

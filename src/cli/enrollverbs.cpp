@@ -69,11 +69,11 @@ int Enroll(Context& c)
     reader::CardPresence presence;
     QString failed;
     const int code = WithReader(c, [&](link::Link& l, const Addressee& to) {
-        // The reader answered where it was identified, or told its format.
-        bool heard = !c.Flag("id");
+        // The reader answered where it told its format.
+        bool heard = false;
         if (!bits) {
             bits = reader::ReadWiegandBits(l, to);
-            heard = heard || bits.has_value();
+            heard = bits.has_value();
         }
         if (!bits) {
             c.refusal = QStringLiteral("the reader did not tell its Wiegand format: give "
@@ -83,7 +83,7 @@ int Enroll(Context& c)
         // A new list is made only now that the reader answered.
         if (!list.Exists() && !heard && !ReaderAnswered(c, l, to))
             return false;
-        if (!list.Exists() && !list.Create(&error))
+        if (!list.Create(&error))
             throw UsageError{error};
         return reader::ReadCards(
             l, to, false, [] { return QStringLiteral("Card ID"); },

@@ -166,7 +166,7 @@ int MifareIssue(Context& c)
         // A new log is made only now that the reader answered.
         if (!log.Exists() && !ReaderAnswered(c, l, to))
             return false;
-        if (!log.Exists() && !log.Create(&error))
+        if (!log.Create(&error))
             throw UsageError{error};
         end = mifare::RunIssueBatch(l, to, batch, hooks, progress);
         c.refusal = end.logError;

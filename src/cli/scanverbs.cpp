@@ -379,10 +379,8 @@ int Scan(Context& c)
     reader::ScanResult result = reader::Scan(link, r, progress);
     // --wait: each device plugged in meanwhile is scanned, until one has a
     // reader or the time is up.
-    bool waited = false;
     while (!result.identified && !link::StopRequested()) {
         const int came = waiting.Next(c);
-        waited = c.Flag("wait");
         if (came == 0)
             break;
         reader::ScanRequest plugged = r;
@@ -392,7 +390,7 @@ int Scan(Context& c)
     }
     if (link::StopRequested())
         return Interrupted(c);
-    if (!result.identified && waited) {
+    if (!result.identified && c.Flag("wait")) {
         c.out.Failure(c.Name(), QStringLiteral("no reader found"),
                       QStringLiteral("no device with a reader was plugged in%1 within %2 s")
                           .arg(port ? QStringLiteral(" on ") + PortLabel(*port) : QString())
@@ -420,8 +418,6 @@ int Scan(Context& c)
     return kExitOk;
 }
 
-namespace {
-
 QJsonObject UsbJson(const link::UsbIdentity& usb)
 {
     QJsonObject o;
@@ -435,6 +431,8 @@ QJsonObject UsbJson(const link::UsbIdentity& usb)
             o.insert(QLatin1String(key), QString::fromStdString(*value));
     return o;
 }
+
+namespace {
 
 // [Ports] lines that pin each USB adapter there now to its COM number by its
 // by-id name, which stays when adapters come up in another order. One on no

@@ -63,7 +63,7 @@ struct Arrivals final : link::PortObserver
     int came = 0;
     void DeviceAdded(const link::DeviceInfo& d) override
     {
-        if (came == 0 && d.port >= 1 && d.port <= 16 && (port == 0 || d.port == port))
+        if (came == 0 && d.port != 0 && (port == 0 || d.port == port))
             came = d.port;
     }
 };
@@ -80,8 +80,9 @@ void SettlePlugged(int port, const QDeadlineTimer& deadline)
     probe.Close();
 }
 
-} // namespace
-
+// Waits for a device to be plugged in on COM `port` (any COM number for 0)
+// until `deadline`, and a moment more for it to open: its COM number, or 0
+// when none came or a stop was asked for.
 int AwaitDevice(link::PortWatcher& watcher, int port, const QDeadlineTimer& deadline)
 {
     Arrivals arrivals;
@@ -94,6 +95,8 @@ int AwaitDevice(link::PortWatcher& watcher, int port, const QDeadlineTimer& dead
         SettlePlugged(arrivals.came, deadline);
     return arrivals.came;
 }
+
+} // namespace
 
 Waiting::Waiting(const Context& c, std::optional<int> port)
     : port_(port.value_or(0)), seconds_(c.Int("wait", 1, 86400).value_or(0)),
@@ -250,7 +253,7 @@ int WithReader(Context& c, const std::function<bool(link::Link&, const Addressee
             break;
         }
         link.ClosePort();
-        if (!link::StopRequested() && waiting.Next(c) != 0)
+        if (waiting.Next(c) != 0)
             continue;
         if (link::StopRequested())
             return Interrupted(c);

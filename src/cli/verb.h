@@ -126,6 +126,8 @@ struct Context
 QString PortLabel(int port);
 // The "port" of a JSON line: a COM number as a number, a URL given on its own as the URL.
 QJsonValue PortJson(int port);
+// A USB adapter's identity as JSON: the fields that are known.
+QJsonObject UsbJson(const link::UsbIdentity& usb);
 
 // The port, line setting and type an operation addresses.
 struct Target
@@ -159,11 +161,6 @@ bool ReaderAnswered(Context& c, link::Link& link, const Addressee& to);
 int Setting(Context& c, const std::function<bool(link::Link&, const Addressee&)>& command);
 // The failure line of a run that a signal stopped.
 int Interrupted(Context& c);
-
-// Waits for a device to be plugged in on COM `port` (any COM number for 0)
-// until `deadline`, and a moment more for it to open: its COM number, or 0
-// when none came or a stop was asked for.
-int AwaitDevice(link::PortWatcher& watcher, int port, const QDeadlineTimer& deadline);
 
 // --wait SECONDS: the devices watched from the start of the run, so that one
 // plugged in meanwhile is not missed. Without the option it waits for nothing.

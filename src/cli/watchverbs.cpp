@@ -44,18 +44,8 @@ private:
             o.insert("port", d.port);
         if (!d.byId.empty())
             o.insert("byId", QString::fromStdString(d.byId));
-        if (d.usb.Known()) {
-            QJsonObject usb;
-            const std::pair<const char*, const std::string*> fields[] = {
-                {"vendor", &d.usb.vendor}, {"product", &d.usb.product},
-                {"serial", &d.usb.serial}, {"manufacturer", &d.usb.manufacturer},
-                {"name", &d.usb.name},
-            };
-            for (const auto& [key, value] : fields)
-                if (!value->empty())
-                    usb.insert(QLatin1String(key), QString::fromStdString(*value));
-            o.insert("usb", usb);
-        }
+        if (d.usb.Known())
+            o.insert("usb", UsbJson(d.usb));
         QString plain =
             QStringLiteral("%1 %2 %3 %4")
                 .arg(time, event,

@@ -187,7 +187,7 @@ void TfrmBadgeDesk::btnStartClick()
                                if (!bits)
                                    return false;
                                // A new list is made only once the reader answered.
-                               if (!file_->Exists() && !file_->Create(&failed)) {
+                               if (!file_->Create(&failed)) {
                                    ui->lblMessage->setText(Msg("Cannot save the list:") +
                                                            QStringLiteral(" ") + failed);
                                    return false;
@@ -247,7 +247,7 @@ bool TfrmBadgeDesk::SaveList(const QString& path)
         // The list itself: every row is on it already, and the desk goes on
         // appending to it. Replacing it would leave the desk writing to a
         // file no longer there.
-        if (!file_->Exists() && !file_->Create(&error)) {
+        if (!file_->Create(&error)) {
             ui->lblMessage->setText(Msg("Cannot save the list:") + QStringLiteral(" ") + error);
             return false;
         }

@@ -313,7 +313,7 @@ void TfrmCard::ShowRunning()
     // Cancel stops this window's run, whichever it is, the issue dialog's too.
     ui->btnCancel->setEnabled(Running() && !main_.Runs().Stopping());
     if (issueDialog_)
-        issueDialog_->ShowRunning(busy);
+        issueDialog_->ShowRunning();
 }
 
 void TfrmCard::RunHere(QWidget* owner, const std::function<void()>& body)
@@ -554,7 +554,7 @@ void TfrmCard::btnIssueClick()
         issueDialog_ = new TdlgIssue(*this, main_.Runs(),
                                      [this](const TdlgIssue::Settings& s) { IssueRun(s); });
         issueDialog_->ApplyLanguage(language_);
-        issueDialog_->ShowRunning(main_.Runs().Running());
+        issueDialog_->ShowRunning();
     }
     issueDialog_->show();
     issueDialog_->raise();
@@ -619,7 +619,7 @@ void TfrmCard::IssueRun(const TdlgIssue::Settings& settings)
         main_.RunOperation({"Issue cards", "Issue cards ok.", "Issue cards error!"},
                            [&](link::CommandLink& link, const link::Addressee& to) {
                                // A new log is made only once the reader answered.
-                               if (!log.Exists() && !log.Create(&end.logError))
+                               if (!log.Create(&end.logError))
                                    return false;
                                end = mifare::RunIssueBatch(link, to, batch, hooks, progress);
                                return end.logError.isEmpty();

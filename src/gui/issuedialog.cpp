@@ -55,8 +55,9 @@ void TdlgIssue::ShowMessage(const QString& text)
     ui->lblMessage->setText(text);
 }
 
-void TdlgIssue::ShowRunning(bool running)
+void TdlgIssue::ShowRunning()
 {
+    const bool running = runs_.Running();
     const bool mine = running && runs_.RunsIn(this);
     ui->btnStart->setEnabled(!running);
     ui->btnStop->setEnabled(mine);

@@ -42,7 +42,7 @@ public:
     void ShowRow(const QStringList& row, bool issued);
     void ShowMessage(const QString& text);
     // The buttons as the run frame has it.
-    void ShowRunning(bool running);
+    void ShowRunning();
 
     void btnStartClick();
     void btnStopClick();

@@ -51,7 +51,7 @@ QString TfrmModule::PortMessage() const
 
 void TfrmModule::PortMessages::DeviceAdded(const link::DeviceInfo& info)
 {
-    if (info.port < 1 || info.port > 16)
+    if (info.port == 0)
         return;
     // A USB adapter by its product and serial number, anything else by the
     // device it leads to.
@@ -72,7 +72,7 @@ void TfrmModule::PortMessages::DeviceAdded(const link::DeviceInfo& info)
 
 void TfrmModule::PortMessages::DeviceRemoved(const link::DeviceInfo& info)
 {
-    if (info.port >= 1 && info.port <= 16)
+    if (info.port != 0)
         w_.ui->sbComm->showMessage(w_.Msg("COM%1 unplugged").arg(info.port), kPlugMessageMs);
 }
 

@@ -36,6 +36,13 @@ std::string Env(const char* name)
     return value != nullptr ? value : "";
 }
 
+// $TESMORA_SYSFS_ROOT, else /sys: tests give a tree of their own.
+std::string SysfsRoot()
+{
+    const std::string root = Env("TESMORA_SYSFS_ROOT");
+    return root.empty() ? "/sys" : root;
+}
+
 std::string RealPath(const std::string& path)
 {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -91,6 +98,28 @@ UsbIdentity UsbOf(uint64_t rdev)
     return {};
 }
 
+} // namespace
+
+bool SameDevice(const DeviceInfo& a, const DeviceInfo& b)
+{
+    return (!a.byId.empty() && a.byId == b.byId) ||
+           (!a.usb.serial.empty() && a.usb.serial == b.usb.serial);
+}
+
+std::string PortFolder()
+{
+    std::string dir = Env("TESMORA_PORT_DIR");
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+std::string ByIdFolder()
+{
+    const std::string dir = PortFolder();
+    return dir.empty() ? "/dev/serial/by-id" : dir + "/by-id";
+}
+
 // The by-id link that leads to the device, the first by name.
 std::string ByIdOf(uint64_t rdev)
 {
@@ -115,30 +144,6 @@ std::string ByIdOf(uint64_t rdev)
             return folder + "/" + name;
     }
     return {};
-}
-
-} // namespace
-
-bool SameDevice(const DeviceInfo& a, const DeviceInfo& b)
-{
-    return (!a.byId.empty() && a.byId == b.byId) ||
-           (!a.usb.serial.empty() && a.usb.serial == b.usb.serial);
-}
-
-std::string SysfsRoot()
-{
-    const std::string root = Env("TESMORA_SYSFS_ROOT");
-    return root.empty() ? "/sys" : root;
-}
-
-std::string ByIdFolder()
-{
-    std::string dir = Env("TESMORA_PORT_DIR");
-    if (dir.empty())
-        return "/dev/serial/by-id";
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir + "/by-id";
 }
 
 DeviceInfo DescribeDevice(const std::string& path)

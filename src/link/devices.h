@@ -37,11 +37,13 @@ struct DeviceInfo
 // The same device as `b`: the same by-id name, or the same USB serial number.
 bool SameDevice(const DeviceInfo& a, const DeviceInfo& b);
 
-// $TESMORA_SYSFS_ROOT, else /sys: tests give a tree of their own.
-std::string SysfsRoot();
+// $TESMORA_PORT_DIR without a trailing '/', or "" where it is not set.
+std::string PortFolder();
 // Where the by-id names live: "by-id" in $TESMORA_PORT_DIR when that is set, else
 // /dev/serial/by-id.
 std::string ByIdFolder();
+// The by-id name that leads to character device `rdev`, or "".
+std::string ByIdOf(uint64_t rdev);
 
 // The device at `path` (a link is followed): its number, USB identity and
 // by-id name. Only `device` is set where it is no character device. The COM

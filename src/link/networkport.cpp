@@ -331,6 +331,8 @@ std::string NetworkPort::ReachableText() const
 
 OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
 {
+    // A detail belongs to this try alone: a busy retry starts afresh.
+    lastDetail_.clear();
     OpenError error = Connect(url);
     if (error == OpenError::None && isTelnet_) {
         error = Negotiate();
@@ -339,9 +341,10 @@ OpenError NetworkPort::TryOpen(const PortUrl& url, std::string_view mode)
     } else if (error == OpenError::None) {
         // A raw server that already has a client says so and closes at once;
         // its words can come before the close does.
-        WaitFor([this] { return hungUp_ || SaysBusy(in_); },
-                Clock::now() + (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait));
-        if (!hungUp_ && SaysBusy(in_))
+        if (WaitFor([this] { return SaysBusy(in_); },
+                    Clock::now() +
+                        (certificateRequested_ ? kCertificateVerdictWait : kRawBusyWait)) &&
+            !hungUp_)
             error = OpenError::Busy;
     }
     if (hungUp_ && error != OpenError::Interrupted) {

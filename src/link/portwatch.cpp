@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include <QDateTime>
+
 #include <dirent.h>
 #include <poll.h>
 #include <pthread.h>
@@ -30,23 +32,6 @@ constexpr auto kByIdSettle = std::chrono::milliseconds(400);
 constexpr int kReadsPerTurn = 16;
 constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                            IN_MOVE_SELF | IN_ONLYDIR;
-// The signals that stop a run (Ctrl-C and its kind): a wait lets them in only
-// inside ppoll, so that one that comes just before it still ends it.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
-int64_t NowMsecs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::string WithoutSlash(std::string dir)
-{
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir;
-}
 
 // "COMn" with n a number: the port folder's entries.
 bool ComEntry(const std::string& name)
@@ -59,9 +44,9 @@ bool ComEntry(const std::string& name)
 
 PortWatcher::PortWatcher()
 {
-    const char* dir = std::getenv("TESMORA_PORT_DIR");
-    portFolder_ = dir != nullptr && *dir != '\0';
-    devices_ = portFolder_ ? WithoutSlash(dir) : "/dev";
+    const std::string dir = PortFolder();
+    portFolder_ = !dir.empty();
+    devices_ = portFolder_ ? dir : "/dev";
     byId_ = ByIdFolder();
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0)
@@ -127,7 +112,7 @@ void PortWatcher::Arm()
             for (Entry& e : present_) {
                 if (!e.info.byId.empty())
                     continue;
-                e.info.byId = DescribeDevice(e.info.device).byId;
+                e.info.byId = ByIdOf(e.info.rdev);
                 if (e.due && !e.info.byId.empty()) {
                     e.due.reset();
                     Report(true, e.info);
@@ -190,7 +175,7 @@ void PortWatcher::Added(const std::string& path, bool report)
     Entry e;
     e.info = DescribeDevice(path);
     e.info.port = PortOf(path, e.info.rdev);
-    e.info.msecs = NowMsecs();
+    e.info.msecs = QDateTime::currentMSecsSinceEpoch();
     // udev makes the by-id link just after the device: wait for it a moment.
     if (report && e.info.usb.Known() && e.info.byId.empty())
         e.due = Clock::now() + kByIdSettle;
@@ -211,7 +196,7 @@ void PortWatcher::Removed(const std::string& path)
     if (gone.due)
         Report(true, gone.info);
     DeviceInfo info = gone.info;
-    info.msecs = NowMsecs();
+    info.msecs = QDateTime::currentMSecsSinceEpoch();
     Report(false, info);
 }
 
@@ -243,7 +228,7 @@ void PortWatcher::Handle(const ::inotify_event& e)
         rearm_ = true;
         Rescan(true);
         for (Entry& entry : present_)
-            if (const std::string byId = DescribeDevice(entry.info.device).byId; !byId.empty())
+            if (const std::string byId = ByIdOf(entry.info.rdev); !byId.empty())
                 entry.info.byId = byId;
         return;
     }

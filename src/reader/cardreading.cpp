@@ -40,24 +40,26 @@ Return AwaitReturn(link::Link& link, const link::DeviceInfo& reader,
     link.TellUnplugged();
     using Clock = std::chrono::steady_clock;
     std::chrono::milliseconds retry = kFirstRetry;
-    std::optional<Clock::time_point> triedAt;
+    bool tried = false;
+    Clock::time_point triedAt{};
     for (;;) {
         if (stop() || link::StopRequested()) {
             link.TellGivenUp();
             return Return::Stopped;
         }
         if (const auto back = watcher.Find(reader)) {
-            if (!triedAt || Clock::now() - *triedAt >= retry) {
+            if (!tried || Clock::now() - triedAt >= retry) {
                 if (link.Reopen(back->device)) {
                     link.TellBack();
                     return Return::Back;
                 }
-                if (triedAt)
+                if (tried)
                     retry = std::min<std::chrono::milliseconds>(retry * 2, kLastRetry);
+                tried = true;
                 triedAt = Clock::now();
             }
         } else {
-            triedAt.reset();
+            tried = false;
             retry = kFirstRetry;
         }
         link.ProcessEvents();

@@ -127,8 +127,7 @@ MifareCard::MifareCard(const std::array<uint8_t, 4>& uid, MifareSize size)
 {
 }
 
-MifareCard::MifareCard(const std::vector<uint8_t>& uid, MifareSize size)
-    : size_(size), uidSize_(uid.size())
+MifareCard::MifareCard(const std::vector<uint8_t>& uid, MifareSize size) : size_(size)
 {
     if (uid.size() != 4 && uid.size() != 7)
         throw std::invalid_argument("a MIFARE Classic UID has 4 or 7 bytes");
@@ -148,12 +147,6 @@ MifareCard::MifareCard(const std::vector<uint8_t>& uid, MifareSize size)
     for (int s = 0; s < Sectors(); ++s)
         SetTrailer(s, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0x07, 0x80, 0x69},
                    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-}
-
-std::vector<uint8_t> MifareCard::Uid() const
-{
-    const MifareBlock& b0 = Raw(0);
-    return std::vector<uint8_t>(b0.data(), b0.data() + uidSize_);
 }
 
 int MifareCard::SectorOf(int block)

@@ -84,8 +84,6 @@ public:
     }
 
     MifareSize Size() const { return size_; }
-    // The UID as block 0 holds it now: 4 or 7 bytes, as the card was made.
-    std::vector<uint8_t> Uid() const;
     int Sectors() const { return size_ == MifareSize::k1K ? 16 : kSectors; }
     int Blocks() const { return size_ == MifareSize::k1K ? 64 : kBlocks; }
 
@@ -119,7 +117,6 @@ public:
 private:
     bool Authenticate(int sector, MifareKeyType t, const MifareKey& key) const;
     MifareSize size_;
-    size_t uidSize_;
     std::array<MifareBlock, kBlocks> blocks_{};
 };
 
