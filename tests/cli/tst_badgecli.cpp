@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 
 #include "cliworld.h"
+#include "filemodes.h"
 #include "handlers.h"
 
 namespace {
@@ -19,12 +20,7 @@ const QStringList kReader{"--port", "3", "--type", "4", "--mode", "5", "--json"}
 // before sectors 1, 2 and 3 (after writes) and twice in the read-back.
 constexpr int kReads = 7;
 const QByteArray kEnrollHeader = "n,time,card,decimal,wiegand,facility,number\n";
-
-QByteArray Contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
-}
+const QStringList kNoFile{"(no file)"};
 
 // The rows of a CSV file, header left out, each without its time (field 1).
 QStringList RowsWithoutTime(const QString& path)
@@ -53,12 +49,13 @@ emu::MifareCard Card(const QByteArray& uid)
     return emu::MifareCard(std::vector<uint8_t>(bytes.begin(), bytes.end()), emu::MifareSize::k1K);
 }
 
-// A log's end rows (its "writing" rows left out), without their time: n, uid, number, result.
-QStringList Ends(const QString& log)
+// A log's end rows (its "writing" rows too, where asked), without their time:
+// n, uid, number, result.
+QStringList Ends(const QString& log, bool writing = false)
 {
     QStringList ends;
     for (const QString& row : RowsWithoutTime(log))
-        if (row.section(',', 3, 3) != "writing")
+        if (writing || row.section(',', 3, 3) != "writing")
             ends << row.section(',', 0, 3);
     return ends;
 }
@@ -241,12 +238,11 @@ private slots:
             << first + "\n"
             << QStringList{"--wiegand", "34"} << 2
             << QStringList{"1,00BC614E,0012345678,26,188,24910"} << "26-bit";
-        const QStringList none{"(no file)"};
         QTest::newRow("no port, no new list")
-            << QByteArray() << QStringList{"--port", "9"} << 3 << none << "COM9";
+            << QByteArray() << QStringList{"--port", "9"} << 3 << kNoFile << "COM9";
         QTest::newRow("no answer, no new list")
             << QByteArray() << QStringList{"--id", "01", "--wiegand", "26", "--mode", "2"} << 1
-            << none << "the reader did not answer";
+            << kNoFile << "the reader did not answer";
         QTest::newRow("held by another run")
             << QByteArray() << QStringList{"HELD"} << 2 << QStringList{} << "in use by another run";
         QTest::newRow("the disk full") << kEnrollHeader << QStringList{"FULL"} << 1
@@ -256,7 +252,6 @@ private slots:
     }
     void enrollListEdges()
     {
-        const QStringList none{"(no file)"};
         QFETCH(QByteArray, before);
         QFETCH(QStringList, options);
         QFETCH(int, exit);
@@ -291,8 +286,8 @@ private slots:
         }
         QCOMPARE(r.exit, exit);
         QVERIFY2((r.err + r.out).contains(said), qPrintable(r.err + r.out));
-        QCOMPARE(QFile::exists(list), rows != none);
-        if (rows != none)
+        QCOMPARE(QFile::exists(list), rows != kNoFile);
+        if (rows != kNoFile)
             QVERIFY(RowsWithoutTime(list) == rows && Contents(list).endsWith('\n'));
         if (said.endsWith(".partial"))
             QCOMPARE(Contents(list + ".partial"), before.mid(kEnrollHeader.size()) + "\n");
@@ -318,14 +313,12 @@ private slots:
         const QString log = w.dir.filePath("issued.csv");
         const Run r = Issue(w, 3, log);
         QCOMPARE(r.exit, 1); // one card not issued
-        QStringList results;
-        for (const QString& row : RowsWithoutTime(log))
-            results << row.section(',', 0, 3);
         // Each card's row goes in before its first write, and again at its end.
-        QCOMPARE(results, (QStringList{"1,11111111,100,writing", "1,11111111,100,issued",
-                                       "2,22222222,101,writing", "2,22222222,101,issued",
-                                       "3,33333333,102,writing", "3,33333333,102,incomplete",
-                                       "4,44444444,103,writing", "4,44444444,103,issued"}));
+        QCOMPARE(Ends(log, true),
+                 (QStringList{"1,11111111,100,writing", "1,11111111,100,issued",
+                              "2,22222222,101,writing", "2,22222222,101,issued",
+                              "3,33333333,102,writing", "3,33333333,102,incomplete",
+                              "4,44444444,103,writing", "4,44444444,103,issued"}));
         const QString swapped = RowsWithoutTime(log)[5];
         QVERIFY2(swapped.contains("written 1 2; then 44444444 on the reader, which may have "
                                   "taken 4 5 6 instead;") &&

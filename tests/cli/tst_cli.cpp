@@ -917,8 +917,7 @@ private slots:
     void twoAdapters()
     {
         World world;
-        QTemporaryDir sys;
-        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        SysfsTree sys;
         const QString ports = QFileInfo(QString::fromStdString(world.PortPath(5))).path();
         UsbReader a(ports, sys.path(), 5, "A1B2C3"), b(ports, sys.path(), 6, "D4E5F6");
         QProcess watch, full;
@@ -935,7 +934,6 @@ private slots:
         a.Unplug();
         const Run events = World::Finish(watch, 10000);
         const Run stopped = World::Finish(full, 10000);
-        qunsetenv("TESMORA_SYSFS_ROOT");
         QCOMPARE(stopped.exit, 1);
         QVERIFY2((lost + stopped.err.toUtf8()).contains("cannot write to stdout"),
                  stopped.err.toUtf8().constData());

@@ -370,8 +370,7 @@ private slots:
     {
         QFETCH(bool, back);
         Fixture fx;
-        QTemporaryDir sys;
-        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        SysfsTree sys;
         emu::ReaderModel card;
         card.cards.Card("00BC614E");
         UsbReader first(fx.portDir(), sys.path(), 1, "R1"),
@@ -415,7 +414,6 @@ private slots:
         });
         steps.start(5);
         fx.Click(fx.ui()->btnReadCard);
-        qunsetenv("TESMORA_SYSFS_ROOT");
         QVERIFY(!w.CardReadRunning);
         QVERIFY(w.PortMessage() != waiting);
         QCOMPARE(fx.beeps, (std::vector<std::pair<int, int>>{{1000, 300}}));

@@ -364,9 +364,6 @@ private slots:
         TfrmCard::SetConfirmHook(nullptr);
     }
 
-    // Typed access bytes set the buttons as clicks on their conditions would,
-    // and leave the captions and the text alone; bad ones are refused with the
-    // trailer refusal's reason. The next click writes the whole text again.
     // The reader's line lost under a read: said so, not that the card went away.
     void portLostDuringRead()
     {
@@ -417,6 +414,9 @@ private slots:
         QCOMPARE(std::count(sent.begin(), sent.end(), std::string("A01B")), 3);
     }
 
+    // Typed access bytes set the buttons as clicks on their conditions would,
+    // and leave the captions and the text alone; bad ones are refused with the
+    // trailer refusal's reason. The next click writes the whole text again.
     void editorBothWays_data()
     {
         QTest::addColumn<QString>("typed");

@@ -167,8 +167,7 @@ private slots:
         QFETCH(QString, plugged);
         QFETCH(QString, unplugged);
         Fixture fx;
-        QTemporaryDir sys;
-        qputenv("TESMORA_SYSFS_ROOT", sys.path().toLocal8Bit());
+        SysfsTree sys;
         fx.StoreSystem("ScanCommNo", "5");
         TfrmModule& w = fx.OpenWindow();
         w.SetLanguage(language);
@@ -192,7 +191,6 @@ private slots:
         usb.Unplug();
         QTRY_COMPARE_WITH_TIMEOUT(w.PortMessage(), unplugged, 1000);
         QCOMPARE(fx.ui()->pnMsg->text(), before);
-        qunsetenv("TESMORA_SYSFS_ROOT");
     }
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Test support: file modes that hold for root too.
+// Test support: file modes that hold for root too, and what a file holds.
 
 #include <QFile>
 #include <QFileInfo>
@@ -42,4 +42,11 @@ inline void MakeReadOnly(const QString& file)
     QFile::setPermissions(QFileInfo(file).path(), QFile::ReadOwner | QFile::ExeOwner |
                                                       QFile::ReadGroup | QFile::ExeGroup |
                                                       QFile::ReadOther | QFile::ExeOther);
+}
+
+// A file's bytes, or "(none)" where it cannot be read.
+inline QByteArray Contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
 }

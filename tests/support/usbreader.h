@@ -18,6 +18,15 @@
 
 #include "readeremulator.h"
 
+// The test's own sysfs tree, named in TESMORA_SYSFS_ROOT while it lasts: a
+// failed check leaves no later test a tree that is gone.
+class SysfsTree : public QTemporaryDir
+{
+public:
+    SysfsTree() { qputenv("TESMORA_SYSFS_ROOT", path().toLocal8Bit()); }
+    ~SysfsTree() { qunsetenv("TESMORA_SYSFS_ROOT"); }
+};
+
 class UsbReader
 {
 public:

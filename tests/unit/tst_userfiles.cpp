@@ -9,17 +9,12 @@
 
 #include <cerrno>
 
+#include "filemodes.h"
 #include "store/csvlog.h"
 #include "store/diskcalls.h"
 #include "store/safefile.h"
 
 namespace {
-
-QByteArray Contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
-}
 
 QString FdName(int fd)
 {
