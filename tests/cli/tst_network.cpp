@@ -346,7 +346,8 @@ private slots:
     // scan and a dump with a CA file, a fingerprint or the store's [Tls];
     // the client certificate that a clientauth accepter asks; raw TCP over
     // TLS. Every refusal exits 3 with its reason before the reader hears a
-    // thing.
+    // thing. Over a plain port, each run that sends a key says once that keys
+    // cross the network unencrypted; with RequireTls the port is refused, exit 2.
     void tls()
     {
         World w;
@@ -354,7 +355,7 @@ private slots:
         m.mifare.card = emu::MifareCard(emu::MifareSize::k1K);
         // A device each: a device ser2net closes puts back the termios it
         // found, and would undo what another accepter's connection just set.
-        std::vector<emu::ReaderEmulator*> readers{&w.Add(3, m), &w.Add(4), &w.Add(6)};
+        std::vector<emu::ReaderEmulator*> readers{&w.Add(3, m), &w.Add(4), &w.Add(6), &w.Add(5, m)};
         const QString d = w.dir.path();
         const QString fingerprint = MakeCertificate(d, "server", "127.0.0.1");
         const QString other = MakeCertificate(d, "other", "127.0.0.1");
@@ -368,7 +369,8 @@ private slots:
             {"telnet(rfc2217)," + ssl + "),tcp", w.dir.filePath("ports/COM3"), "9600n81"},
             {ssl + "),tcp", w.dir.filePath("ports/COM4"), "19200e81"},
             {"telnet(rfc2217)," + ssl + ",clientauth),tcp", w.dir.filePath("ports/COM6"), "9600n81",
-             0, false, d + "/auth"}};
+             0, false, d + "/auth"},
+            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM5"), "9600n81"}};
         Ser2net server(d, e);
         const QString ca = "?ca=" + d + "/server.crt";
         const QString pair = "&cert=" + d + "/technician.crt&key=" + d + "/technician.key";
@@ -431,24 +433,11 @@ private slots:
         QCOMPARE(run.exit, 3);
         QVERIFY2(run.err.contains(d + "/technician.key may be read by others"),
                  qPrintable(run.err));
-    }
 
-    // A key-bearing run over a plain network port says once that keys cross
-    // the network unencrypted; with RequireTls the port is refused, exit 2.
-    void plainKeys()
-    {
-        World w;
-        emu::ReaderModel m;
-        m.mifare.card = emu::MifareCard(emu::MifareSize::k1K);
-        emu::ReaderEmulator& r = w.Add(3, m);
-        std::vector<Ser2net::Entry> e{
-            {"telnet(rfc2217),tcp", w.dir.filePath("ports/COM3"), "9600n81"}};
-        Ser2net server(w.dir.path(), e);
-        const QString url = Url("rfc2217", e[0].port);
-        const QStringList reader = QStringList{"--port", url, "--json"} + kType;
+        const QString plain = Url("rfc2217", e[3].port);
+        const QStringList reader = QStringList{"--port", plain, "--json"} + kType;
         const QStringList block{"--sector", "1", "--block", "0", "--key", "FFFFFFFFFFFF"};
         const QStringList dump = QStringList{"mifare", "dump"} + reader;
-        Run run;
         for (const QStringList& verb :
              {dump, QStringList{"mifare", "read"} + block + reader,
               QStringList{"mifare", "write", "--data", "00112233445566778899AABBCCDDEEFF"} + block +
@@ -456,14 +445,14 @@ private slots:
             run = w.Cli(verb);
             QVERIFY2(run.exit == 0, qPrintable(verb.join(' ') + run.out));
             QVERIFY2(run.err.count("unencrypted") == 1, qPrintable(verb.join(' ') + run.err));
-            QVERIFY(run.err.contains("rfc2217s://127.0.0.1:" + QString::number(e[0].port)));
+            QVERIFY(run.err.contains("rfc2217s://127.0.0.1:" + QString::number(e[3].port)));
         }
         WriteStore(w, "[Network]\nRequireTls=true\n");
-        r.ClearTrace();
+        readers[3]->ClearTrace();
         run = w.Cli(dump);
         QCOMPARE(run.exit, 2);
         QVERIFY2(run.out.contains("RequireTls"), run.out.constData());
-        QCOMPARE(r.Trace().size(), size_t(0));
+        QCOMPARE(readers[3]->Trace().size(), size_t(0));
     }
 
     // A server that floods, or opens a subnegotiation that never ends: the
