@@ -438,7 +438,11 @@ int MifareDump(Context& c)
         const bool partial = result.end == RunEnd::CardGone;
         const QString path = partial ? output + QStringLiteral(".partial") : output;
         QString error;
-        if (!mifare::SaveDump(path, result.image, format, &error)) {
+        // The side file's name is the tool's own: a link someone left there
+        // is not followed to whatever file it names.
+        if (partial && QFileInfo(path).isSymLink())
+            error = path + QStringLiteral(": a symbolic link, not followed");
+        if (!error.isEmpty() || !mifare::SaveDump(path, result.image, format, &error)) {
             c.out.Failure(c.Name(), QStringLiteral("cannot save the image"), error);
             return kExitReader;
         }

@@ -169,9 +169,13 @@ int MifareIssue(Context& c)
         if (!log.Create(&error))
             throw UsageError{error};
         end = mifare::RunIssueBatch(l, to, batch, hooks, progress);
-        c.refusal = end.logError;
-        return end.logError.isEmpty();
+        return true;
     });
+    // The log, not the reader, refused: said as such.
+    if (!end.logError.isEmpty()) {
+        c.out.Failure(c.Name(), QStringLiteral("cannot write the log"), end.logError);
+        return kExitReader;
+    }
     if (code != kExitOk)
         return code;
     QJsonObject summary{

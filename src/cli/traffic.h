@@ -24,6 +24,7 @@ private:
     Output& out_;
     bool verbose_;
     QFile log_;
+    bool logFailed_ = false; // said once; the run goes on without it
 };
 
 } // namespace cli

@@ -157,9 +157,13 @@ std::optional<int> RowNumber(const QString& field, QString* error)
 {
     bool ok = false;
     const int n = field.toInt(&ok);
-    if (ok && n >= 1)
+    if (ok && n >= 1 && n <= kLastRowNumber)
         return n;
-    *error = QStringLiteral("\"%1\" is no row number").arg(field);
+    *error = ok && n > kLastRowNumber
+                 ? QStringLiteral("row %1 is past the last a list takes (%2): start a new list")
+                       .arg(field)
+                       .arg(kLastRowNumber)
+                 : QStringLiteral("\"%1\" is no row number").arg(field);
     return std::nullopt;
 }
 

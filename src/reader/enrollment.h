@@ -23,8 +23,11 @@ std::optional<int> WiegandBitsOfSetting(int setting);
 // The reader's Wiegand output as its interface setting ("A") tells it.
 std::optional<int> ReadWiegandBits(link::CommandLink& link, const link::Addressee& to);
 
-// A list's or log's row number from its first field: 1 or more; none, with
-// `error`, for anything else.
+// The largest row number a list or log is resumed from. Far below the largest
+// int: the rows a run adds after it can never wrap its count.
+constexpr int kLastRowNumber = 1'000'000'000;
+// A list's or log's row number from its first field: 1 to kLastRowNumber;
+// none, with `error`, for anything else.
 std::optional<int> RowNumber(const QString& field, QString* error);
 
 struct WiegandFields

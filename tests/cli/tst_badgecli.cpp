@@ -92,12 +92,19 @@ class BadgeCli : public QObject
 
     // `mifare issue` of Template(access), numbered from 100, on the world's reader,
     // --count `count` (0: none); `interrupt`: Ctrl-C once the first card's run has ended.
-    static Run Issue(World& w, int count, const QString& log, const QStringList& options = {},
+    // "FULL" among `options`: the disk takes the log's header and no row.
+    static Run Issue(World& w, int count, const QString& log, QStringList options = {},
                      const char* access = "FF078069", bool interrupt = false)
     {
         const QString tpl = w.dir.filePath("site.mct");
         Write(tpl, Template(access));
         QProcess p;
+        if (options.removeAll("FULL") > 0)
+            p.setChildProcessModifier([] {
+                const rlimit limit{100, 100};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                ::signal(SIGXFSZ, SIG_IGN);
+            });
         QStringList args{"mifare", "issue", tpl, "--log", log, "--number", "1:0:100"};
         if (count > 0)
             args << "--count" << QString::number(count);
@@ -245,6 +252,11 @@ private slots:
             << kNoFile << "the reader did not answer";
         QTest::newRow("held by another run")
             << QByteArray() << QStringList{"HELD"} << 2 << QStringList{} << "in use by another run";
+        QTest::newRow("a list at the largest row")
+            << kEnrollHeader +
+                   "2147483647,2026-12-01T10:00:00+01:00,00BC614E,0012345678,26,188,24910\n"
+            << QStringList{} << 2 << QStringList{"2147483647,00BC614E,0012345678,26,188,24910"}
+            << "start a new list";
         QTest::newRow("the disk full") << kEnrollHeader << QStringList{"FULL"} << 1
                                        << QStringList{"1," + next} << "cannot write the list";
         QTest::newRow("--seconds") << QByteArray() << QStringList{"--seconds", "2"} << 0
@@ -378,6 +390,11 @@ private slots:
             << QByteArray("11111111") << fresh
             << QByteArray(row).replace("%1", "22222222").replace(",7,", ",2147483647,")
             << QStringList{} << "";
+        // A row count that the next card would wrap is refused as the numbers are.
+        QTest::newRow("a log at the largest row")
+            << QByteArray("11111111") << fresh
+            << "2147483647" + QByteArray(row).mid(1).replace("%1", "22222222") << QStringList{}
+            << "";
         // A log of 23,000 cards, as long as whole cards' rows, resumes: read as a stream.
         QByteArray log;
         for (int n = 1; n < 23000; ++n)
@@ -390,6 +407,8 @@ private slots:
             << QByteArray("11111111") << fresh
             << log + "23000,2026-12-01T10:00:00Z,5FFFFFFF,23000,writing,backup /b.json; writing\n"
             << QStringList{} << "11111111,23001,issued";
+        QTest::newRow("the disk full") << QByteArray("11111111") << fresh << QByteArray()
+                                       << QStringList{"FULL"} << "cannot write the log";
         QTest::newRow("the largest, then used up")
             << QByteArray("11111111") << fresh << QByteArray()
             << QStringList{"--number", "1:0:2147483647", "NOCOUNT"} << "11111111,2147483647,issued";
@@ -427,6 +446,11 @@ private slots:
             QVERIFY2((r.err + r.out).contains("2147483647"), qPrintable(r.err + r.out));
             QCOMPARE(Sent(reader), QString());
             QCOMPARE(QFile::exists(log), !logged.isEmpty());
+            return;
+        }
+        if (!end.contains(',')) {
+            QCOMPARE(r.exit, 1);
+            QVERIFY2(r.out.contains(end.toUtf8()), r.out.constData());
             return;
         }
         QCOMPARE(r.exit, failed ? -2 : 0);

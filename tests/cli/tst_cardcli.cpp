@@ -301,12 +301,24 @@ private slots:
         QVERIFY(run.lines.last()["endSector"].toInt() > 0);
         QCOMPARE(run.lines.last()["partial"].toString(), f.Path("card.mct.partial"));
         QCOMPARE(r.ReceivedPayloads().back(), std::string("H01b00"));
-        emu::HeldPort again(r.LinkPath());
-        QVERIFY(again.Held());
+        QVERIFY(emu::HeldPort(r.LinkPath()).Held());
         QFile part(f.Path("card.mct.partial"));
         QVERIFY(part.open(QIODevice::ReadOnly));
         QVERIFY(part.readAll().contains("FFFFFFFFFFFFFF078069"));
         QCOMPARE(Contents(f.Path("card.mct")), whole);
+        if (silent)
+            return;
+        // A link someone left at the side file's name is not followed.
+        World w2;
+        w2.Add(3, m);
+        Files f2(w2);
+        f2.Write("victim", "mine\n");
+        QVERIFY(QFile::link(f2.Path("victim"), f2.Path("card.mct.partial")));
+        const Run linked = w2.Cli(QStringList{"mifare", "dump", "--output", f2.Path("card.mct")} +
+                                  f2.Keys() + kReader);
+        QCOMPARE(linked.exit, 1);
+        QVERIFY2(linked.out.contains("a symbolic link, not followed"), linked.out.constData());
+        QCOMPARE(Contents(f2.Path("victim")), QByteArray("mine\n"));
     }
 
     // What the user has is never replaced by a run that read nothing or was

@@ -198,12 +198,18 @@ private slots:
         // The URL that [Ports] maps is that COM number.
         r.ClearTrace();
         const QString log = w.dir.filePath("traffic.log");
+        QFile made(log); // there already, and open to others
+        QVERIFY(made.open(QIODevice::WriteOnly) &&
+                made.setPermissions(made.permissions() | QFile::ReadOther));
+        made.close();
         run = w.Cli(QStringList{"scan", "--port", url, "--json", "--log", log} + kType);
         QCOMPARE(run.exit, 0);
         QCOMPARE(run.lines[0]["port"].toInt(), 2);
         QFile logFile(log);
         QVERIFY(logFile.open(QIODevice::ReadOnly));
         QVERIFY(logFile.readAll().contains("(scan) opened " + url.toUtf8()));
+        // The traffic holds the keys a run sends: the log is made the user's alone.
+        QCOMPARE(logFile.permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
         QCOMPARE(run.lines[0]["mode"].toString(), QStringLiteral("38400,n,8,1"));
         bool matched = false;
         for (const emu::TraceEntry& t : r.Trace())
