@@ -1,10 +1,12 @@
 #include "safefile.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,14 +90,17 @@ QString ThroughLinks(const QString& path)
 {
     QString at = path;
     // As the kernel does: a chain of links ends somewhere, or is refused.
+    // Read here: Qt's own reading puts a relative link's target under the
+    // folder of a relative path twice ("d/x -> y" gave "d/d/y").
     for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(at);
-        if (!info.isSymLink())
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(QFile::encodeName(at).constData(), buffer, sizeof buffer);
+        if (n <= 0 || size_t(n) >= sizeof buffer)
             return at;
-        const QString target = QFile::symLinkTarget(at);
-        if (target.isEmpty())
-            return at;
-        at = target;
+        const QString target = QFile::decodeName(QByteArray(buffer, int(n)));
+        at = QDir::isAbsolutePath(target)
+                 ? target
+                 : QFileInfo(at).absolutePath() + QLatin1Char('/') + target;
     }
     return at;
 }

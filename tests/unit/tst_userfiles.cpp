@@ -74,6 +74,16 @@ private slots:
         const auto fresh = SaveNewFile(dir.path(), "card-01020304", "json", "b");
         QCOMPARE(Contents(dir.filePath("backup.json")) + Contents(fresh.value_or("")), "cardb");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
+        // A relative path through a relative link leads where the kernel's would.
+        QVERIFY(QDir(dir.path()).mkdir("sub") && QFile::link("sub", dir.filePath("sub.mct")));
+        const QString was = QDir::currentPath();
+        QDir::setCurrent(QFileInfo(dir.path()).path());
+        const QString name = QFileInfo(dir.path()).fileName();
+        const QString file = ThroughLinks(name + "/link.mct"),
+                      folder = ThroughLinks(name + "/sub.mct");
+        QDir::setCurrent(was);
+        QCOMPARE(QFileInfo(file).absoluteFilePath(), dir.filePath("door.mct"));
+        QCOMPARE(QFileInfo(folder).absoluteFilePath(), dir.filePath("sub"));
     }
 
     // Each row of a list is on the disk before the next is written, one line
