@@ -439,8 +439,8 @@ private slots:
         if (!logged.isEmpty())
             Write(log, "n,time,uid,number,result,detail\n" + logged);
         const bool failed = end.endsWith("failed");
-        const Run r = Issue(w, options.removeAll("NOCOUNT") ? 0 : 1, log, options,
-                            access.constData(), failed);
+        const int count = options.removeAll("NOCOUNT") ? 0 : 1;
+        const Run r = Issue(w, count, log, options, access.constData(), failed);
         if (end.isEmpty()) {
             QCOMPARE(r.exit, 2);
             QVERIFY2((r.err + r.out).contains("2147483647"), qPrintable(r.err + r.out));
